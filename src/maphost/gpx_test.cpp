@@ -1,0 +1,99 @@
+// The GPX document the map host keeps, and the map host keeping it.
+#include "maphost/gpx.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include "fixture.h"
+#include "test_support.h"
+
+namespace {
+
+TEST(Gpx, TextsAreValidXmlWhateverTheBytes) {
+  EXPECT_EQ(XmlText("a<b>&\"c\""), "a&lt;b&gt;&amp;&quot;c&quot;");
+  EXPECT_EQ(XmlText("Zürich\tx"), "Zürich\tx");
+  EXPECT_EQ(XmlText(std::string("a\x01\x7f", 3)), "a\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_EQ(XmlText("\xFF\xC3"), "\xEF\xBF\xBD\xEF\xBF\xBD");   // not UTF-8
+  EXPECT_EQ(XmlText("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"); // surrogate
+  EXPECT_EQ(XmlText(std::string("\0", 1)), "\xEF\xBF\xBD");
+}
+
+TEST(Gpx, FileUrisArePercentEncoded) {
+  EXPECT_EQ(FileUri("/photos/My Trip/Zürich 100%.jpg"),
+            "file:///photos/My%20Trip/Z%C3%BCrich%20100%25.jpg");
+  EXPECT_EQ(FileUri("/a#b?c"), "file:///a%23b%3Fc");
+}
+
+TEST(Gpx, WaypointElementsInSchemaOrder) {
+  GpxDocument document;
+  AddWaypoint(document, "51.5", "-13.41", "2016:07:04 12:34:56");
+  AddPicture(document, "1", "2", "/nowhere/x y.jpg");
+  EXPECT_EQ(RenderGpx(document),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<gpx version=\"1.1\" creator=\"pintrail-maphost\" "
+            "xmlns=\"http://www.topografix.com/GPX/1/1\">\n"
+            "  <wpt lat=\"51.5\" lon=\"-13.41\">\n"
+            "    <name>2016:07:04 12:34:56</name>\n"
+            "  </wpt>\n"
+            "  <wpt lat=\"1\" lon=\"2\">\n"
+            "    <name>x y.jpg</name>\n"
+            "    <link href=\"file:///nowhere/x%20y.jpg\">\n"
+            "      <type>image/jpeg</type>\n"
+            "    </link>\n"
+            "  </wpt>\n"
+            "</gpx>\n");
+}
+
+TEST(Gpx, AtomicWriteReportsFailure) {
+  TempDir dir;
+  std::string why;
+  EXPECT_TRUE(WriteFileAtomically(dir / "a.gpx", "one", &why));
+  EXPECT_TRUE(WriteFileAtomically(dir / "a.gpx", "two", &why));
+  EXPECT_EQ(ReadFileText(dir / "a.gpx"), "two");
+  EXPECT_FALSE(WriteFileAtomically(dir / "missing/a.gpx", "x", &why));
+  EXPECT_NE(why.find("No such file"), std::string::npos) << why;
+}
+
+bool have(const char *program) {
+  return RunProcess({"/bin/sh", "-c", std::string("command -v ") + program}).code == 0;
+}
+
+// The whole round: pictures surveyed into the host, its GPX read back by
+// GPSBabel with every coordinate as sent.
+TEST(Gpx, GpsBabelReadsBackWhatWasSent) {
+  if (!have("gpsbabel") || !have("xmllint"))
+    GTEST_SKIP() << "gpsbabel or xmllint missing (the README's setup installs them)";
+  TempDir dir;
+  std::string ports = dir / "ports", photos = dir / "Ph\xC3\xB6tos & more";
+  mkdir(ports.c_str(), 0700);
+  mkdir(photos.c_str(), 0755);
+  GpsFix north, south;
+  south.lat_ref = "S";
+  south.lon_ref = "W";
+  south.time = "2016:07:05 <noon>";
+  WriteFile(photos + "/a 1.jpg", MakeJpeg(GpsEntries(north)));
+  WriteFile(photos + "/b%2.jpg", MakeJpeg(GpsEntries(south)));
+  std::string env = "REXX_PORT_DIR=" + ports, gpx = dir / "trip.gpx";
+  pid_t host = StartProcess({MAPHOST_BIN, "GPX=" + gpx}, {env}, dir / "host.out");
+  ASSERT_TRUE(WaitForFile(ports + "/VANTORA.1"));
+  ProcessResult run = RunProcess({PINTRAIL_BIN, photos, "WAYPOINT", "PICLIST"}, {env});
+  EXPECT_EQ(run.code, 0);
+  // Kept before each reply: the file is complete while the host still runs.
+  EXPECT_EQ(RunProcess({"/usr/bin/xmllint", "--noout", gpx}).code, 0);
+  ProcessResult csv = RunProcess(
+      {"/usr/bin/gpsbabel", "-i", "gpx", "-f", gpx, "-o", "unicsv", "-F", "-"});
+  StopProcess(host, SIGTERM);
+  EXPECT_EQ(csv.code, 0) << csv.err;
+  // No,Latitude,Longitude,Name,URL: the coordinates as sent ("%g").
+  for (const char *row : {",51.503400,13.410000,\"2016:07:04 12:34:56\",",
+                          ",51.503400,13.410000,\"a 1.jpg\",\"file:///",
+                          ",-51.503400,-13.410000,\"2016:07:05 <noon>\",",
+                          ",-51.503400,-13.410000,\"b%2.jpg\",\"file:///"})
+    EXPECT_NE(csv.out.find(row), std::string::npos) << row << "\n" << csv.out;
+  std::string document = ReadFileText(gpx);
+  EXPECT_NE(document.find("Ph%C3%B6tos%20%26%20more/b%252.jpg\""), std::string::npos)
+      << document;
+}
+
+} // namespace

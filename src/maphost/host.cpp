@@ -1,0 +1,70 @@
+#include "maphost/host.h"
+
+#include "maphost/map_command.h"
+
+namespace {
+
+void keep(HostState &state) {
+  if (state.gpx_path.empty())
+    return;
+  std::string why;
+  if (!WriteFileAtomically(state.gpx_path, RenderGpx(state.gpx), &why))
+    fprintf(stderr, "pintrail-maphost: cannot write %s\n", why.c_str());
+}
+
+} // namespace
+
+std::string PrintableLine(const std::string &command) {
+  static const char hex[] = "0123456789abcdef";
+  std::string line;
+  for (char c : command) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (c == '\n') {
+      line += "\\n";
+    } else if (c == '\t') {
+      line += "\\t";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      line += "\\x";
+      line.push_back(hex[byte >> 4]);
+      line.push_back(hex[byte & 0xF]);
+    } else {
+      line.push_back(c);
+    }
+  }
+  return line;
+}
+
+WireReply HandleCommand(HostState &state, const WireMessage &message) {
+  MapCommand command;
+  if (!ParseMapCommand(message.command, command))
+    return WireReply{kCommandFailed, std::nullopt};
+  std::string result;
+  if (command.kind == MapCommand::Waypoint) {
+    AddWaypoint(state.gpx, command.latitude, command.longitude, command.text);
+    result = "waypoint " + std::to_string(++state.waypoints);
+  } else {
+    AddPicture(state.gpx, command.latitude, command.longitude, command.text);
+    result = "picture " + std::to_string(++state.pictures);
+  }
+  keep(state);
+  WireReply reply{0, std::nullopt};
+  if (message.action & RXFF_RESULT)
+    reply.result2 = result;
+  return reply;
+}
+
+void ServePort(PublicPort &port, HostState &state, const volatile int *stop) {
+  HostMsg message;
+  for (;;) {
+    HostWait got = GetMsg(port, message, stop, kReceiveTimeoutMs);
+    if (got == HostWait::Stopped)
+      return;
+    if (got == HostWait::Again)
+      continue;
+    if (!state.quiet) {
+      printf("%s\n", PrintableLine(message.message.command).c_str());
+      fflush(stdout);
+    }
+    ReplyMsg(message, HandleCommand(state, message.message));
+  }
+}

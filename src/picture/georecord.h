@@ -1,0 +1,40 @@
+// The one record of a run: the four switches, the picture number, the
+// per-picture flags and the harvested tag texts.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+struct GeoRecord {
+  char lat_ref_kept[10];   // latitude reference in force when latitude was taken
+  char lat_ref_latest[10]; // last tag 1 text
+  char lon_ref[10];        // last tag 3 text
+  char latitude[50];       // first tag 2 text, when it holds a comma
+  char longitude[50];      // last tag 4 text
+  char altitude[50];       // last tag 6 text
+  char capture_time[50];   // last tag 0x9003 text
+  int32_t verbose;         // switches: set when negative
+  int32_t position;
+  int32_t picture_number;  // number of the next picture with EXIF data
+  int32_t latitude_met;    // the picture's first tag 2 entry has been met
+  int32_t geo_tag_found;
+  int32_t waypoint;
+  int32_t piclist;
+};
+
+// Copies text into a fixed field, cut to the field's width less the
+// terminator.
+template <size_t N> void CopyField(char (&field)[N], const char *text) {
+  size_t length = strnlen(text, N - 1);
+  memcpy(field, text, length);
+  field[length] = '\0';
+}
+
+// Empties the seven tag texts, so no picture reports another one's tags.
+inline void ClearTagTexts(GeoRecord &record) {
+  record.lat_ref_kept[0] = record.lat_ref_latest[0] = record.lon_ref[0] = '\0';
+  record.latitude[0] = record.longitude[0] = '\0';
+  record.altitude[0] = record.capture_time[0] = '\0';
+}
+
+inline bool SwitchSet(int32_t value) { return value < 0; }

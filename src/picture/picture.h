@@ -1,0 +1,13 @@
+// Processing of one picture file: load, harvest, report, send.
+#pragma once
+
+#include "picture/georecord.h"
+
+// Sets the switches, picture number 1 and clears flags and texts.
+void InitGeoRecord(GeoRecord &record, int32_t verbose, int32_t position,
+                   int32_t waypoint, int32_t piclist);
+
+void ProcessPicture(const char *path, GeoRecord &record);
+// An entry that is no regular file (FIFO, device, dangling link): it is
+// never opened, and reported like a file without EXIF data.
+void ProcessUnreadable(const char *path, GeoRecord &record);

@@ -1,0 +1,188 @@
+#include "platform/args.h"
+
+#include <cstdio>
+#include <cstring>
+#include <strings.h>
+
+#include "platform/console.h"
+
+namespace {
+
+struct Item {
+  std::vector<std::string> names; // the keyword and its aliases
+  bool required = false;
+  bool is_switch = false;
+  bool keyword_only = false;
+};
+
+std::vector<Item> parse_template(const char *template_text) {
+  std::vector<Item> items;
+  std::string text = template_text;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t comma = text.find(',', start);
+    if (comma == std::string::npos)
+      comma = text.size();
+    std::string spec = text.substr(start, comma - start);
+    Item item;
+    size_t slash = spec.find('/');
+    std::string names = spec.substr(0, slash);
+    for (size_t at = slash; at != std::string::npos && at + 1 < spec.size();
+         at = spec.find('/', at + 1)) {
+      char modifier = static_cast<char>(toupper(spec[at + 1]));
+      item.required |= modifier == 'A';
+      item.is_switch |= modifier == 'S';
+      item.keyword_only |= modifier == 'K';
+    }
+    size_t name_start = 0;
+    while (name_start <= names.size()) {
+      size_t eq = names.find('=', name_start);
+      if (eq == std::string::npos)
+        eq = names.size();
+      item.names.push_back(names.substr(name_start, eq - name_start));
+      name_start = eq + 1;
+    }
+    items.push_back(item);
+    start = comma + 1;
+  }
+  return items;
+}
+
+int find_item(const std::vector<Item> &items, const char *word, size_t length) {
+  for (size_t i = 0; i < items.size(); ++i)
+    for (const std::string &name : items[i].names)
+      if (name.size() == length && strncasecmp(name.c_str(), word, length) == 0)
+        return static_cast<int>(i);
+  return -1;
+}
+
+struct Parse {
+  std::vector<Item> items;
+  std::vector<bool> given;
+  std::vector<std::string> values; // per item, for text items
+};
+
+bool take_value(Parse &parse, int item, const std::string &value) {
+  if (parse.given[item])
+    return false;
+  parse.given[item] = true;
+  parse.values[item] = value;
+  return true;
+}
+
+bool take_positional(Parse &parse, const std::string &value) {
+  for (size_t i = 0; i < parse.items.size(); ++i) {
+    const Item &item = parse.items[i];
+    if (!parse.given[i] && !item.is_switch && !item.keyword_only)
+      return take_value(parse, static_cast<int>(i), value);
+  }
+  return false; // too many arguments
+}
+
+bool parse_tokens(Parse &parse, const std::vector<std::string> &tokens) {
+  for (size_t t = 0; t < tokens.size(); ++t) {
+    const std::string &token = tokens[t];
+    size_t eq = token.find('=');
+    int keyed = eq == std::string::npos || eq == 0
+                    ? -1
+                    : find_item(parse.items, token.c_str(), eq);
+    if (keyed >= 0) {
+      if (parse.items[keyed].is_switch ||
+          !take_value(parse, keyed, token.substr(eq + 1)))
+        return false;
+      continue;
+    }
+    int item = find_item(parse.items, token.c_str(), token.size());
+    if (item < 0) {
+      if (!take_positional(parse, token))
+        return false;
+    } else if (parse.items[item].is_switch) {
+      parse.given[item] = true;
+    } else if (t + 1 >= tokens.size() || !take_value(parse, item, tokens[++t])) {
+      return false; // keyword without its value, or given twice
+    }
+  }
+  for (size_t i = 0; i < parse.items.size(); ++i)
+    if (parse.items[i].required && !parse.given[i])
+      return false;
+  return true;
+}
+
+std::vector<std::string> prompt_for_line(const char *template_text) {
+  Printf("%s: ", template_text);
+  FlushOutput();
+  std::string line;
+  for (int c; (c = getchar()) != EOF && c != '\n';)
+    line.push_back(static_cast<char>(c));
+  return SplitArgLine(line);
+}
+
+} // namespace
+
+std::vector<std::string> SplitArgLine(const std::string &line) {
+  std::vector<std::string> tokens;
+  size_t i = 0;
+  while (i < line.size()) {
+    if (line[i] == ' ' || line[i] == '\t') {
+      ++i;
+      continue;
+    }
+    std::string token;
+    while (i < line.size() && line[i] != ' ' && line[i] != '\t') {
+      if (line[i] != '"') {
+        token.push_back(line[i++]);
+        continue;
+      }
+      for (++i; i < line.size() && line[i] != '"'; ++i) {
+        if (line[i] != '*' || i + 1 >= line.size()) {
+          token.push_back(line[i]);
+          continue;
+        }
+        char escaped = line[++i];
+        token.push_back(escaped == 'N' || escaped == 'n'   ? '\n'
+                        : escaped == 'E' || escaped == 'e' ? '\x1b'
+                                                           : escaped);
+      }
+      ++i; // the closing quote
+    }
+    tokens.push_back(token);
+  }
+  return tokens;
+}
+
+std::vector<std::string> TemplateKeywords(const char *template_text) {
+  std::vector<std::string> keywords;
+  for (const Item &item : parse_template(template_text))
+    keywords.push_back(item.names.front());
+  return keywords;
+}
+
+RDArgs *ReadArgs(const char *template_text, ArgSlot *slots, int argc,
+                 const char *const *argv) {
+  Parse parse;
+  parse.items = parse_template(template_text);
+  if (parse.items.size() > static_cast<size_t>(kMaxArgItems))
+    return nullptr;
+  parse.given.assign(parse.items.size(), false);
+  parse.values.assign(parse.items.size(), std::string());
+
+  std::vector<std::string> tokens(argv + (argc > 0 ? 1 : 0), argv + argc);
+  if (tokens.size() == 1 && tokens[0] == "?")
+    tokens = prompt_for_line(template_text);
+  if (!parse_tokens(parse, tokens))
+    return nullptr;
+
+  auto *args = new RDArgs;
+  args->values = std::move(parse.values);
+  for (size_t i = 0; i < parse.items.size(); ++i) {
+    if (!parse.given[i])
+      continue;
+    if (parse.items[i].is_switch)
+      slots[i].value = kSwitchOn;
+    else
+      slots[i].text = args->values[i].c_str();
+  }
+  return args;
+}
+
+void FreeArgs(RDArgs *args) { delete args; }

@@ -1,0 +1,56 @@
+// The platform's file-system calls, built on POSIX: locks on paths, the
+// FileInfoBlock and directory listing one entry at a time.
+#pragma once
+
+#include <cstdint>
+#include <dirent.h>
+#include <memory>
+#include <sys/types.h>
+
+// fib_DirEntryType values: greater than 0 is a directory, 0 or less a file.
+constexpr int32_t ST_USERDIR = 2;
+constexpr int32_t ST_LINKDIR = 4;  // a symbolic link to a directory
+constexpr int32_t ST_FILE = -3;
+constexpr int32_t ST_LINKFILE = -4; // a symbolic link to a regular file
+constexpr int32_t ST_SPECIAL = -5;  // FIFO, socket, device or dangling link
+
+constexpr int32_t ACCESS_READ = -2;
+constexpr uint32_t DOS_FIB = 2;
+
+struct FileInfoBlock {
+  int32_t fib_DirEntryType;
+  char fib_FileName[256]; // a Linux name is at most 255 bytes
+  // Identity of a directory, where known (Examine, and links followed by
+  // ExNext); 0 otherwise.
+  dev_t fib_Device;
+  ino_t fib_Inode;
+};
+
+struct FileLock {
+  int fd = -1;            // O_PATH descriptor: never blocks, reads nothing
+  DIR *listing = nullptr; // opened by the first ExNext
+};
+using BPTR = FileLock *;
+
+void *AllocDosObject(uint32_t type, void *tags);
+void FreeDosObject(uint32_t type, void *object);
+
+BPTR Lock(const char *name, int32_t mode);
+void UnLock(BPTR lock);
+// Fills the block for the locked object itself.
+bool Examine(BPTR lock, FileInfoBlock *fib);
+// Fills the block with the directory's next entry, skipping "." and "..";
+// false at the end of the listing or on any error.
+bool ExNext(BPTR lock, FileInfoBlock *fib);
+
+// The last component of a path: what follows the last "/".
+const char *FilePart(const char *path);
+
+struct UnLockDeleter {
+  void operator()(FileLock *lock) const { UnLock(lock); }
+};
+struct FreeFibDeleter {
+  void operator()(FileInfoBlock *fib) const { FreeDosObject(DOS_FIB, fib); }
+};
+using LockHandle = std::unique_ptr<FileLock, UnLockDeleter>;
+using FibHandle = std::unique_ptr<FileInfoBlock, FreeFibDeleter>;

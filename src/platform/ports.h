@@ -1,0 +1,91 @@
+// Public message ports over Unix-domain stream sockets.
+//
+// A host owns a port by name: a socket file in the user's port directory. A
+// client finds the port, delivers one message over a fresh connection (that
+// connection is the message's private reply port) and waits, without a time
+// limit, until the host replies or goes away. docs/ports.md has the bytes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/wire.h"
+
+constexpr uint32_t RXFF_RESULT = 0x00020000;
+constexpr int kRexxArgSlots = 16;
+
+// $REXX_PORT_DIR, else $XDG_RUNTIME_DIR/rexx-ports, else /tmp/rexx-ports-UID.
+std::string PortDirectory();
+// Owned by this user, a real directory, no access for group or others.
+bool PortDirectoryUsable(const std::string &directory, std::string *why);
+// 1 to 100 bytes, no "/", not "." nor "..".
+bool ValidPortName(const char *name);
+
+struct MsgPort {
+  std::string name;
+  std::string path; // the socket file
+};
+
+// The port if a connection to it is accepted; nullptr otherwise.
+std::unique_ptr<MsgPort> FindPort(const char *name);
+
+// The private reply port: the connected socket of one exchange.
+struct ReplyPort {
+  int fd = -1;
+  ~ReplyPort();
+};
+
+struct RexxMsg {
+  ReplyPort *mn_ReplyPort = nullptr;
+  const char *rm_Args[kRexxArgSlots] = {};
+  uint32_t rm_Action = 0;
+  int32_t rm_Result1 = 0;
+  std::optional<std::string> rm_Result2;
+  std::string host_name;
+  std::string extension;
+};
+
+RexxMsg *CreateRexxMsg(ReplyPort *reply_port, const char *extension,
+                       const char *host);
+void DeleteRexxMsg(RexxMsg *message);
+struct DeleteRexxMsgDeleter {
+  void operator()(RexxMsg *message) const { DeleteRexxMsg(message); }
+};
+using RexxMsgHandle = std::unique_ptr<RexxMsg, DeleteRexxMsgDeleter>;
+
+// Connects the message's reply port to the port and sends the message.
+bool PutMsg(const MsgPort *port, RexxMsg *message);
+// Blocks until the host's reply is on the reply port and fills rm_Result1 and
+// rm_Result2. False, with no result, when the host closed the connection
+// before a whole reply or replied malformed. A break ends the tool.
+bool WaitPort(RexxMsg *message);
+
+// Host side.
+struct PublicPort {
+  std::string name;
+  std::string path;
+  int listen_fd = -1;
+  ~PublicPort(); // closes and removes the socket file
+};
+
+// Creates the port directory if missing and owns the port; nullptr with the
+// reason when the directory is unusable or the port is taken.
+std::unique_ptr<PublicPort> CreatePublicPort(const char *name,
+                                             std::string *why);
+
+// One message that arrived at a public port, and the connection to reply on.
+struct HostMsg {
+  int fd = -1;
+  WireMessage message;
+  ~HostMsg();
+};
+
+enum class HostWait { Message, Stopped, Again };
+// Waits for the next connection and reads its message. Connections from
+// other users, closed early, malformed or silent for receive_timeout_ms are
+// dropped and yield Again. Stopped when *stop became true.
+HostWait GetMsg(PublicPort &port, HostMsg &into, const volatile int *stop,
+                int receive_timeout_ms);
+bool ReplyMsg(HostMsg &message, const WireReply &reply);

@@ -1,0 +1,34 @@
+// The bytes of one message exchange between a port's client and its host.
+// Integers are big-endian; a text is a 32-bit length and that many bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+constexpr uint32_t kMaxWireText = 65536;
+constexpr uint32_t kNoResultText = 0xFFFFFFFF;
+
+enum class WireStatus { Complete, NeedMore, Malformed };
+
+struct WireMessage {
+  uint32_t action = 0;
+  std::string command;
+  std::string host_name;
+  std::string extension;
+};
+
+struct WireReply {
+  int32_t result1 = 0;
+  std::optional<std::string> result2;
+};
+
+std::string EncodeMessage(const WireMessage &message);
+std::string EncodeReply(const WireReply &reply);
+
+// Decode from the bytes received so far; NeedMore until a whole frame is
+// there. Bytes after a complete frame are ignored.
+WireStatus DecodeMessage(std::string_view bytes, WireMessage &message);
+WireStatus DecodeReply(std::string_view bytes, WireReply &reply);

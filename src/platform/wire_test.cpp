@@ -1,0 +1,52 @@
+#include "platform/wire.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string be32(uint32_t v) {
+  return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+}
+
+TEST(Wire, MessageBytesAndRoundTrip) {
+  WireMessage sent{0x00020000, "addwaypoint 1 2 \"x\"", "VANTORA.1", ""};
+  std::string bytes = EncodeMessage(sent);
+  EXPECT_EQ(bytes, "RXM1" + be32(0x00020000) + be32(19) + sent.command +
+                       be32(9) + "VANTORA.1" + be32(0));
+  // Every prefix asks for more; the whole frame decodes to what was sent.
+  for (size_t n = 0; n < bytes.size(); ++n) {
+    WireMessage partial;
+    EXPECT_EQ(DecodeMessage(bytes.substr(0, n), partial), WireStatus::NeedMore) << n;
+  }
+  WireMessage got;
+  ASSERT_EQ(DecodeMessage(bytes + "trailing", got), WireStatus::Complete);
+  EXPECT_EQ(got.action, sent.action);
+  EXPECT_EQ(got.command, sent.command);
+  EXPECT_EQ(got.host_name, sent.host_name);
+  EXPECT_EQ(got.extension, "");
+}
+
+TEST(Wire, ReplyBytesAndRoundTrip) {
+  EXPECT_EQ(EncodeReply({0, std::string("ok")}), "RXR1" + be32(0) + be32(2) + "ok");
+  EXPECT_EQ(EncodeReply({-5, std::nullopt}), "RXR1" + be32(0xFFFFFFFB) + be32(0xFFFFFFFF));
+  WireReply reply;
+  ASSERT_EQ(DecodeReply(EncodeReply({-5, std::nullopt}), reply), WireStatus::Complete);
+  EXPECT_EQ(reply.result1, -5);
+  EXPECT_FALSE(reply.result2);
+  ASSERT_EQ(DecodeReply(EncodeReply({0, std::string()}), reply), WireStatus::Complete);
+  EXPECT_EQ(reply.result2, std::string());
+}
+
+TEST(Wire, MalformedFrames) {
+  WireMessage message;
+  WireReply reply;
+  EXPECT_EQ(DecodeMessage("RXR1", message), WireStatus::Malformed);
+  EXPECT_EQ(DecodeMessage("X", message), WireStatus::Malformed);
+  EXPECT_EQ(DecodeMessage("RXM1" + be32(0) + be32(65537), message), WireStatus::Malformed);
+  EXPECT_EQ(DecodeMessage("RXM1" + be32(0) + be32(65536), message), WireStatus::NeedMore);
+  EXPECT_EQ(DecodeReply("HTTP/1.1 200", reply), WireStatus::Malformed);
+  EXPECT_EQ(DecodeReply("RXR1" + be32(0) + be32(0xFFFFFFFE), reply), WireStatus::Malformed);
+  EXPECT_EQ(DecodeReply("RXR1" + be32(0) + be32(3) + "ab", reply), WireStatus::NeedMore);
+}
+
+} // namespace

@@ -1,0 +1,49 @@
+#include "run/run.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "picture/picture.h"
+#include "platform/args.h"
+#include "platform/console.h"
+#include "run/walk.h"
+
+namespace {
+
+enum Slot { kDir, kVerbose, kPosition, kWaypoint, kPiclist, kSlotCount };
+
+const char kUsage[] =
+    "Usage: pintrail DIR [VERBOSE] [POSITION] [WAYPOINT] [PICLIST]\n"
+    "Template: %s\n"
+    "\n"
+    "Walks DIR (eight levels deep) and reads the GPS position of every picture.\n"
+    "  VERBOSE   print a block with the tag texts of each picture\n"
+    "  POSITION  print one line with the position in signed decimal degrees\n"
+    "  WAYPOINT  send each position to the map application as a waypoint\n"
+    "  PICLIST   send each position with the picture's path to its picture list\n"
+    "Keywords are matched without regard to case. The map application listens\n"
+    "on port \"VANTORA.1\" in $REXX_PORT_DIR (see pintrail(1)).\n";
+
+} // namespace
+
+int RunPintrail(int argc, const char *const *argv) {
+  if (argc == 2 && strcmp(argv[1], "--help") == 0) {
+    Printf(kUsage, kTemplate);
+    return 0;
+  }
+  if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+    Printf("pintrail 1.1 (04.07.16)\n");
+    return 0;
+  }
+  ArgSlot slots[kSlotCount];
+  ArgsHandle args(ReadArgs(kTemplate, slots, argc, argv));
+  if (!args) {
+    Printf("Wrong argument(s)!\n");
+    return 0;
+  }
+  GeoRecord record;
+  InitGeoRecord(record, slots[kVerbose].value, slots[kPosition].value,
+                slots[kWaypoint].value, slots[kPiclist].value);
+  WalkTree(slots[kDir].text, record);
+  return 0;
+}

@@ -1,0 +1,76 @@
+#include "run/walk.h"
+
+#include <string>
+
+#include "picture/picture.h"
+#include "platform/dos.h"
+
+namespace {
+
+// The directories open above the current level, to refuse a link that leads
+// back into one of them.
+struct OpenDirectories {
+  dev_t device[kDeepestLevel + 1];
+  ino_t inode[kDeepestLevel + 1];
+  int count = 0;
+
+  bool contains(dev_t dev, ino_t ino) const {
+    for (int i = 0; i < count; ++i)
+      if (device[i] == dev && inode[i] == ino)
+        return true;
+    return false;
+  }
+};
+
+void walk_level(const char *path, int level, GeoRecord &record,
+                OpenDirectories &open);
+
+void visit_entry(const FileInfoBlock &fib, const char *entry_path, int level,
+                 GeoRecord &record, OpenDirectories &open) {
+  if (fib.fib_DirEntryType > 0) {
+    bool loops = fib.fib_DirEntryType == ST_LINKDIR &&
+                 open.contains(fib.fib_Device, fib.fib_Inode);
+    if (level < kDeepestLevel && !loops)
+      walk_level(entry_path, level + 1, record, open);
+  } else if (fib.fib_DirEntryType == ST_SPECIAL) {
+    ProcessUnreadable(entry_path, record);
+  } else {
+    ProcessPicture(entry_path, record);
+  }
+}
+
+void walk_level(const char *path, int level, GeoRecord &record,
+                OpenDirectories &open) {
+  FibHandle fib(static_cast<FileInfoBlock *>(AllocDosObject(DOS_FIB, nullptr)));
+  if (!fib)
+    return;
+  LockHandle lock(Lock(path, ACCESS_READ));
+  if (!lock || !Examine(lock.get(), fib.get()))
+    return;
+  if (fib->fib_DirEntryType <= 0) {
+    if (fib->fib_DirEntryType == ST_SPECIAL)
+      ProcessUnreadable(path, record);
+    else
+      ProcessPicture(path, record);
+    return;
+  }
+  open.device[open.count] = fib->fib_Device;
+  open.inode[open.count] = fib->fib_Inode;
+  open.count++;
+  std::string entry_path = path;
+  entry_path += '/';
+  const size_t prefix = entry_path.size();
+  while (ExNext(lock.get(), fib.get())) {
+    entry_path.resize(prefix);
+    entry_path += fib->fib_FileName;
+    visit_entry(*fib, entry_path.c_str(), level, record, open);
+  }
+  open.count--;
+}
+
+} // namespace
+
+void WalkTree(const char *path, GeoRecord &record) {
+  OpenDirectories open;
+  walk_level(path, 0, record, open);
+}
