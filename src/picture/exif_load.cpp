@@ -1,5 +1,70 @@
 #include "picture/exif_load.h"
 
+#include <fcntl.h>
+#include <libexif/exif-loader.h>
+#include <unistd.h>
+
+#include "picture/exif_arena.h"
+
+namespace {
+
+constexpr size_t kHeadBytes = 64 * 1024; // holds the EXIF block of most files
+
+struct LoaderUnref {
+  void operator()(ExifLoader *loader) const { exif_loader_unref(loader); }
+};
+
+struct FileDescriptor {
+  int fd;
+  ~FileDescriptor() {
+    if (fd >= 0)
+      close(fd);
+  }
+};
+
+// Feeds the loader from the file until it has what it wants or the file ends.
+void feed_loader(ExifLoader *loader, int fd) {
+  static unsigned char buffer[kHeadBytes];
+  for (;;) {
+    ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got <= 0 || !exif_loader_write(loader, buffer, static_cast<unsigned>(got)))
+      return;
+  }
+}
+
+} // namespace
+
+void ExifRelease::operator()(ExifData *data) const {
+  exif_data_unref(data);
+  if (arena)
+    ResetExifArena();
+}
+
 ExifHandle LoadExif(const char *path) {
-  return ExifHandle(exif_data_new_from_file(path));
+  FileDescriptor file{open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY)};
+  if (file.fd < 0)
+    return ExifHandle(nullptr, ExifRelease{true});
+  ExifMem *mem = ExifArenaMem();
+  std::unique_ptr<ExifLoader, LoaderUnref> loader(exif_loader_new_mem(mem));
+  if (!loader)
+    return ExifHandle(nullptr, ExifRelease{true});
+  feed_loader(loader.get(), file.fd);
+  const unsigned char *block = nullptr;
+  unsigned int size = 0;
+  exif_loader_get_buf(loader.get(), &block, &size);
+  if (!block || !size) {
+    loader.reset();
+    ResetExifArena();
+    return ExifHandle(nullptr, ExifRelease{true});
+  }
+  ExifHandle data(exif_data_new_mem(mem), ExifRelease{true});
+  if (!data)
+    return data;
+  exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
+  exif_data_load_data(data.get(), block, size);
+  return data;
+}
+
+ExifHandle LoadExifDefault(const char *path) {
+  return ExifHandle(exif_data_new_from_file(path), ExifRelease{false});
 }

@@ -1,14 +1,22 @@
 // Loading a picture's EXIF data through libexif.
+//
+// LoadExif is the survey's loader: one read of the file's head, libexif's
+// loader fed from it, its allocations served from an arena that is reset
+// after each picture, and the specification fix-ups (which add entries the
+// survey never reads) left out. LoadExifDefault is libexif's own
+// exif_data_new_from_file; both give the harvest the same entries.
 #pragma once
 
 #include <libexif/exif-data.h>
 #include <memory>
 
-struct ExifDataUnref {
-  void operator()(ExifData *data) const { exif_data_unref(data); }
+struct ExifRelease {
+  bool arena = false; // the data lives in the arena: reset it after the unref
+  void operator()(ExifData *data) const;
 };
-using ExifHandle = std::unique_ptr<ExifData, ExifDataUnref>;
+using ExifHandle = std::unique_ptr<ExifData, ExifRelease>;
 
 // The file's EXIF data, or nullptr when it has none (not readable, not a
-// JPEG, or no EXIF block).
+// JPEG, or no EXIF block). One picture's data at a time.
 ExifHandle LoadExif(const char *path);
+ExifHandle LoadExifDefault(const char *path);
