@@ -1,0 +1,62 @@
+// pintrail-measure: the timing and memory side of the benchmark.
+//   pintrail-measure evict DIR        drop every file under DIR from the
+//                                     page cache (POSIX_FADV_DONTNEED)
+//   pintrail-measure run CMD ARGS...  run CMD with its output to /dev/null;
+//                                     print "SECONDS PEAK_RSS_KIB"
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+int evict(const char *path, const struct stat *, int type, struct FTW *) {
+  if (type != FTW_F)
+    return 0;
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    fdatasync(fd);
+    posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    close(fd);
+  }
+  return 0;
+}
+
+double now() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+int run(char **argv) {
+  double start = now();
+  pid_t pid = fork();
+  if (pid == 0) {
+    int null_fd = open("/dev/null", O_WRONLY);
+    dup2(null_fd, 1);
+    execvp(argv[0], argv);
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  double seconds = now() - start;
+  printf("%.4f %ld\n", seconds, usage.ru_maxrss);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  if (argc == 3 && strcmp(argv[1], "evict") == 0)
+    return nftw(argv[2], evict, 64, FTW_PHYS);
+  if (argc >= 3 && strcmp(argv[1], "run") == 0)
+    return run(argv + 2);
+  fprintf(stderr, "usage: pintrail-measure evict DIR | run CMD ARGS...\n");
+  return 2;
+}
