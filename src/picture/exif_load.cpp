@@ -40,8 +40,8 @@ void ExifRelease::operator()(ExifData *data) const {
     ResetExifArena();
 }
 
-ExifHandle LoadExif(const char *path) {
-  FileDescriptor file{open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY)};
+ExifHandle LoadExif(const char *path, int fd) {
+  FileDescriptor file{fd >= 0 ? fd : open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY)};
   if (file.fd < 0)
     return ExifHandle(nullptr, ExifRelease{true});
   ExifMem *mem = ExifArenaMem();

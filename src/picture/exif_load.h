@@ -17,6 +17,7 @@ struct ExifRelease {
 using ExifHandle = std::unique_ptr<ExifData, ExifRelease>;
 
 // The file's EXIF data, or nullptr when it has none (not readable, not a
-// JPEG, or no EXIF block). One picture's data at a time.
-ExifHandle LoadExif(const char *path);
+// JPEG, or no EXIF block). One picture's data at a time. fd, when not -1,
+// is the file already open; it is closed here either way.
+ExifHandle LoadExif(const char *path, int fd = -1);
 ExifHandle LoadExifDefault(const char *path);

@@ -39,9 +39,9 @@ void InitGeoRecord(GeoRecord &record, int32_t verbose, int32_t position,
   record.picture_number = 1;
 }
 
-void ProcessPicture(const char *path, GeoRecord &record) {
+void ProcessPicture(const char *path, GeoRecord &record, int fd) {
   CheckBreak();
-  ExifHandle data = LoadExif(path);
+  ExifHandle data = LoadExif(path, fd);
   if (!data) {
     PrintNotAJpeg(path);
     return;

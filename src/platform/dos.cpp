@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,10 @@ int32_t type_of_mode(mode_t mode) {
   if (S_ISDIR(mode))
     return ST_USERDIR;
   return S_ISREG(mode) ? ST_FILE : ST_SPECIAL;
+}
+
+bool is_dot_or_dotdot(const char *name) {
+  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
 void copy_name(FileInfoBlock *fib, const char *name) {
@@ -51,6 +56,48 @@ void describe_entry(int dir_fd, const struct dirent *entry,
   fib->fib_Inode = info.st_ino;
 }
 
+bool open_listing(BPTR lock) {
+  int fd = openat(lock->fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0)
+    return false;
+  lock->listing = fdopendir(fd);
+  if (!lock->listing) {
+    close(fd);
+    return false;
+  }
+  return true;
+}
+
+// Opens a file entry and asks the kernel to start reading its head.
+// Non-blocking, so an entry swapped for a FIFO meanwhile cannot hang.
+int open_ahead(int dir_fd, const FileInfoBlock &entry) {
+  if (entry.fib_DirEntryType != ST_FILE && entry.fib_DirEntryType != ST_LINKFILE)
+    return -1;
+  int fd = openat(dir_fd, entry.fib_FileName,
+                  O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd >= 0)
+    posix_fadvise(fd, 0, kReadAheadBytes, POSIX_FADV_WILLNEED);
+  return fd;
+}
+
+// Appends the listing's next entry to the ring, or marks the listing done.
+void read_ahead(BPTR lock) {
+  const struct dirent *entry;
+  do {
+    entry = readdir(lock->listing);
+    if (!entry) {
+      lock->listing_done = true;
+      return;
+    }
+  } while (is_dot_or_dotdot(entry->d_name));
+  int slot = (lock->ahead_first + lock->ahead_count) % kReadAheadEntries;
+  FileInfoBlock &next = lock->ahead[slot];
+  copy_name(&next, entry->d_name);
+  describe_entry(dirfd(lock->listing), entry, &next);
+  next.fib_ReadAhead = open_ahead(dirfd(lock->listing), next);
+  lock->ahead_count++;
+}
+
 } // namespace
 
 void *AllocDosObject(uint32_t type, void *) {
@@ -68,7 +115,13 @@ BPTR Lock(const char *name, int32_t) {
   int fd = open(name, O_PATH | O_CLOEXEC);
   if (fd < 0)
     return nullptr;
-  return new FileLock{fd, nullptr};
+  auto *lock = new (std::nothrow) FileLock;
+  if (!lock) {
+    close(fd);
+    return nullptr;
+  }
+  lock->fd = fd;
+  return lock;
 }
 
 void UnLock(BPTR lock) {
@@ -76,6 +129,11 @@ void UnLock(BPTR lock) {
     return;
   if (lock->listing)
     closedir(lock->listing);
+  for (int i = 0; i < lock->ahead_count; ++i) {
+    int fd = lock->ahead[(lock->ahead_first + i) % kReadAheadEntries].fib_ReadAhead;
+    if (fd >= 0)
+      close(fd);
+  }
   close(lock->fd);
   delete lock;
 }
@@ -87,34 +145,23 @@ bool Examine(BPTR lock, FileInfoBlock *fib) {
   fib->fib_DirEntryType = type_of_mode(info.st_mode);
   fib->fib_Device = info.st_dev;
   fib->fib_Inode = info.st_ino;
+  fib->fib_ReadAhead = -1;
   copy_name(fib, "");
   return true;
 }
 
 bool ExNext(BPTR lock, FileInfoBlock *fib) {
   CheckBreak();
-  if (!lock->listing) {
-    int fd = openat(lock->fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-      return false;
-    lock->listing = fdopendir(fd);
-    if (!lock->listing) {
-      close(fd);
-      return false;
-    }
-  }
-  for (;;) {
-    errno = 0;
-    const struct dirent *entry = readdir(lock->listing);
-    if (!entry)
-      return false;
-    const char *name = entry->d_name;
-    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
-      continue;
-    copy_name(fib, name);
-    describe_entry(dirfd(lock->listing), entry, fib);
-    return true;
-  }
+  if (!lock->listing && !lock->listing_done && !open_listing(lock))
+    return false;
+  while (!lock->listing_done && lock->ahead_count < kReadAheadEntries)
+    read_ahead(lock);
+  if (lock->ahead_count == 0)
+    return false;
+  *fib = lock->ahead[lock->ahead_first];
+  lock->ahead_first = (lock->ahead_first + 1) % kReadAheadEntries;
+  lock->ahead_count--;
+  return true;
 }
 
 const char *FilePart(const char *path) {

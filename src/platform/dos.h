@@ -24,11 +24,23 @@ struct FileInfoBlock {
   // ExNext); 0 otherwise.
   dev_t fib_Device;
   ino_t fib_Inode;
+  // A file entry already opened for reading, its head requested from the
+  // disk ahead of time; -1 if none. Whoever takes it closes it.
+  int fib_ReadAhead;
 };
+
+// How many entries ExNext reads ahead of the one it yields: their files'
+// heads load from disk while earlier pictures are parsed.
+constexpr int kReadAheadEntries = 16;
+constexpr long kReadAheadBytes = 64 * 1024;
 
 struct FileLock {
   int fd = -1;            // O_PATH descriptor: never blocks, reads nothing
   DIR *listing = nullptr; // opened by the first ExNext
+  bool listing_done = false;
+  FileInfoBlock ahead[kReadAheadEntries]; // a ring of entries read ahead
+  int ahead_first = 0;
+  int ahead_count = 0;
 };
 using BPTR = FileLock *;
 

@@ -35,7 +35,7 @@ void visit_entry(const FileInfoBlock &fib, const char *entry_path, int level,
   } else if (fib.fib_DirEntryType == ST_SPECIAL) {
     ProcessUnreadable(entry_path, record);
   } else {
-    ProcessPicture(entry_path, record);
+    ProcessPicture(entry_path, record, fib.fib_ReadAhead);
   }
 }
 
