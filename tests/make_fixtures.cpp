@@ -3,6 +3,7 @@
 //   pintrail-fixtures library DIR N     N pictures in folders of 50, for
 //                                       benchmarks: 70% with GPS, 20% EXIF
 //                                       without GPS, 10% without EXIF
+//   pintrail-fixtures seeds DIR         seed inputs for the fuzz targets
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -89,11 +90,64 @@ bool write_library(const std::string &root, long count) {
   return true;
 }
 
+std::string be32(uint32_t v) {
+  return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+}
+std::string text(const std::string &t) { return be32(uint32_t(t.size())) + t; }
+
+bool write_seeds(const std::string &root) {
+  GpsFix south;
+  south.lat_ref = "S";
+  south.lon_ref = "W";
+  south.latitude = {{5, 1}, {0, 0}, {123456, 10000}};
+  std::vector<FixtureEntry> interop = GpsEntries(GpsFix{});
+  interop.push_back(Ascii(EXIF_IFD_INTEROPERABILITY, 0x0001, "R98"));
+  interop.push_back(Undefined(EXIF_IFD_INTEROPERABILITY, 0x0002, "0100"));
+  std::string reversed = MakeJpeg(GpsEntries(south));
+  ReverseStoredIfd(reversed, EXIF_IFD_GPS);
+  const std::string pictures[] = {MakeJpeg(GpsEntries(GpsFix{})),
+                                  MakeJpeg(GpsEntries(south), 300),
+                                  MakeJpeg(interop), reversed,
+                                  MakeJpeg(CameraEntries()), PlainJpeg()};
+  auto words_of = [](std::initializer_list<const char *> list) {
+    std::string joined;
+    for (const char *word : list)
+      joined += std::string(word) + '\0';
+    joined.pop_back();
+    return joined;
+  };
+  const std::string words[] = {
+      words_of({"Photos", "POSITION"}), words_of({"DIR=a", "verbose", "PicList"}),
+      words_of({"dir", "x", "WAYPOINT=1"}), words_of({"PORT", "P.1", "GPX=t.gpx", "QUIET"}),
+      "\"My Photos\" *\"x*\" **"};
+  std::string message = "RXM1" + be32(0x20000);
+  const std::string exchanges[] = {
+      std::string(1, '\0') + message + text("addwaypoint 51.5034 -13.41 \"2016:07:04 12:34:56\"") +
+          text("VANTORA.1") + text(""),
+      std::string(1, '\0') + message + text("AddJPGPos -1e-05 180 /a b/c.jpg") +
+          text("VANTORA.1") + text(""),
+      std::string(1, '\1') + "RXR1" + be32(0) + text("waypoint 1"),
+      std::string(1, '\1') + "RXR1" + be32(10) + be32(0xFFFFFFFF),
+      std::string(1, '\1') + "RXR1" + be32(0) + be32(0xFFFFFFFE)};
+  bool ok = make_dir(root) && make_dir(root + "/picture") &&
+            make_dir(root + "/args") && make_dir(root + "/exchange");
+  int n = 0;
+  for (const std::string &p : pictures)
+    ok = ok && WriteFile(root + "/picture/seed" + std::to_string(n++), p);
+  for (const std::string &w : words)
+    ok = ok && WriteFile(root + "/args/seed" + std::to_string(n++), w);
+  for (const std::string &e : exchanges)
+    ok = ok && WriteFile(root + "/exchange/seed" + std::to_string(n++), e);
+  return ok;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
   if (argc == 3 && strcmp(argv[1], "demo") == 0)
     return write_demo(argv[2]) ? 0 : 1;
+  if (argc == 3 && strcmp(argv[1], "seeds") == 0)
+    return write_seeds(argv[2]) ? 0 : 1;
   if (argc == 4 && strcmp(argv[1], "library") == 0)
     return write_library(argv[2], atol(argv[3])) ? 0 : 1;
   fprintf(stderr, "usage: pintrail-fixtures demo DIR | library DIR COUNT\n");
