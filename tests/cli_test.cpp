@@ -96,6 +96,51 @@ TEST(Cli, BreakWhileWaitingForAHost) {
   EXPECT_EQ(ReadFileText(out_path), std::string(kLine) + announced);
 }
 
+// Ctrl-C at any moment of a walk: "***Break", code 20, and standard output
+// holds only whole lines.
+TEST(Cli, BreakAtAnyMomentLeavesWholeLines) {
+  TempDir dir;
+  std::string tree = dir / "tree";
+  mkdir(tree.c_str(), 0755);
+  std::string with_gps = MakeJpeg(GpsEntries(GpsFix{})), without = MakeJpeg(CameraEntries());
+  for (int i = 0; i < 3000; ++i)
+    WriteFile(tree + "/IMG_" + std::to_string(i) + ".jpg", i % 3 ? with_gps : without);
+  int broken = 0;
+  for (int delay_us : {0, 500, 1000, 2000, 4000, 8000, 16000, 32000, 64000}) {
+    std::string out = dir / "out", err = dir / "err";
+    pid_t run = StartProcess({PINTRAIL_BIN, tree, "POSITION", "VERBOSE"}, {}, out, err);
+    usleep(static_cast<useconds_t>(delay_us));
+    kill(run, SIGINT);
+    int status = 0;
+    waitpid(run, &status, 0);
+    std::string text = ReadFileText(out);
+    if (WIFSIGNALED(status)) { // before the tool could catch it: nothing printed
+      EXPECT_EQ(WTERMSIG(status), SIGINT);
+      EXPECT_EQ(text, "");
+      continue;
+    }
+    if (WEXITSTATUS(status) == 20) {
+      ++broken;
+      EXPECT_EQ(ReadFileText(err), "***Break\n");
+    } else {
+      EXPECT_EQ(WEXITSTATUS(status), 0);
+    }
+    EXPECT_TRUE(text.empty() || text.back() == '\n') << delay_us;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+      std::string line = text.substr(start, end - start);
+      bool whole = line.find(" - lat = ") != std::string::npos ||
+                   line.find(" - No geo tag found!") != std::string::npos ||
+                   line.rfind("Picture", 0) == 0 || line.rfind("-----", 0) == 0 ||
+                   line.rfind("Latitude: ", 0) == 0 || line.rfind("Longitude: ", 0) == 0 ||
+                   line.rfind("Altitude: ", 0) == 0 || line.rfind("Time: ", 0) == 0 ||
+                   line == "No geo tag found!";
+      EXPECT_TRUE(whole) << line;
+    }
+  }
+  EXPECT_GT(broken, 0);
+}
+
 // Every corpus file gets exactly one whole line: a position, no geo tag, or
 // not a JPEG.
 TEST(Cli, RealCameraFiles) {

@@ -5,53 +5,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <thread>
 
 #include "fixture.h"
 #include "platform/ports.h"
 #include "test_support.h"
 
 namespace {
-
-struct PrivatePorts {
-  TempDir dir;
-  std::string ports = dir / "ports";
-  ScopedEnv env{"REXX_PORT_DIR", ports};
-  PrivatePorts() { mkdir(ports.c_str(), 0700); }
-  std::string env_entry() const { return "REXX_PORT_DIR=" + ports; }
-};
-
-// Serves count messages in a thread, recording them and replying rc.
-struct TestPeer {
-  std::unique_ptr<PublicPort> port;
-  std::vector<WireMessage> received;
-  std::thread thread;
-  volatile int stop = 0;
-
-  TestPeer(int count, int32_t rc, const char *name = kMapPortName) {
-    std::string why;
-    port = CreatePublicPort(name, &why);
-    EXPECT_TRUE(port) << why;
-    thread = std::thread([this, count, rc] {
-      HostMsg message;
-      while (static_cast<int>(received.size()) < count) {
-        HostWait got = GetMsg(*port, message, &stop, 2000);
-        if (got == HostWait::Stopped)
-          return;
-        if (got != HostWait::Message)
-          continue;
-        received.push_back(message.message);
-        ReplyMsg(message, WireReply{rc, rc == 0 ? std::optional<std::string>("done")
-                                                : std::nullopt});
-      }
-    });
-  }
-  ~TestPeer() {
-    stop = 1;
-    if (thread.joinable())
-      thread.join();
-  }
-};
 
 TEST(MapLink, CommandsAndMessageFieldsOnTheWire) {
   PrivatePorts ports;

@@ -114,13 +114,15 @@ ProcessResult RunProcess(const std::vector<std::string> &argv,
 
 pid_t StartProcess(const std::vector<std::string> &argv,
                    const std::vector<std::string> &env,
-                   const std::string &out_path) {
+                   const std::string &out_path, const std::string &err_path) {
   pid_t pid = fork();
   if (pid == 0) {
     int fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int null_fd = open("/dev/null", O_RDONLY);
     dup2(null_fd, 0);
     dup2(fd, 1);
+    if (!err_path.empty())
+      dup2(open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
     exec_child(argv, env);
   }
   return pid;

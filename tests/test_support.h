@@ -2,6 +2,15 @@
 // and child processes.
 #pragma once
 
+#include <cstdint>
+#include <memory>
+#include <thread>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "maplink/commands.h"
+#include "platform/ports.h"
+
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -39,7 +48,7 @@ ProcessResult RunProcess(const std::vector<std::string> &argv,
 // A child left running; its standard output goes to out_path.
 pid_t StartProcess(const std::vector<std::string> &argv,
                    const std::vector<std::string> &env,
-                   const std::string &out_path);
+                   const std::string &out_path, const std::string &err_path = "");
 // Sends signal and reaps the child; returns its exit code (128 + signal).
 int StopProcess(pid_t pid, int signal);
 // Waits until path exists (up to about five seconds).
@@ -53,3 +62,45 @@ struct ScopedEnv {
   ScopedEnv(const char *name, const std::string &value);
   ~ScopedEnv();
 };
+
+struct PrivatePorts {
+  TempDir dir;
+  std::string ports = dir / "ports";
+  ScopedEnv env{"REXX_PORT_DIR", ports};
+  PrivatePorts() { mkdir(ports.c_str(), 0700); }
+  std::string port_path() const { return ports + "/" + kMapPortName; }
+  std::string env_entry() const { return "REXX_PORT_DIR=" + ports; }
+};
+
+// Serves count messages in a thread, recording them and replying rc.
+struct TestPeer {
+  std::unique_ptr<PublicPort> port;
+  std::vector<WireMessage> received;
+  std::thread thread;
+  volatile int stop = 0;
+
+  TestPeer(int count, int32_t rc, const char *name = kMapPortName) {
+    std::string why;
+    port = CreatePublicPort(name, &why);
+    EXPECT_TRUE(port) << why;
+    thread = std::thread([this, count, rc] {
+      HostMsg message;
+      while (static_cast<int>(received.size()) < count) {
+        HostWait got = GetMsg(*port, message, &stop, 2000);
+        if (got == HostWait::Stopped)
+          return;
+        if (got != HostWait::Message)
+          continue;
+        received.push_back(message.message);
+        ReplyMsg(message, WireReply{rc, rc == 0 ? std::optional<std::string>("done")
+                                                : std::nullopt});
+      }
+    });
+  }
+  ~TestPeer() {
+    stop = 1;
+    if (thread.joinable())
+      thread.join();
+  }
+};
+

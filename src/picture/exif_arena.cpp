@@ -38,6 +38,11 @@ struct Header {
 static_assert(sizeof(Header) == kAlign);
 
 struct Arena {
+  ~Arena() {
+    for (char *old : overflow)
+      free(old);
+    free(block);
+  }
   char *block = nullptr;        // the current block
   size_t capacity = 0;
   size_t used = 0;

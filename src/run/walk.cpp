@@ -7,8 +7,8 @@
 
 namespace {
 
-// The directories open above the current level, to refuse a link that leads
-// back into one of them.
+// The directories open above the current level: a link (or a mount) that
+// leads back into one of them would walk the same pictures again.
 struct OpenDirectories {
   dev_t device[kDeepestLevel + 1];
   ino_t inode[kDeepestLevel + 1];
@@ -28,9 +28,7 @@ void walk_level(const char *path, int level, GeoRecord &record,
 void visit_entry(const FileInfoBlock &fib, const char *entry_path, int level,
                  GeoRecord &record, OpenDirectories &open) {
   if (fib.fib_DirEntryType > 0) {
-    bool loops = fib.fib_DirEntryType == ST_LINKDIR &&
-                 open.contains(fib.fib_Device, fib.fib_Inode);
-    if (level < kDeepestLevel && !loops)
+    if (level < kDeepestLevel)
       walk_level(entry_path, level + 1, record, open);
   } else if (fib.fib_DirEntryType == ST_SPECIAL) {
     ProcessUnreadable(entry_path, record);
@@ -54,6 +52,8 @@ void walk_level(const char *path, int level, GeoRecord &record,
       ProcessPicture(path, record);
     return;
   }
+  if (open.contains(fib->fib_Device, fib->fib_Inode))
+    return;
   open.device[open.count] = fib->fib_Device;
   open.inode[open.count] = fib->fib_Inode;
   open.count++;
