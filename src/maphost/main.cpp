@@ -40,14 +40,8 @@ const char kUsage[] =
 
 int main(int argc, char **argv) {
   uselocale(newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0)));
-  if (argc == 2 && strcmp(argv[1], "--help") == 0) {
-    printf(kUsage, kTemplate);
+  if (HandleStandardOption(argc, argv, kUsage, kTemplate, "pintrail-maphost 1.1"))
     return 0;
-  }
-  if (argc == 2 && strcmp(argv[1], "--version") == 0) {
-    printf("pintrail-maphost 1.1\n");
-    return 0;
-  }
   ArgSlot slots[kSlotCount];
   ArgsHandle args(ReadArgs(kTemplate, slots, argc, argv));
   if (!args) {

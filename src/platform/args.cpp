@@ -186,3 +186,17 @@ RDArgs *ReadArgs(const char *template_text, ArgSlot *slots, int argc,
 }
 
 void FreeArgs(RDArgs *args) { delete args; }
+
+bool HandleStandardOption(int argc, const char *const *argv, const char *usage,
+                          const char *template_text, const char *version) {
+  if (argc != 2)
+    return false;
+  if (strcmp(argv[1], "--help") == 0)
+    Printf(usage, template_text);
+  else if (strcmp(argv[1], "--version") == 0)
+    Printf("%s\n", version);
+  else
+    return false;
+  FlushOutput();
+  return true;
+}

@@ -45,5 +45,11 @@ using ArgsHandle = std::unique_ptr<RDArgs, FreeArgsDeleter>;
 // quotes group, and inside quotes "*" escapes ("*\"", "**", "*N", "*E").
 std::vector<std::string> SplitArgLine(const std::string &line);
 
+// The Linux conventions beside the template: "--help" prints usage (a
+// printf format given the template) and "--version" the version line, both
+// on standard output. True when argv was one of them.
+bool HandleStandardOption(int argc, const char *const *argv, const char *usage,
+                          const char *template_text, const char *version);
+
 // The keywords of a template, upper case, for help texts and completion.
 std::vector<std::string> TemplateKeywords(const char *template_text);

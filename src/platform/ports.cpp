@@ -1,5 +1,6 @@
 #include "platform/ports.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -103,16 +104,17 @@ bool peer_is_own_user(int fd) {
          credentials.uid == geteuid();
 }
 
-// Reads one whole message within the time limit.
-bool receive_message(int fd, WireMessage &message, int timeout_ms) {
+// Reads one whole message within the time limit, or until *stop.
+bool receive_message(int fd, WireMessage &message, int timeout_ms,
+                     const volatile int *stop) {
   std::string buffer;
   long long deadline = now_ms() + timeout_ms;
   for (;;) {
     long long left = deadline - now_ms();
-    if (left <= 0)
+    if (left <= 0 || *stop)
       return false;
     pollfd ready{fd, POLLIN, 0};
-    if (poll(&ready, 1, static_cast<int>(left)) <= 0)
+    if (poll(&ready, 1, static_cast<int>(std::min<long long>(left, kPollSliceMs))) <= 0)
       continue;
     int got = read_some(fd, buffer);
     if (got == 0 || got == -2)
@@ -307,7 +309,7 @@ HostWait GetMsg(PublicPort &port, HostMsg &into, const volatile int *stop,
       continue;
     Socket peer(fd);
     if (!peer_is_own_user(fd) ||
-        !receive_message(fd, into.message, receive_timeout_ms))
+        !receive_message(fd, into.message, receive_timeout_ms, stop))
       return HostWait::Again;
     into.fd = peer.release();
     return HostWait::Message;

@@ -27,14 +27,8 @@ const char kUsage[] =
 } // namespace
 
 int RunPintrail(int argc, const char *const *argv) {
-  if (argc == 2 && strcmp(argv[1], "--help") == 0) {
-    Printf(kUsage, kTemplate);
+  if (HandleStandardOption(argc, argv, kUsage, kTemplate, "pintrail 1.1 (04.07.16)"))
     return 0;
-  }
-  if (argc == 2 && strcmp(argv[1], "--version") == 0) {
-    Printf("pintrail 1.1 (04.07.16)\n");
-    return 0;
-  }
   ArgSlot slots[kSlotCount];
   ArgsHandle args(ReadArgs(kTemplate, slots, argc, argv));
   if (!args) {
