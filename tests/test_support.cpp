@@ -1,17 +1,16 @@
 #include "test_support.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <fstream>
-#include <poll.h>
 #include <signal.h>
 #include <sstream>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "picture/picture.h"
 #include "platform/console.h"
+#include "run/walk.h"
 
 TempDir::TempDir() {
   char pattern[] = "/tmp/pintrail-test-XXXXXX";
@@ -42,90 +41,47 @@ std::string CapturedConsole::text() {
 
 namespace {
 
-std::vector<char *> c_strings(const std::vector<std::string> &strings) {
-  std::vector<char *> pointers;
-  for (const std::string &s : strings)
-    pointers.push_back(const_cast<char *>(s.c_str()));
-  pointers.push_back(nullptr);
-  return pointers;
-}
-
-void exec_child(const std::vector<std::string> &argv,
-                const std::vector<std::string> &env) {
-  for (const std::string &entry : env)
-    putenv(const_cast<char *>(entry.c_str()));
-  std::vector<char *> args = c_strings(argv);
-  execv(args[0], args.data());
-  _exit(127);
-}
-
 int exit_code(int status) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-} // namespace
-
-ProcessResult RunProcess(const std::vector<std::string> &argv,
-                         const std::vector<std::string> &env,
-                         const std::string &input) {
-  int in[2], out[2], err[2];
-  if (pipe(in) || pipe(out) || pipe(err))
-    return {};
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(in[0], 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]})
-      close(fd);
-    exec_child(argv, env);
-  }
-  close(in[0]);
-  close(out[1]);
-  close(err[1]);
-  if (!input.empty() && write(in[1], input.data(), input.size()) < 0)
-    perror("write");
-  close(in[1]);
-  ProcessResult result;
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  std::string *sinks[2] = {&result.out, &result.err};
-  int open_count = 2;
-  while (open_count > 0) {
-    poll(fds, 2, -1);
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
-        continue;
-      char chunk[65536];
-      ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
-      if (n > 0) {
-        sinks[i]->append(chunk, static_cast<size_t>(n));
-      } else {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open_count;
-      }
-    }
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  result.code = exit_code(status);
-  return result;
+void redirect(const std::string &path, int fd, int flags) {
+  int opened = open(path.c_str(), flags, 0644);
+  dup2(opened, fd);
+  close(opened);
 }
 
+} // namespace
+
 pid_t StartProcess(const std::vector<std::string> &argv,
-                   const std::vector<std::string> &env,
-                   const std::string &out_path, const std::string &err_path) {
+                   const std::vector<std::string> &env, const std::string &out_path,
+                   const std::string &err_path, const std::string &in_path) {
   pid_t pid = fork();
-  if (pid == 0) {
-    int fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int null_fd = open("/dev/null", O_RDONLY);
-    dup2(null_fd, 0);
-    dup2(fd, 1);
-    if (!err_path.empty())
-      dup2(open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-    exec_child(argv, env);
-  }
-  return pid;
+  if (pid != 0)
+    return pid;
+  redirect(in_path, 0, O_RDONLY);
+  redirect(out_path, 1, O_WRONLY | O_CREAT | O_TRUNC);
+  if (!err_path.empty())
+    redirect(err_path, 2, O_WRONLY | O_CREAT | O_TRUNC);
+  for (const std::string &entry : env)
+    putenv(const_cast<char *>(entry.c_str()));
+  std::vector<char *> args;
+  for (const std::string &arg : argv)
+    args.push_back(const_cast<char *>(arg.c_str()));
+  args.push_back(nullptr);
+  execv(args[0], args.data());
+  _exit(127);
+}
+
+ProcessResult RunProcess(const std::vector<std::string> &argv,
+                         const std::vector<std::string> &env, const std::string &input) {
+  TempDir files;
+  WriteTextFile(files / "in", input);
+  pid_t pid = StartProcess(argv, env, files / "out", files / "err", files / "in");
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return ProcessResult{exit_code(status), ReadFileText(files / "out"),
+                       ReadFileText(files / "err")};
 }
 
 int StopProcess(pid_t pid, int signal) {
@@ -135,10 +91,9 @@ int StopProcess(pid_t pid, int signal) {
   return exit_code(status);
 }
 
-bool WaitForFile(const std::string &path) {
+bool WaitFor(const std::function<bool()> &condition) {
   for (int i = 0; i < 500; ++i) {
-    struct stat info;
-    if (stat(path.c_str(), &info) == 0)
+    if (condition())
       return true;
     usleep(10000);
   }
@@ -152,18 +107,62 @@ std::string ReadFileText(const std::string &path) {
   return text.str();
 }
 
-ScopedEnv::ScopedEnv(const char *variable, const std::string &value)
-    : name(variable) {
-  const char *previous = getenv(variable);
-  had = previous != nullptr;
-  if (had)
-    old = previous;
-  setenv(variable, value.c_str(), 1);
+void WriteTextFile(const std::string &path, const std::string &text) {
+  std::ofstream(path, std::ios::binary) << text;
 }
 
-ScopedEnv::~ScopedEnv() {
-  if (had)
-    setenv(name.c_str(), old.c_str(), 1);
-  else
-    unsetenv(name.c_str());
+std::vector<std::string> LinesOf(const std::string &text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+    lines.push_back(text.substr(start, end - start));
+  return lines;
 }
+
+std::string WalkOutput(const std::string &path, bool position, bool piclist) {
+  CapturedConsole console;
+  GeoRecord record;
+  InitGeoRecord(record, 0, position ? -1 : 0, 0, piclist ? -1 : 0);
+  WalkTree(path.c_str(), record);
+  return console.text();
+}
+
+TestPeer::TestPeer(int count, int32_t rc, const char *name,
+                   std::function<void(HostMsg &)> answer) {
+  std::string why;
+  port = CreatePublicPort(name, &why);
+  EXPECT_TRUE(port) << why;
+  if (!answer)
+    answer = [rc](HostMsg &message) {
+      ReplyMsg(message, WireReply{rc, rc == 0 ? std::optional<std::string>("done")
+                                              : std::nullopt});
+    };
+  thread = std::thread([this, count, answer] {
+    HostMsg message;
+    while (static_cast<int>(received.size()) < count) {
+      HostWait got = GetMsg(*port, message, &stop, 2000);
+      if (got == HostWait::Stopped)
+        return;
+      if (got != HostWait::Message)
+        continue;
+      received.push_back(message.message);
+      answer(message);
+    }
+  });
+}
+
+TestPeer::~TestPeer() {
+  stop = 1;
+  if (thread.joinable())
+    thread.join();
+}
+
+MapHost::MapHost(PrivatePorts &ports, std::vector<std::string> words) {
+  words.insert(words.begin(), MAPHOST_BIN);
+  pid = StartProcess(words, {ports.env_entry()}, ports.dir / "host.out");
+  EXPECT_TRUE(WaitFor([] { return FindPort(kMapPortName) != nullptr; }));
+}
+
+MapHost::~MapHost() { StopProcess(pid, SIGTERM); }
+
+std::string Be32(uint32_t v) { return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }

@@ -1,19 +1,19 @@
-// Helpers shared by the tests: scratch directories, captured console output
-// and child processes.
+// Helpers shared by the tests: scratch directories, captured console output,
+// child processes and port peers.
 #pragma once
 
-#include <cstdint>
-#include <memory>
-#include <thread>
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
 #include <sys/stat.h>
+#include <sys/types.h>
+#include <thread>
+#include <vector>
 
 #include "maplink/commands.h"
 #include "platform/ports.h"
-
-#include <string>
-#include <sys/types.h>
-#include <vector>
 
 // A fresh directory, removed with everything in it at the end of scope.
 struct TempDir {
@@ -44,63 +44,55 @@ struct ProcessResult {
 ProcessResult RunProcess(const std::vector<std::string> &argv,
                          const std::vector<std::string> &env = {},
                          const std::string &input = "");
-
-// A child left running; its standard output goes to out_path.
+// A child left running, its output going to files.
 pid_t StartProcess(const std::vector<std::string> &argv,
-                   const std::vector<std::string> &env,
-                   const std::string &out_path, const std::string &err_path = "");
+                   const std::vector<std::string> &env, const std::string &out_path,
+                   const std::string &err_path = "",
+                   const std::string &in_path = "/dev/null");
 // Sends signal and reaps the child; returns its exit code (128 + signal).
 int StopProcess(pid_t pid, int signal);
-// Waits until path exists (up to about five seconds).
-bool WaitForFile(const std::string &path);
+// Polls condition for up to about five seconds.
+bool WaitFor(const std::function<bool()> &condition);
 std::string ReadFileText(const std::string &path);
-// Sets or restores one environment variable for the scope.
-struct ScopedEnv {
-  std::string name;
-  std::string old;
-  bool had;
-  ScopedEnv(const char *name, const std::string &value);
-  ~ScopedEnv();
-};
+void WriteTextFile(const std::string &path, const std::string &text);
+std::vector<std::string> LinesOf(const std::string &text);
 
+// What the walk prints for path, with no switch, or POSITION (and PICLIST).
+// Without switches only files lacking EXIF data say anything: a text file
+// is a cheap probe of what was visited.
+std::string WalkOutput(const std::string &path, bool position = false, bool piclist = false);
+
+// A private port directory for the scope, in this process and for children.
 struct PrivatePorts {
   TempDir dir;
   std::string ports = dir / "ports";
-  ScopedEnv env{"REXX_PORT_DIR", ports};
-  PrivatePorts() { mkdir(ports.c_str(), 0700); }
-  std::string port_path() const { return ports + "/" + kMapPortName; }
+  PrivatePorts() {
+    mkdir(ports.c_str(), 0700);
+    setenv("REXX_PORT_DIR", ports.c_str(), 1);
+  }
+  ~PrivatePorts() { unsetenv("REXX_PORT_DIR"); }
   std::string env_entry() const { return "REXX_PORT_DIR=" + ports; }
+  std::string port_path() const { return ports + "/" + kMapPortName; }
 };
 
-// Serves count messages in a thread, recording them and replying rc.
+// Serves count messages in a thread, recording them and replying rc with
+// the text "done" -- or answering each as answer says.
 struct TestPeer {
   std::unique_ptr<PublicPort> port;
   std::vector<WireMessage> received;
   std::thread thread;
   volatile int stop = 0;
-
-  TestPeer(int count, int32_t rc, const char *name = kMapPortName) {
-    std::string why;
-    port = CreatePublicPort(name, &why);
-    EXPECT_TRUE(port) << why;
-    thread = std::thread([this, count, rc] {
-      HostMsg message;
-      while (static_cast<int>(received.size()) < count) {
-        HostWait got = GetMsg(*port, message, &stop, 2000);
-        if (got == HostWait::Stopped)
-          return;
-        if (got != HostWait::Message)
-          continue;
-        received.push_back(message.message);
-        ReplyMsg(message, WireReply{rc, rc == 0 ? std::optional<std::string>("done")
-                                                : std::nullopt});
-      }
-    });
-  }
-  ~TestPeer() {
-    stop = 1;
-    if (thread.joinable())
-      thread.join();
-  }
+  TestPeer(int count, int32_t rc, const char *name = kMapPortName,
+           std::function<void(HostMsg &)> answer = {});
+  ~TestPeer();
 };
 
+// A 32-bit big-endian integer, as on the wire.
+std::string Be32(uint32_t value);
+
+// pintrail-maphost serving the private port until the end of scope.
+struct MapHost {
+  pid_t pid;
+  explicit MapHost(PrivatePorts &ports, std::vector<std::string> words = {"QUIET"});
+  ~MapHost();
+};

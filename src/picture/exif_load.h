@@ -2,7 +2,7 @@
 //
 // LoadExif is the survey's loader: one read of the file's head, libexif's
 // loader fed from it, its allocations served from an arena that is reset
-// after each picture, and the specification fix-ups (which add entries the
+// after each picture, and the conformance fix-ups (which add entries the
 // survey never reads) left out. LoadExifDefault is libexif's own
 // exif_data_new_from_file; both give the harvest the same entries.
 #pragma once

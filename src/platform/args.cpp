@@ -23,13 +23,13 @@ std::vector<Item> parse_template(const char *template_text) {
     size_t comma = text.find(',', start);
     if (comma == std::string::npos)
       comma = text.size();
-    std::string spec = text.substr(start, comma - start);
+    std::string item_text = text.substr(start, comma - start);
     Item item;
-    size_t slash = spec.find('/');
-    std::string names = spec.substr(0, slash);
-    for (size_t at = slash; at != std::string::npos && at + 1 < spec.size();
-         at = spec.find('/', at + 1)) {
-      char modifier = static_cast<char>(toupper(spec[at + 1]));
+    size_t slash = item_text.find('/');
+    std::string names = item_text.substr(0, slash);
+    for (size_t at = slash; at != std::string::npos && at + 1 < item_text.size();
+         at = item_text.find('/', at + 1)) {
+      char modifier = static_cast<char>(toupper(item_text[at + 1]));
       item.required |= modifier == 'A';
       item.is_switch |= modifier == 'S';
       item.keyword_only |= modifier == 'K';

@@ -2,17 +2,15 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+#include "test_support.h"
 
-std::string be32(uint32_t v) {
-  return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-}
+namespace {
 
 TEST(Wire, MessageBytesAndRoundTrip) {
   WireMessage sent{0x00020000, "addwaypoint 1 2 \"x\"", "VANTORA.1", ""};
   std::string bytes = EncodeMessage(sent);
-  EXPECT_EQ(bytes, "RXM1" + be32(0x00020000) + be32(19) + sent.command +
-                       be32(9) + "VANTORA.1" + be32(0));
+  EXPECT_EQ(bytes, "RXM1" + Be32(0x00020000) + Be32(19) + sent.command +
+                       Be32(9) + "VANTORA.1" + Be32(0));
   // Every prefix asks for more; the whole frame decodes to what was sent.
   for (size_t n = 0; n < bytes.size(); ++n) {
     WireMessage partial;
@@ -27,8 +25,8 @@ TEST(Wire, MessageBytesAndRoundTrip) {
 }
 
 TEST(Wire, ReplyBytesAndRoundTrip) {
-  EXPECT_EQ(EncodeReply({0, std::string("ok")}), "RXR1" + be32(0) + be32(2) + "ok");
-  EXPECT_EQ(EncodeReply({-5, std::nullopt}), "RXR1" + be32(0xFFFFFFFB) + be32(0xFFFFFFFF));
+  EXPECT_EQ(EncodeReply({0, std::string("ok")}), "RXR1" + Be32(0) + Be32(2) + "ok");
+  EXPECT_EQ(EncodeReply({-5, std::nullopt}), "RXR1" + Be32(0xFFFFFFFB) + Be32(0xFFFFFFFF));
   WireReply reply;
   ASSERT_EQ(DecodeReply(EncodeReply({-5, std::nullopt}), reply), WireStatus::Complete);
   EXPECT_EQ(reply.result1, -5);
@@ -42,11 +40,11 @@ TEST(Wire, MalformedFrames) {
   WireReply reply;
   EXPECT_EQ(DecodeMessage("RXR1", message), WireStatus::Malformed);
   EXPECT_EQ(DecodeMessage("X", message), WireStatus::Malformed);
-  EXPECT_EQ(DecodeMessage("RXM1" + be32(0) + be32(65537), message), WireStatus::Malformed);
-  EXPECT_EQ(DecodeMessage("RXM1" + be32(0) + be32(65536), message), WireStatus::NeedMore);
+  EXPECT_EQ(DecodeMessage("RXM1" + Be32(0) + Be32(65537), message), WireStatus::Malformed);
+  EXPECT_EQ(DecodeMessage("RXM1" + Be32(0) + Be32(65536), message), WireStatus::NeedMore);
   EXPECT_EQ(DecodeReply("HTTP/1.1 200", reply), WireStatus::Malformed);
-  EXPECT_EQ(DecodeReply("RXR1" + be32(0) + be32(0xFFFFFFFE), reply), WireStatus::Malformed);
-  EXPECT_EQ(DecodeReply("RXR1" + be32(0) + be32(3) + "ab", reply), WireStatus::NeedMore);
+  EXPECT_EQ(DecodeReply("RXR1" + Be32(0) + Be32(0xFFFFFFFE), reply), WireStatus::Malformed);
+  EXPECT_EQ(DecodeReply("RXR1" + Be32(0) + Be32(3) + "ab", reply), WireStatus::NeedMore);
 }
 
 } // namespace
