@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "maphost/host.h"
+#include "maphost/map_command.h"
 #include "platform/ports.h"
 
 namespace {
@@ -29,10 +30,16 @@ void as_message(const uint8_t *data, size_t size) {
     return;
   HostState state;
   state.quiet = true;
-  WireReply reply = HandleCommand(state, message);
-  EncodeReply(reply);
-  RenderGpx(state.gpx);
+  EncodeReply(HandleCommand(state, message));
   PrintableLine(message.command);
+  MapCommand command; // and what the GPX document would keep of it
+  if (ParseMapCommand(message.command, command)) {
+    if (command.kind == MapCommand::Waypoint)
+      AddWaypoint(state.gpx, command.latitude, command.longitude, command.text);
+    else
+      AddPicture(state.gpx, command.latitude, command.longitude, command.text);
+    RenderGpx(state.gpx);
+  }
 }
 
 } // namespace

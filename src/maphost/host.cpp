@@ -5,8 +5,6 @@
 namespace {
 
 void keep(HostState &state) {
-  if (state.gpx_path.empty())
-    return;
   std::string why;
   if (!WriteFileAtomically(state.gpx_path, RenderGpx(state.gpx), &why))
     fprintf(stderr, "pintrail-maphost: cannot write %s\n", why.c_str());
@@ -38,15 +36,19 @@ WireReply HandleCommand(HostState &state, const WireMessage &message) {
   MapCommand command;
   if (!ParseMapCommand(message.command, command))
     return WireReply{kCommandFailed, std::nullopt};
+  bool keeping = !state.gpx_path.empty(); // else memory stays flat
   std::string result;
   if (command.kind == MapCommand::Waypoint) {
-    AddWaypoint(state.gpx, command.latitude, command.longitude, command.text);
+    if (keeping)
+      AddWaypoint(state.gpx, command.latitude, command.longitude, command.text);
     result = "waypoint " + std::to_string(++state.waypoints);
   } else {
-    AddPicture(state.gpx, command.latitude, command.longitude, command.text);
+    if (keeping)
+      AddPicture(state.gpx, command.latitude, command.longitude, command.text);
     result = "picture " + std::to_string(++state.pictures);
   }
-  keep(state);
+  if (keeping)
+    keep(state);
   WireReply reply{0, std::nullopt};
   if (message.action & RXFF_RESULT)
     reply.result2 = result;
