@@ -71,6 +71,7 @@ bool send_all(int fd, const std::string &bytes) {
     }
     if (n < 0 && errno != EAGAIN && errno != EINTR)
       return false;
+    CheckBreak(); // a host that reads nothing must not hold a break
     pollfd ready{fd, POLLOUT, 0};
     poll(&ready, 1, kPollSliceMs);
   }
