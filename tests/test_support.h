@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "maplink/commands.h"
+#include "platform/port_host.h"
 #include "platform/ports.h"
 
 // A fresh directory, removed with everything in it at the end of scope.

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "maphost/gpx.h"
+#include "platform/port_host.h"
 #include "platform/ports.h"
 
 constexpr int kReceiveTimeoutMs = 10000;

@@ -1,4 +1,5 @@
-// Public message ports over Unix-domain stream sockets.
+// Public message ports over Unix-domain stream sockets: the port directory
+// and the client side (port_host.h has the host side).
 //
 // A host owns a port by name: a socket file in the user's port directory. A
 // client finds the port, delivers one message over a fresh connection (that
@@ -57,35 +58,13 @@ using RexxMsgHandle = std::unique_ptr<RexxMsg, DeleteRexxMsgDeleter>;
 
 // Connects the message's reply port to the port and sends the message.
 bool PutMsg(const MsgPort *port, RexxMsg *message);
+// The socket file of a port in a usable port directory; false, with the
+// reason, otherwise.
+bool PortPath(const char *name, std::string &path, std::string *why);
+
 // Blocks until the host's reply is on the reply port and fills rm_Result1 and
 // rm_Result2. False, with no result, when the host closed the connection
 // before a whole reply or replied malformed. A break ends the tool.
 bool WaitPort(RexxMsg *message);
 
-// Host side.
-struct PublicPort {
-  std::string name;
-  std::string path;
-  int listen_fd = -1;
-  ~PublicPort(); // closes and removes the socket file
-};
 
-// Creates the port directory if missing and owns the port; nullptr with the
-// reason when the directory is unusable or the port is taken.
-std::unique_ptr<PublicPort> CreatePublicPort(const char *name,
-                                             std::string *why);
-
-// One message that arrived at a public port, and the connection to reply on.
-struct HostMsg {
-  int fd = -1;
-  WireMessage message;
-  ~HostMsg();
-};
-
-enum class HostWait { Message, Stopped, Again };
-// Waits for the next connection and reads its message. Connections from
-// other users, closed early, malformed or silent for receive_timeout_ms are
-// dropped and yield Again. Stopped when *stop became true.
-HostWait GetMsg(PublicPort &port, HostMsg &into, const volatile int *stop,
-                int receive_timeout_ms);
-bool ReplyMsg(HostMsg &message, const WireReply &reply);
