@@ -91,7 +91,8 @@ struct TestPeer {
 // A 32-bit big-endian integer, as on the wire.
 std::string Be32(uint32_t value);
 
-// pintrail-maphost serving the private port until the end of scope.
+// pintrail-maphost serving the private port until the end of scope; its
+// output goes to host.out and host.err beside the port directory.
 struct MapHost {
   pid_t pid;
   explicit MapHost(PrivatePorts &ports, std::vector<std::string> words = {"QUIET"});

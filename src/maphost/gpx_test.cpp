@@ -25,6 +25,18 @@ TEST(Gpx, FileUrisArePercentEncoded) {
   EXPECT_EQ(FileUri("/a#b?c"), "file:///a%23b%3Fc");
 }
 
+TEST(Gpx, AWriteFailureIsReportedAndTheHostGoesOn) {
+  PrivatePorts ports;
+  std::string keep = ports.dir / "keep";
+  mkdir(keep.c_str(), 0755);
+  MapHost host(ports, {"QUIET", "GPX=" + keep + "/trip.gpx"});
+  RunProcess({"/bin/rm", "-rf", keep});
+  EXPECT_EQ(SendCommand(kMapPortName, "addwaypoint 1 2 \"x\""), std::string("waypoint 1"));
+  EXPECT_EQ(SendCommand(kMapPortName, "AddJPGPos 1 2 /x.jpg"), std::string("picture 1"));
+  EXPECT_NE(ReadFileText(ports.dir / "host.err").find("cannot write " + keep + "/trip.gpx"),
+            std::string::npos);
+}
+
 TEST(Gpx, AtomicWriteReportsFailure) {
   TempDir dir;
   std::string why;
