@@ -59,7 +59,7 @@ TEST(Cli, BreakAtAnyMomentLeavesWholeLines) {
   std::string tree = dir / "tree";
   mkdir(tree.c_str(), 0755);
   std::string with_gps = MakeJpeg(GpsEntries(GpsFix{})), without = MakeJpeg(CameraEntries());
-  for (int i = 0; i < 3000; ++i)
+  for (int i = 0; i < 8000; ++i) // a walk long enough to interrupt
     WriteFile(tree + "/IMG_" + std::to_string(i) + ".jpg", i % 3 ? with_gps : without);
   int broken = 0;
   for (int delay_us : {0, 500, 1000, 2000, 4000, 8000, 16000, 32000, 64000}) {
