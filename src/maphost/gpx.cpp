@@ -40,10 +40,8 @@ const char *markup_escape(char c) {
   }
 }
 
+// The path as sent, made absolute; links are left as they are.
 std::string absolute_path(const std::string &path) {
-  char resolved[PATH_MAX];
-  if (realpath(path.c_str(), resolved))
-    return resolved;
   if (!path.empty() && path[0] == '/')
     return path;
   char cwd[PATH_MAX];
