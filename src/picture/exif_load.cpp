@@ -41,7 +41,8 @@ void ExifRelease::operator()(ExifData *data) const {
 }
 
 ExifHandle LoadExif(const char *path, int fd) {
-  FileDescriptor file{fd >= 0 ? fd : open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY)};
+  // Non-blocking: a path swapped for a FIFO since it was examined cannot hang.
+  FileDescriptor file{fd >= 0 ? fd : open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
   if (file.fd < 0)
     return ExifHandle(nullptr, ExifRelease{true});
   ExifMem *mem = ExifArenaMem();
