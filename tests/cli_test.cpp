@@ -63,7 +63,7 @@ TEST(Cli, BreakAtAnyMomentLeavesWholeLines) {
     WriteFile(tree + "/IMG_" + std::to_string(i) + ".jpg", i % 3 ? with_gps : without);
   int broken = 0;
   for (int delay_us : {0, 500, 1000, 2000, 4000, 8000, 16000, 32000, 64000}) {
-    std::string out = dir / "out", err = dir / "err";
+    std::string out = dir / ("out" + std::to_string(delay_us)), err = out + ".err";
     pid_t run = StartProcess({PINTRAIL_BIN, tree, "POSITION"}, {}, out, err);
     usleep(static_cast<useconds_t>(delay_us));
     kill(run, SIGINT);
