@@ -32,6 +32,16 @@ void feed_loader(ExifLoader *loader, int fd) {
   }
 }
 
+// Empties the arena when a load ends with no data to hand out; the handle
+// that takes the data empties it on release instead.
+struct ArenaGuard {
+  bool armed = true;
+  ~ArenaGuard() {
+    if (armed)
+      ResetExifArena();
+  }
+};
+
 } // namespace
 
 void ExifRelease::operator()(ExifData *data) const {
@@ -43,26 +53,26 @@ void ExifRelease::operator()(ExifData *data) const {
 ExifHandle LoadExif(const char *path, int fd) {
   // Non-blocking: a path swapped for a FIFO since it was examined cannot hang.
   FileDescriptor file{fd >= 0 ? fd : open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
+  ExifHandle none(nullptr, ExifRelease{true});
   if (file.fd < 0)
-    return ExifHandle(nullptr, ExifRelease{true});
+    return none;
   ExifMem *mem = ExifArenaMem();
+  ArenaGuard guard; // released after the loader, which lives in the arena too
   std::unique_ptr<ExifLoader, LoaderUnref> loader(exif_loader_new_mem(mem));
   if (!loader)
-    return ExifHandle(nullptr, ExifRelease{true});
+    return none;
   feed_loader(loader.get(), file.fd);
   const unsigned char *block = nullptr;
   unsigned int size = 0;
   exif_loader_get_buf(loader.get(), &block, &size);
-  if (!block || !size) {
-    loader.reset();
-    ResetExifArena();
-    return ExifHandle(nullptr, ExifRelease{true});
-  }
+  if (!block || !size)
+    return none;
   ExifHandle data(exif_data_new_mem(mem), ExifRelease{true});
   if (!data)
-    return data;
+    return none;
   exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
   exif_data_load_data(data.get(), block, size);
+  guard.armed = false;
   return data;
 }
 
