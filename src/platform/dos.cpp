@@ -52,8 +52,6 @@ void describe_entry(int dir_fd, const struct dirent *entry,
   if (is_link && type != ST_SPECIAL)
     type = type == ST_USERDIR ? ST_LINKDIR : ST_LINKFILE;
   fib->fib_DirEntryType = type;
-  fib->fib_Device = info.st_dev;
-  fib->fib_Inode = info.st_ino;
 }
 
 bool open_listing(BPTR lock) {

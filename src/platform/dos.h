@@ -20,8 +20,7 @@ constexpr uint32_t DOS_FIB = 2;
 struct FileInfoBlock {
   int32_t fib_DirEntryType;
   char fib_FileName[256]; // a Linux name is at most 255 bytes
-  // Identity of a directory, where known (Examine, and links followed by
-  // ExNext); 0 otherwise.
+  // Identity of the locked object, filled by Examine; 0 from ExNext.
   dev_t fib_Device;
   ino_t fib_Inode;
   // A file entry already opened for reading, its head requested from the
