@@ -35,13 +35,6 @@ TEST(MapLink, CommandsAndMessageFieldsOnTheWire) {
   EXPECT_EQ(FormatPicturePosition(1, 2, path.c_str()), "AddJPGPos 1 2 " + path);
 }
 
-TEST(MapLink, NonZeroReturnCodeTakesNoResult) {
-  PrivatePorts ports;
-  TestPeer peer(1, 10, "OTHER.1");
-  EXPECT_EQ(SendCommand("OTHER.1", "anything"), std::nullopt);
-  EXPECT_EQ(SendCommand(nullptr, "anything"), std::nullopt);
-}
-
 TEST(MapLink, NoPortMeansTheMissingPortMessage) {
   PrivatePorts ports;
   TestPeer peer(1, 0);

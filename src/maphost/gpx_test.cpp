@@ -37,16 +37,6 @@ TEST(Gpx, AWriteFailureIsReportedAndTheHostGoesOn) {
             std::string::npos);
 }
 
-TEST(Gpx, AtomicWriteReportsFailure) {
-  TempDir dir;
-  std::string why;
-  EXPECT_TRUE(WriteFileAtomically(dir / "a.gpx", "one", &why));
-  EXPECT_TRUE(WriteFileAtomically(dir / "a.gpx", "two", &why));
-  EXPECT_EQ(ReadFileText(dir / "a.gpx"), "two");
-  EXPECT_FALSE(WriteFileAtomically(dir / "missing/a.gpx", "x", &why));
-  EXPECT_NE(why.find("No such file"), std::string::npos) << why;
-}
-
 // The whole round: pictures surveyed into the host, its GPX read back by
 // GPSBabel with every coordinate as sent.
 TEST(Gpx, GpsBabelReadsBackWhatWasSent) {
