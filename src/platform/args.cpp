@@ -15,35 +15,29 @@ struct Item {
   bool keyword_only = false;
 };
 
+std::vector<std::string> split(const std::string &text, char separator) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (size_t at; (at = text.find(separator, start)) != std::string::npos; start = at + 1)
+    parts.push_back(text.substr(start, at - start));
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
+// "NAME=ALIAS/A/S" items, comma-separated.
 std::vector<Item> parse_template(const char *template_text) {
   std::vector<Item> items;
-  std::string text = template_text;
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t comma = text.find(',', start);
-    if (comma == std::string::npos)
-      comma = text.size();
-    std::string item_text = text.substr(start, comma - start);
+  for (const std::string &item_text : split(template_text, ',')) {
+    std::vector<std::string> parts = split(item_text, '/');
     Item item;
-    size_t slash = item_text.find('/');
-    std::string names = item_text.substr(0, slash);
-    for (size_t at = slash; at != std::string::npos && at + 1 < item_text.size();
-         at = item_text.find('/', at + 1)) {
-      char modifier = static_cast<char>(toupper(item_text[at + 1]));
+    item.names = split(parts[0], '=');
+    for (size_t i = 1; i < parts.size(); ++i) {
+      char modifier = parts[i].empty() ? 0 : static_cast<char>(toupper(parts[i][0]));
       item.required |= modifier == 'A';
       item.is_switch |= modifier == 'S';
       item.keyword_only |= modifier == 'K';
     }
-    size_t name_start = 0;
-    while (name_start <= names.size()) {
-      size_t eq = names.find('=', name_start);
-      if (eq == std::string::npos)
-        eq = names.size();
-      item.names.push_back(names.substr(name_start, eq - name_start));
-      name_start = eq + 1;
-    }
     items.push_back(item);
-    start = comma + 1;
   }
   return items;
 }
@@ -148,13 +142,6 @@ std::vector<std::string> SplitArgLine(const std::string &line) {
     tokens.push_back(token);
   }
   return tokens;
-}
-
-std::vector<std::string> TemplateKeywords(const char *template_text) {
-  std::vector<std::string> keywords;
-  for (const Item &item : parse_template(template_text))
-    keywords.push_back(item.names.front());
-  return keywords;
 }
 
 RDArgs *ReadArgs(const char *template_text, ArgSlot *slots, int argc,

@@ -50,6 +50,3 @@ std::vector<std::string> SplitArgLine(const std::string &line);
 // on standard output. True when argv was one of them.
 bool HandleStandardOption(int argc, const char *const *argv, const char *usage,
                           const char *template_text, const char *version);
-
-// The keywords of a template, upper case, for help texts and completion.
-std::vector<std::string> TemplateKeywords(const char *template_text);
