@@ -36,19 +36,16 @@ WireReply HandleCommand(HostState &state, const WireMessage &message) {
   MapCommand command;
   if (!ParseMapCommand(message.command, command))
     return WireReply{kCommandFailed, std::nullopt};
-  bool keeping = !state.gpx_path.empty(); // else memory stays flat
-  std::string result;
-  if (command.kind == MapCommand::Waypoint) {
-    if (keeping)
+  bool waypoint = command.kind == MapCommand::Waypoint;
+  if (!state.gpx_path.empty()) { // without a file, keep nothing: memory stays flat
+    if (waypoint)
       AddWaypoint(state.gpx, command.latitude, command.longitude, command.text);
-    result = "waypoint " + std::to_string(++state.waypoints);
-  } else {
-    if (keeping)
+    else
       AddPicture(state.gpx, command.latitude, command.longitude, command.text);
-    result = "picture " + std::to_string(++state.pictures);
-  }
-  if (keeping)
     keep(state);
+  }
+  std::string result = waypoint ? "waypoint " + std::to_string(++state.waypoints)
+                                : "picture " + std::to_string(++state.pictures);
   WireReply reply{0, std::nullopt};
   if (message.action & RXFF_RESULT)
     reply.result2 = result;
