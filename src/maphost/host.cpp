@@ -1,6 +1,7 @@
 #include "maphost/host.h"
 
 #include "maphost/map_command.h"
+#include "platform/console.h"
 
 namespace {
 
@@ -52,18 +53,22 @@ WireReply HandleCommand(HostState &state, const WireMessage &message) {
   return reply;
 }
 
-void ServePort(PublicPort &port, HostState &state, const volatile int *stop) {
+bool PrintHostLine(const std::string &line) {
+  fputs(line.c_str(), stdout);
+  fputc('\n', stdout);
+  return FlushStream(stdout);
+}
+
+bool ServePort(PublicPort &port, HostState &state, const volatile int *stop) {
   HostMsg message;
   for (;;) {
     HostWait got = GetMsg(port, message, stop, kReceiveTimeoutMs);
     if (got == HostWait::Stopped)
-      return;
+      return true;
     if (got == HostWait::Again)
       continue;
-    if (!state.quiet) {
-      printf("%s\n", PrintableLine(message.message.command).c_str());
-      fflush(stdout);
-    }
+    if (!state.quiet && !PrintHostLine(PrintableLine(message.message.command)))
+      return false;
     ReplyMsg(message, HandleCommand(state, message.message));
   }
 }

@@ -27,5 +27,10 @@ WireReply HandleCommand(HostState &state, const WireMessage &message);
 // A command as one printable line: control bytes as \n, \t, \xNN.
 std::string PrintableLine(const std::string &command);
 
-// Serves until *stop becomes true.
-void ServePort(PublicPort &port, HostState &state, const volatile int *stop);
+// Prints one line on the host's console: false, having said so, when the
+// console cannot be written.
+bool PrintHostLine(const std::string &line);
+
+// Serves until *stop becomes true; false when it stopped because the
+// console was lost.
+bool ServePort(PublicPort &port, HostState &state, const volatile int *stop);

@@ -6,6 +6,7 @@
 
 #include "maphost/host.h"
 #include "platform/args.h"
+#include "platform/console.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ const char kUsage[] =
 int main(int argc, char **argv) {
   uselocale(newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0)));
   if (HandleStandardOption(argc, argv, kUsage, kTemplate, "pintrail-maphost 1.1"))
-    return 0;
+    return FlushOutput();
   ArgSlot slots[kSlotCount];
   ArgsHandle args(ReadArgs(kTemplate, slots, argc, argv));
   if (!args) {
@@ -66,13 +67,14 @@ int main(int argc, char **argv) {
     fprintf(stderr, "pintrail-maphost: cannot write %s\n", why.c_str());
     return 10;
   }
-  if (!state.quiet) {
-    printf("pintrail-maphost: serving port %s\n", port->path.c_str());
-    fflush(stdout);
-  }
-  ServePort(*port, state, &stop_requested);
-  if (!state.gpx_path.empty() && !state.quiet)
-    printf("pintrail-maphost: kept %ld waypoints and %ld pictures in %s\n",
-           state.waypoints, state.pictures, state.gpx_path.c_str());
+  if (!state.quiet && !PrintHostLine("pintrail-maphost: serving port " + port->path))
+    return kOutputLost;
+  if (!ServePort(*port, state, &stop_requested))
+    return kOutputLost;
+  if (!state.gpx_path.empty() && !state.quiet &&
+      !PrintHostLine("pintrail-maphost: kept " + std::to_string(state.waypoints) +
+                     " waypoints and " + std::to_string(state.pictures) + " pictures in " +
+                     state.gpx_path))
+    return kOutputLost;
   return 0;
 }

@@ -20,6 +20,7 @@ struct GeoRecord {
   int32_t geo_tag_found;
   int32_t waypoint;
   int32_t piclist;
+  int32_t below_sea_level; // the GPS IFD's altitude reference is 1
 };
 
 // Copies text into a fixed field, cut to the field's width less the
@@ -30,8 +31,10 @@ template <size_t N> void CopyField(char (&field)[N], const char *text) {
   field[length] = '\0';
 }
 
-// Empties the seven tag texts, so no picture reports another one's tags.
+// Empties the seven tag texts and the altitude reference, so no picture
+// reports another one's tags.
 inline void ClearTagTexts(GeoRecord &record) {
+  record.below_sea_level = 0;
   record.lat_ref_kept[0] = record.lat_ref_latest[0] = record.lon_ref[0] = '\0';
   record.latitude[0] = record.longitude[0] = '\0';
   record.altitude[0] = record.capture_time[0] = '\0';

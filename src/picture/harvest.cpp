@@ -8,6 +8,7 @@ constexpr unsigned kLatitudeRef = 0x0001;
 constexpr unsigned kLatitude = 0x0002;
 constexpr unsigned kLongitudeRef = 0x0003;
 constexpr unsigned kLongitude = 0x0004;
+constexpr unsigned kAltitudeRef = 0x0005;
 constexpr unsigned kAltitude = 0x0006;
 constexpr unsigned kDateTimeOriginal = 0x9003;
 
@@ -29,6 +30,13 @@ void harvest_latitude(ExifEntry *entry, GeoRecord &record,
     CopyField(record.lat_ref_kept, record.lat_ref_latest);
   }
   record.latitude_met = 1;
+}
+
+// A BYTE 1 in the GPS IFD's tag 5 puts the altitude below sea level.
+void harvest_altitude_ref(ExifEntry *entry, GeoRecord &record) {
+  if (entry->parent && exif_content_get_ifd(entry->parent) == EXIF_IFD_GPS &&
+      entry->format == EXIF_FORMAT_BYTE && entry->size >= 1 && entry->data)
+    record.below_sea_level = entry->data[0] == 1;
 }
 
 struct OverwrittenTag {
@@ -62,6 +70,8 @@ void HarvestEntry(ExifEntry *entry, GeoRecord &record) {
   char scratch[2000];
   if (entry->tag == kLatitude && !record.latitude_met)
     harvest_latitude(entry, record, scratch);
+  if (entry->tag == kAltitudeRef)
+    harvest_altitude_ref(entry, record);
   for (const OverwrittenTag &rule : kOverwrittenTags) {
     if (entry->tag != rule.tag)
       continue;

@@ -12,6 +12,12 @@ double LongitudeOf(const GeoRecord &record) {
   return DegreesFromText(record.longitude, record.lon_ref);
 }
 
+double AltitudeOf(const GeoRecord &record) {
+  double altitude = AltitudeFromText(record.altitude);
+  // Zero stays 0, never -0.
+  return record.below_sea_level && altitude != 0.0 ? -altitude : altitude;
+}
+
 void PrintVerboseBlock(const char *path, const GeoRecord &record) {
   Printf("------------------ %d. ------------------------\n",
          record.picture_number);
@@ -32,7 +38,7 @@ void PrintPositionLine(const char *path, const GeoRecord &record) {
   }
   Printf("%s - lat = %g -  lon = %g - alt = %g\n", FilePart(path),
          LatitudeOf(record), LongitudeOf(record),
-         AltitudeFromText(record.altitude));
+         AltitudeOf(record));
 }
 
 void PrintNoGeoTag(const char *path) {

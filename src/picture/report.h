@@ -10,3 +10,5 @@ void PrintNotAJpeg(const char *path);
 
 double LatitudeOf(const GeoRecord &record);
 double LongitudeOf(const GeoRecord &record);
+// Negative below sea level.
+double AltitudeOf(const GeoRecord &record);

@@ -184,6 +184,5 @@ bool HandleStandardOption(int argc, const char *const *argv, const char *usage,
     Printf("%s\n", version);
   else
     return false;
-  FlushOutput();
   return true;
 }

@@ -1,7 +1,9 @@
 #include "platform/console.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdarg>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -37,12 +39,37 @@ int Printf(const char *format, ...) {
   CheckBreak();
   va_list args;
   va_start(args, format);
+  errno = 0;
   int written = vfprintf(Output(), format, args);
   va_end(args);
+  if (written < 0 || ferror(Output())) {
+    ReportLostOutput(errno);
+    _exit(kOutputLost);
+  }
   return written;
 }
 
-void FlushOutput() { fflush(Output()); }
+int FlushOutput() { return FlushStream(Output()) ? 0 : kOutputLost; }
+
+void ReportLostOutput(int error) {
+  if (error == EPIPE)
+    return;
+  char message[256];
+  int length = snprintf(message, sizeof message, "%s: cannot write the output: %s\n",
+                        program_invocation_short_name, strerror(error ? error : EIO));
+  if (length > 0) {
+    ssize_t ignored = write(STDERR_FILENO, message, strnlen(message, sizeof message));
+    (void)ignored;
+  }
+}
+
+bool FlushStream(FILE *stream) {
+  errno = 0;
+  if (fflush(stream) == 0 && !ferror(stream))
+    return true;
+  ReportLostOutput(errno);
+  return false;
+}
 
 void SetOutput(FILE *stream) { output_stream = stream; }
 

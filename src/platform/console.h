@@ -13,8 +13,20 @@ bool BreakPending();
 // error and end the tool with return code 20. Otherwise do nothing.
 void CheckBreak();
 
+// The return code when standard output cannot be written.
+constexpr int kOutputLost = 10;
+
+// Prints to the console. When the output cannot be written, says so once
+// (ReportLostOutput) and ends the tool with kOutputLost.
 int Printf(const char *format, ...) __attribute__((format(printf, 1, 2)));
-void FlushOutput();
+// Returns kOutputLost, having said why, when what was printed is lost; else 0.
+int FlushOutput();
+
+// "PROGRAM: cannot write the output: REASON" on standard error; nothing
+// when the reader went away (EPIPE), which ends a Unix tool quietly.
+void ReportLostOutput(int error);
+// Flushes stream: false, having reported it, when anything was lost.
+bool FlushStream(FILE *stream);
 
 // Tests point the console at a memory stream; nullptr means standard output.
 void SetOutput(FILE *stream);

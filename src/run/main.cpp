@@ -15,6 +15,6 @@ int main(int argc, char **argv) {
   uselocale(newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0)));
   InstallBreakHandler();
   int code = RunPintrail(argc, argv);
-  FlushOutput();
-  return code;
+  int lost = FlushOutput();
+  return lost ? lost : code;
 }
