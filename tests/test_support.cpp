@@ -1,6 +1,5 @@
 #include "test_support.h"
 
-#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <signal.h>
@@ -23,10 +22,7 @@ TempDir::~TempDir() {
     fprintf(stderr, "could not remove %s\n", path.c_str());
 }
 
-CapturedConsole::CapturedConsole() {
-  stream = open_memstream(&buffer, &size);
-  SetOutput(stream);
-}
+CapturedConsole::CapturedConsole() : stream(open_memstream(&buffer, &size)) { SetOutput(stream); }
 
 CapturedConsole::~CapturedConsole() {
   SetOutput(nullptr);
@@ -53,9 +49,9 @@ void redirect(const std::string &path, int fd, int flags) {
 
 } // namespace
 
-pid_t StartProcess(const std::vector<std::string> &argv,
-                   const std::vector<std::string> &env, const std::string &out_path,
-                   const std::string &err_path, const std::string &in_path) {
+pid_t StartProcess(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+                   const std::string &out_path, const std::string &err_path,
+                   const std::string &in_path) {
   pid_t pid = fork();
   if (pid != 0)
     return pid;
@@ -92,18 +88,15 @@ int StopProcess(pid_t pid, int signal) {
 }
 
 bool WaitFor(const std::function<bool()> &condition) {
-  for (int i = 0; i < 500; ++i) {
+  for (int i = 0; i < 500; ++i, usleep(10000))
     if (condition())
       return true;
-    usleep(10000);
-  }
   return false;
 }
 
 std::string ReadFileText(const std::string &path) {
-  std::ifstream file(path, std::ios::binary);
   std::stringstream text;
-  text << file.rdbuf();
+  text << std::ifstream(path, std::ios::binary).rdbuf();
   return text.str();
 }
 
@@ -119,18 +112,17 @@ std::vector<std::string> LinesOf(const std::string &text) {
   return lines;
 }
 
-std::string WalkOutput(const std::string &path, bool position, bool piclist) {
+std::string WalkOutput(const std::string &path, bool position) {
   CapturedConsole console;
   GeoRecord record;
-  InitGeoRecord(record, 0, position ? -1 : 0, 0, piclist ? -1 : 0);
+  InitGeoRecord(record, 0, position ? -1 : 0, 0, 0);
   WalkTree(path.c_str(), record);
   return console.text();
 }
 
-TestPeer::TestPeer(int count, int32_t rc, const char *name,
-                   std::function<void(HostMsg &)> answer) {
+TestPeer::TestPeer(int count, int32_t rc, std::function<void(HostMsg &)> answer) {
   std::string why;
-  port = CreatePublicPort(name, &why);
+  port = CreatePublicPort(kMapPortName, &why);
   EXPECT_TRUE(port) << why;
   if (!answer)
     answer = [rc](HostMsg &message) {
@@ -143,10 +135,10 @@ TestPeer::TestPeer(int count, int32_t rc, const char *name,
       HostWait got = GetMsg(*port, message, &stop, 2000);
       if (got == HostWait::Stopped)
         return;
-      if (got != HostWait::Message)
-        continue;
-      received.push_back(message.message);
-      answer(message);
+      if (got == HostWait::Message) {
+        received.push_back(message.message);
+        answer(message);
+      }
     }
   });
 }

@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 #include <sys/stat.h>
-#include <sys/types.h>
 #include <thread>
 #include <vector>
 
@@ -28,7 +27,7 @@ struct TempDir {
 struct CapturedConsole {
   char *buffer = nullptr;
   size_t size = 0;
-  FILE *stream = nullptr;
+  FILE *stream;
   CapturedConsole();
   ~CapturedConsole();
   std::string text(); // everything printed so far
@@ -36,8 +35,7 @@ struct CapturedConsole {
 
 struct ProcessResult {
   int code = -1; // exit status, or 128 + signal
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 
 // Runs argv with extra "NAME=value" environment entries and the given
@@ -46,9 +44,8 @@ ProcessResult RunProcess(const std::vector<std::string> &argv,
                          const std::vector<std::string> &env = {},
                          const std::string &input = "");
 // A child left running, its output going to files.
-pid_t StartProcess(const std::vector<std::string> &argv,
-                   const std::vector<std::string> &env, const std::string &out_path,
-                   const std::string &err_path = "",
+pid_t StartProcess(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+                   const std::string &out_path, const std::string &err_path = "",
                    const std::string &in_path = "/dev/null");
 // Sends signal and reaps the child; returns its exit code (128 + signal).
 int StopProcess(pid_t pid, int signal);
@@ -58,10 +55,10 @@ std::string ReadFileText(const std::string &path);
 void WriteTextFile(const std::string &path, const std::string &text);
 std::vector<std::string> LinesOf(const std::string &text);
 
-// What the walk prints for path, with no switch, or POSITION (and PICLIST).
+// What the walk prints for path, with no switch or with POSITION.
 // Without switches only files lacking EXIF data say anything: a text file
 // is a cheap probe of what was visited.
-std::string WalkOutput(const std::string &path, bool position = false, bool piclist = false);
+std::string WalkOutput(const std::string &path, bool position = false);
 
 // A private port directory for the scope, in this process and for children.
 struct PrivatePorts {
@@ -83,8 +80,7 @@ struct TestPeer {
   std::vector<WireMessage> received;
   std::thread thread;
   volatile int stop = 0;
-  TestPeer(int count, int32_t rc, const char *name = kMapPortName,
-           std::function<void(HostMsg &)> answer = {});
+  TestPeer(int count, int32_t rc, std::function<void(HostMsg &)> answer = {});
   ~TestPeer();
 };
 

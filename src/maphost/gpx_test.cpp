@@ -19,12 +19,6 @@ TEST(Gpx, TextsAreValidXmlWhateverTheBytes) {
   EXPECT_EQ(XmlText(std::string("\0", 1)), "\xEF\xBF\xBD");
 }
 
-TEST(Gpx, FileUrisArePercentEncoded) {
-  EXPECT_EQ(FileUri("/photos/My Trip/Zürich 100%.jpg"),
-            "file:///photos/My%20Trip/Z%C3%BCrich%20100%25.jpg");
-  EXPECT_EQ(FileUri("/a#b?c"), "file:///a%23b%3Fc");
-}
-
 TEST(Gpx, AWriteFailureIsReportedAndTheHostGoesOn) {
   PrivatePorts ports;
   std::string keep = ports.dir / "keep";

@@ -1,56 +1,87 @@
-// The walk over real directories: depth, DIR forms, special entries.
+// The walk over real and hostile trees: depth, DIR forms, special entries,
+// loops, names with every byte.
 #include "run/walk.h"
 
 #include <gtest/gtest.h>
+#include <set>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "fixtures/fixture.h"
 #include "test_support.h"
 
 namespace {
 
-std::string not_jpeg(const std::string &path) { return "Picture " + path + " is not a JPEG!\n"; }
+std::string not_jpeg(const std::string &path) { return "Picture " + path + " is not a JPEG!"; }
 
-TEST(Walk, EightLevelsBelowDirAndNoDeeper) {
-  TempDir dir;
-  std::string level = dir.path;
-  for (int depth = 0; depth <= 9; ++depth) {
-    ASSERT_TRUE(WriteFile(level + "/f", "x"));
-    level += "/d";
-    ASSERT_EQ(mkdir(level.c_str(), 0755), 0);
-  }
-  std::vector<std::string> lines = LinesOf(WalkOutput(dir.path));
-  EXPECT_EQ(lines.size(), 9u);
-  std::string deepest = not_jpeg(dir.path + "/d/d/d/d/d/d/d/d/f");
-  deepest.pop_back();
-  EXPECT_EQ(std::count(lines.begin(), lines.end(), deepest), 1); // level 8, not 9
+std::set<std::string> walked(const std::string &path) {
+  std::vector<std::string> lines = LinesOf(WalkOutput(path));
+  std::set<std::string> unique(lines.begin(), lines.end());
+  EXPECT_EQ(lines.size(), unique.size()) << "a file reported twice";
+  return unique;
 }
 
-TEST(Walk, DirFormsAndEmptyDirectories) {
+TEST(Walk, DirFormsAndSpecialEntries) {
   TempDir dir;
   ASSERT_TRUE(WriteFile(dir / "a.txt", "x"));
-  EXPECT_EQ(WalkOutput(dir / "a.txt"), not_jpeg(dir / "a.txt")); // DIR names a file
-  EXPECT_EQ(WalkOutput(dir.path + "/"), not_jpeg(dir.path + "//a.txt"));
+  EXPECT_EQ(WalkOutput(dir / "a.txt"), not_jpeg(dir / "a.txt") + "\n"); // DIR names a file
+  EXPECT_EQ(WalkOutput(dir.path + "/"), not_jpeg(dir.path + "//a.txt") + "\n");
   EXPECT_EQ(WalkOutput(dir / "missing"), "");
   ASSERT_EQ(mkdir((dir / "empty").c_str(), 0755), 0);
   EXPECT_EQ(WalkOutput(dir / "empty"), "");
-}
-
-TEST(Walk, SpecialEntriesAreNeverOpened) {
-  TempDir dir;
   ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0644), 0);
   ASSERT_EQ(symlink("nowhere", (dir / "dangling").c_str()), 0);
-  std::string out = WalkOutput(dir.path); // a FIFO opened for reading would hang here
-  EXPECT_NE(out.find(not_jpeg(dir / "pipe")), std::string::npos);
-  EXPECT_NE(out.find(not_jpeg(dir / "dangling")), std::string::npos);
-  EXPECT_EQ(WalkOutput(dir / "pipe"), not_jpeg(dir / "pipe"));
+  // A FIFO opened for reading would hang here.
+  EXPECT_EQ(walked(dir.path), (std::set<std::string>{not_jpeg(dir / "a.txt"),
+                                                     not_jpeg(dir / "pipe"),
+                                                     not_jpeg(dir / "dangling")}));
+  EXPECT_EQ(WalkOutput(dir / "pipe"), not_jpeg(dir / "pipe") + "\n");
 }
 
-TEST(Walk, NamesWithColonsPrintWhole) {
+// Eight levels below DIR and no deeper. Links are followed, to files and to
+// directories, except back into a directory already open above: that would
+// report the same pictures again.
+TEST(Walk, DepthAndLinkLoopsAtEveryLevel) {
   TempDir dir;
-  ASSERT_TRUE(WriteFile(dir / "12:30.jpg", MakeJpeg(GpsEntries(GpsFix{}))));
-  EXPECT_EQ(WalkOutput(dir.path, true), "12:30.jpg - lat = 51.5034 -  lon = 13.41 - alt = 0.245\n");
+  std::string level = dir.path;
+  for (int depth = 0; depth <= kDeepestLevel + 1; ++depth) {
+    ASSERT_TRUE(WriteFile(level + "/f", "x"));
+    symlink(depth ? ".." : "/nowhere", (level + "/up").c_str()); // DIR's parent is outside
+    symlink(".", (level + "/self").c_str());
+    symlink(dir.path.c_str(), (level + "/top").c_str());
+    level += "/d";
+    ASSERT_EQ(mkdir(level.c_str(), 0755), 0);
+  }
+  ASSERT_EQ(mkdir((dir / "other").c_str(), 0755), 0);
+  ASSERT_TRUE(WriteFile(dir / "other/g", "x"));
+  ASSERT_EQ(symlink("../other", (dir / "d/sideways").c_str()), 0);
+  ASSERT_EQ(symlink("f", (dir / "file-link").c_str()), 0);
+  std::set<std::string> lines = walked(dir.path);
+  // f per level, g twice, file-link, and the dangling up
+  EXPECT_EQ(lines.size(), size_t(kDeepestLevel + 1 + 4));
+  EXPECT_TRUE(lines.count(not_jpeg(dir / "d/sideways/g")));
+  EXPECT_TRUE(lines.count(not_jpeg(dir / "file-link")));
+  EXPECT_TRUE(lines.count(not_jpeg(dir / "d/d/d/d/d/d/d/d/f"))); // level 8, not 9
+}
+
+TEST(Walk, NamesWithEveryByte) {
+  TempDir dir;
+  std::string jpeg = MakeJpeg(GpsEntries(GpsFix{}));
+  std::set<std::string> names;
+  std::string every;
+  for (int byte = 1; byte < 256; ++byte) {
+    if (byte == '/')
+      continue;
+    every.push_back(static_cast<char>(byte));
+    names.insert(std::string("n") + static_cast<char>(byte));
+  }
+  names.insert(every); // 254 bytes, within a name's 255
+  for (const std::string &name : names)
+    ASSERT_TRUE(WriteFile(dir / name, jpeg)) << name;
+  std::string printed = WalkOutput(dir.path, true);
+  // A name holding a newline spans two lines: look for whole texts.
+  for (const std::string &name : names)
+    EXPECT_NE(printed.find(name + " - lat = 51.5034 -  lon = 13.41 - alt = 0.245\n"),
+              std::string::npos);
 }
 
 } // namespace
