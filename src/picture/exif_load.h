@@ -1,10 +1,12 @@
 // Loading a picture's EXIF data through libexif.
 //
-// LoadExif is the survey's loader: one read of the file's head, libexif's
-// loader fed from it, its allocations served from an arena that is reset
-// after each picture, and the conformance fix-ups (which add entries the
-// survey never reads) left out. LoadExifDefault is libexif's own
-// exif_data_new_from_file; both give the harvest the same entries.
+// LoadExif is the survey's loader: the file's head read once, the EXIF block
+// found in it (libexif's loader fed from it when the layout is unusual), the
+// maker note and IFD 1 hidden from libexif's parser, its allocations served
+// from an arena that is reset after each picture, and the conformance
+// fix-ups (which add entries the survey never reads) left out.
+// LoadExifDefault is libexif's own exif_data_new_from_file; both give the
+// harvest the same entries.
 #pragma once
 
 #include <libexif/exif-data.h>
