@@ -113,11 +113,18 @@ std::vector<std::string> LinesOf(const std::string &text) {
 }
 
 std::string WalkOutput(const std::string &path, bool position) {
-  CapturedConsole console;
-  GeoRecord record;
-  InitGeoRecord(record, 0, position ? -1 : 0, 0, 0);
-  WalkTree(path.c_str(), record);
-  return console.text();
+  std::string outputs[2];
+  for (int plain = 0; plain < 2; ++plain) {
+    setenv("PINTRAIL_THREADS", plain ? "1" : "4", 1);
+    CapturedConsole console;
+    GeoRecord record;
+    InitGeoRecord(record, 0, position ? -1 : 0, 0, 0);
+    WalkTree(path.c_str(), record);
+    outputs[plain] = console.text();
+  }
+  unsetenv("PINTRAIL_THREADS");
+  EXPECT_EQ(outputs[0], outputs[1]) << "threads and the plain loop differ on " << path;
+  return outputs[0];
 }
 
 TestPeer::TestPeer(int count, int32_t rc, std::function<void(HostMsg &)> answer) {

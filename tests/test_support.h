@@ -55,7 +55,8 @@ std::string ReadFileText(const std::string &path);
 void WriteTextFile(const std::string &path, const std::string &text);
 std::vector<std::string> LinesOf(const std::string &text);
 
-// What the walk prints for path, with no switch or with POSITION.
+// What the walk prints for path, with no switch or with POSITION; the same,
+// or the test fails, with reading threads and with the plain loop.
 // Without switches only files lacking EXIF data say anything: a text file
 // is a cheap probe of what was visited.
 std::string WalkOutput(const std::string &path, bool position = false);

@@ -50,10 +50,11 @@ struct Arena {
   size_t overflow_bytes = 0;
 };
 
-Arena arena;
+// One arena per thread: pictures are parsed on several at once.
+thread_local Arena arena;
 // The ExifMem itself lives outside the blocks, which come and go.
-alignas(kAlign) char mem_storage[256];
-bool making_mem = false;
+alignas(kAlign) thread_local char mem_storage[256];
+thread_local bool making_mem = false;
 
 size_t round_up(size_t n) { return (n + kAlign - 1) & ~(kAlign - 1); }
 
@@ -107,7 +108,7 @@ void arena_free(void *) {}
 } // namespace
 
 ExifMem *ExifArenaMem() {
-  static ExifMem *mem = [] {
+  static thread_local ExifMem *mem = [] {
     making_mem = true;
     ExifMem *made = exif_mem_new(arena_alloc, arena_realloc, arena_free);
     making_mem = false;

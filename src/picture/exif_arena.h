@@ -6,11 +6,12 @@
 #include <cstddef>
 #include <libexif/exif-mem.h>
 
-// The arena's ExifMem, made on first use; it lives for the whole run.
+// This thread's arena's ExifMem, made on first use; it lives as long as the
+// thread. Each thread has an arena of its own.
 ExifMem *ExifArenaMem();
-// Releases everything allocated since the last reset. No libexif object
-// made from the arena may be used afterwards.
+// Releases everything this thread allocated since the last reset. No
+// libexif object made from the arena may be used afterwards.
 void ResetExifArena();
-// Bytes allocated since the last reset, and the arena's capacity.
+// Bytes this thread allocated since the last reset, and its arena's capacity.
 size_t ExifArenaUsed();
 size_t ExifArenaCapacity();

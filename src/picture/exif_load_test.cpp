@@ -68,11 +68,14 @@ TEST(ExifLoad, SameHarvestAsLibexifOnCameraAndMutatedPictures) {
   }
   TempDir dir;
   std::mt19937 random(20160704);
-  std::string path = dir / "mutant.jpg";
   for (int i = 0; i < 4000; ++i) { // reproducible: the same mutations every run
+    std::string path = dir / (std::to_string(i) + ".jpg");
     ASSERT_TRUE(WriteFile(path, mutate(seeds[i % seeds.size()], random)));
     expect_same_harvest(path, "mutation " + std::to_string(i));
   }
+  // Read on several threads, the same lines as read one by one.
+  EXPECT_EQ(LinesOf(WalkOutput(dir.path, true)).size(), 4000u);
+  WalkOutput(CORPUS_DIR, true);
 }
 
 TEST(ExifLoad, ArenaStaysFlat) {

@@ -27,6 +27,20 @@ void send_picture_position(const char *path, const GeoRecord &record) {
   SendPicturePosition(LatitudeOf(record), LongitudeOf(record), path);
 }
 
+// The harvest's texts and flags into the run's record.
+void take_tags(GeoRecord &record, const GeoRecord &tags) {
+  CopyField(record.lat_ref_kept, tags.lat_ref_kept);
+  CopyField(record.lat_ref_latest, tags.lat_ref_latest);
+  CopyField(record.lon_ref, tags.lon_ref);
+  CopyField(record.latitude, tags.latitude);
+  CopyField(record.longitude, tags.longitude);
+  CopyField(record.altitude, tags.altitude);
+  CopyField(record.capture_time, tags.capture_time);
+  record.latitude_met = tags.latitude_met;
+  record.geo_tag_found = tags.geo_tag_found;
+  record.below_sea_level = tags.below_sea_level;
+}
+
 } // namespace
 
 void InitGeoRecord(GeoRecord &record, int32_t verbose, int32_t position,
@@ -39,15 +53,21 @@ void InitGeoRecord(GeoRecord &record, int32_t verbose, int32_t position,
   record.picture_number = 1;
 }
 
-void ProcessPicture(const char *path, GeoRecord &record, int fd) {
-  CheckBreak();
+void ReadPicture(const char *path, int fd, PictureTags &read) {
   ExifHandle data = LoadExif(path, fd);
-  if (!data) {
+  read.loaded = data != nullptr;
+  ClearTagTexts(read.tags);
+  read.tags.latitude_met = read.tags.geo_tag_found = 0;
+  if (data)
+    HarvestData(data.get(), read.tags);
+}
+
+void ReportPicture(const char *path, const PictureTags &read, GeoRecord &record) {
+  if (!read.loaded) {
     PrintNotAJpeg(path);
     return;
   }
-  ClearTagTexts(record);
-  HarvestData(data.get(), record);
+  take_tags(record, read.tags);
   if (SwitchSet(record.verbose))
     PrintVerboseBlock(path, record);
   if (SwitchSet(record.position))
@@ -59,6 +79,13 @@ void ProcessPicture(const char *path, GeoRecord &record, int fd) {
   record.geo_tag_found = 0;
   record.latitude_met = 0;
   record.picture_number++;
+}
+
+void ProcessPicture(const char *path, GeoRecord &record, int fd) {
+  CheckBreak();
+  PictureTags read;
+  ReadPicture(path, fd, read);
+  ReportPicture(path, read, record);
 }
 
 void ProcessUnreadable(const char *path, GeoRecord &) { PrintNotAJpeg(path); }

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "picture/picture.h"
 #include "platform/dos.h"
+#include "run/survey.h"
 
 namespace {
 
@@ -22,23 +22,21 @@ struct OpenDirectories {
   }
 };
 
-void walk_level(const char *path, int level, GeoRecord &record,
-                OpenDirectories &open);
+void walk_level(const char *path, int level, Survey &survey, OpenDirectories &open);
 
 void visit_entry(const FileInfoBlock &fib, const char *entry_path, int level,
-                 GeoRecord &record, OpenDirectories &open) {
+                 Survey &survey, OpenDirectories &open) {
   if (fib.fib_DirEntryType > 0) {
     if (level < kDeepestLevel)
-      walk_level(entry_path, level + 1, record, open);
+      walk_level(entry_path, level + 1, survey, open);
   } else if (fib.fib_DirEntryType == ST_SPECIAL) {
-    ProcessUnreadable(entry_path, record);
+    SurveyUnreadable(survey, entry_path);
   } else {
-    ProcessPicture(entry_path, record, fib.fib_ReadAhead);
+    SurveyFile(survey, entry_path, fib.fib_ReadAhead);
   }
 }
 
-void walk_level(const char *path, int level, GeoRecord &record,
-                OpenDirectories &open) {
+void walk_level(const char *path, int level, Survey &survey, OpenDirectories &open) {
   FibHandle fib(static_cast<FileInfoBlock *>(AllocDosObject(DOS_FIB, nullptr)));
   if (!fib)
     return;
@@ -47,9 +45,9 @@ void walk_level(const char *path, int level, GeoRecord &record,
     return;
   if (fib->fib_DirEntryType <= 0) {
     if (fib->fib_DirEntryType == ST_SPECIAL)
-      ProcessUnreadable(path, record);
+      SurveyUnreadable(survey, path);
     else
-      ProcessPicture(path, record);
+      SurveyFile(survey, path, -1);
     return;
   }
   if (open.contains(fib->fib_Device, fib->fib_Inode))
@@ -63,7 +61,7 @@ void walk_level(const char *path, int level, GeoRecord &record,
   while (ExNext(lock.get(), fib.get())) {
     entry_path.resize(prefix);
     entry_path += fib->fib_FileName;
-    visit_entry(*fib, entry_path.c_str(), level, record, open);
+    visit_entry(*fib, entry_path.c_str(), level, survey, open);
   }
   open.count--;
 }
@@ -72,5 +70,6 @@ void walk_level(const char *path, int level, GeoRecord &record,
 
 void WalkTree(const char *path, GeoRecord &record) {
   OpenDirectories open;
-  walk_level(path, 0, record, open);
+  SurveyHandle survey = StartSurvey(record);
+  walk_level(path, 0, *survey, open);
 }

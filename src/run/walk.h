@@ -5,6 +5,6 @@
 
 constexpr int kDeepestLevel = 8; // DIR is level 0
 
-// Hands every file under path, down to kDeepestLevel, to picture processing.
-// When path names a file, that file alone is processed.
+// Hands every file under path, down to kDeepestLevel, to the survey, and
+// returns once each is reported. When path names a file, that file alone.
 void WalkTree(const char *path, GeoRecord &record);
