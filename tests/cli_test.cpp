@@ -100,19 +100,4 @@ TEST(Cli, BreakAtAnyMomentLeavesWholeLines) {
   EXPECT_GT(broken, 0);
 }
 
-// Every corpus file gets exactly one whole line: a position, no geo tag, or
-// not a JPEG.
-TEST(Cli, RealCameraFiles) {
-  std::string corpus = std::string(CORPUS_DIR) + "/jpg";
-  if (access(corpus.c_str(), F_OK) != 0)
-    GTEST_SKIP() << "no camera corpus at " << corpus;
-  ProcessResult run = pintrail({corpus, "POSITION", "VERBOSE"});
-  EXPECT_EQ(run.code, 0);
-  EXPECT_EQ(run.err, "");
-  size_t files = LinesOf(RunProcess({"/usr/bin/find", corpus, "-type", "f"}).out).size();
-  std::string lines = pintrail({corpus, "POSITION"}).out;
-  EXPECT_EQ(LinesOf(lines).size(), files);
-  EXPECT_NE(lines.find("DSCN0010.jpg - lat = 43.4674 -  lon = 11.8851"), std::string::npos);
-}
-
 } // namespace

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "fixtures/fixture.h"
 #include "picture/picture.h"
 #include "platform/console.h"
 #include "run/walk.h"
@@ -72,7 +73,7 @@ pid_t StartProcess(const std::vector<std::string> &argv, const std::vector<std::
 ProcessResult RunProcess(const std::vector<std::string> &argv,
                          const std::vector<std::string> &env, const std::string &input) {
   TempDir files;
-  WriteTextFile(files / "in", input);
+  WriteFile(files / "in", input);
   pid_t pid = StartProcess(argv, env, files / "out", files / "err", files / "in");
   int status = 0;
   waitpid(pid, &status, 0);
@@ -98,10 +99,6 @@ std::string ReadFileText(const std::string &path) {
   std::stringstream text;
   text << std::ifstream(path, std::ios::binary).rdbuf();
   return text.str();
-}
-
-void WriteTextFile(const std::string &path, const std::string &text) {
-  std::ofstream(path, std::ios::binary) << text;
 }
 
 std::vector<std::string> LinesOf(const std::string &text) {

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "fixtures/fixture.h"
 #include "maplink/commands.h"
 #include "platform/port_host.h"
 #include "platform/ports.h"
@@ -37,7 +38,6 @@ struct ProcessResult {
   int code = -1; // exit status, or 128 + signal
   std::string out, err;
 };
-
 // Runs argv with extra "NAME=value" environment entries and the given
 // standard input, and waits for it.
 ProcessResult RunProcess(const std::vector<std::string> &argv,
@@ -52,7 +52,6 @@ int StopProcess(pid_t pid, int signal);
 // Polls condition for up to about five seconds.
 bool WaitFor(const std::function<bool()> &condition);
 std::string ReadFileText(const std::string &path);
-void WriteTextFile(const std::string &path, const std::string &text);
 std::vector<std::string> LinesOf(const std::string &text);
 
 // What the walk prints for path, with no switch or with POSITION; the same,

@@ -24,22 +24,13 @@ TEST(MapCommand, AcceptsTheTwoCommandsAsTheToolSendsThem) {
 
 TEST(MapCommand, RefusesAnythingElse) {
   const char *bad[] = {
-      "",
-      "addwaypoint",
-      "addwaypoint 1 2",
-      "addwaypoint 1 2 name",           // name not quoted
-      "addwaypoint 1 2 \"open",
-      "ADDWAYPOINT 1 2 \"x\"",          // command names are exact
-      "AddJPGPos 1 2 ",                 // no path
-      "AddJPGPos 1  2 p",
-      "AddJPGPos 91 0 p",               // off the globe
-      "AddJPGPos 0 -180.5 p",
-      "AddJPGPos nan 0 p",
-      "AddJPGPos inf 0 p",
-      "AddJPGPos 0x10 0 p",
-      "AddJPGPos 1e999999 0 p",
-      "AddJPGPos 1,5 0 p",
-      "removeall 1 2 x",
+      "", "addwaypoint", "addwaypoint 1 2", "removeall 1 2 x", "AddJPGPos 1  2 p",
+      "addwaypoint 1 2 name", "addwaypoint 1 2 \"open", // the name quoted, whole
+      "ADDWAYPOINT 1 2 \"x\"",                        // command names are exact
+      "AddJPGPos 1 2 ",                               // no path
+      "AddJPGPos 91 0 p", "AddJPGPos 0 -180.5 p",     // off the globe
+      "AddJPGPos nan 0 p", "AddJPGPos inf 0 p", "AddJPGPos 0x10 0 p",
+      "AddJPGPos 1e999999 0 p", "AddJPGPos 1,5 0 p",
   };
   for (const char *command : bad) {
     MapCommand parsed;

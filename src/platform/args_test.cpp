@@ -25,14 +25,12 @@ TEST(ReadArgs, FollowsTheTemplate) {
     std::vector<const char *> words;
     const char *slots;
   } cases[] = {
-      {{"Photos"}, "Photos|0|0|0|0"},
-      {{"Photos", "position"}, "Photos|0|-1|0|0"},
+      {{"Photos"}, "Photos|0|0|0|0"}, {{"Photos", "position"}, "Photos|0|-1|0|0"},
       {{"VERBOSE", "Photos", "PicList"}, "Photos|-1|0|0|-1"},
       {{"dir", "Photos", "WAYPOINT"}, "Photos|0|0|-1|0"},
       {{"DIR=Photos"}, "Photos|0|0|0|0"},      {{"dir=a=b"}, "a=b|0|0|0|0"},
       {{"DIR", "VERBOSE"}, "VERBOSE|0|0|0|0"}, // the keyword takes the next word
-      {{"X=1"}, "X=1|0|0|0|0"},                // not a keyword: a positional value
-      {{""}, "|0|0|0|0"},
+      {{"X=1"}, "X=1|0|0|0|0"}, {{""}, "|0|0|0|0"}, // X is no keyword: a positional value
       {{}, "-"}, {{"VERBOSE"}, "-"}, {{"a", "b"}, "-"}, {{"DIR"}, "-"},
       {{"VERBOSE=1", "Photos"}, "-"},          // switches take no value
       {{"DIR=a", "DIR=b"}, "-"}, {{"a", "DIR", "b"}, "-"},

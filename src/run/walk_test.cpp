@@ -1,12 +1,11 @@
 // The walk over real and hostile trees: depth, DIR forms, special entries,
-// loops, names with every byte.
+// loops.
 #include "run/walk.h"
 
 #include <gtest/gtest.h>
 #include <set>
 #include <sys/stat.h>
 
-#include "fixtures/fixture.h"
 #include "test_support.h"
 
 namespace {
@@ -61,27 +60,6 @@ TEST(Walk, DepthAndLinkLoopsAtEveryLevel) {
   EXPECT_TRUE(lines.count(not_jpeg(dir / "d/sideways/g")));
   EXPECT_TRUE(lines.count(not_jpeg(dir / "file-link")));
   EXPECT_TRUE(lines.count(not_jpeg(dir / "d/d/d/d/d/d/d/d/f"))); // level 8, not 9
-}
-
-TEST(Walk, NamesWithEveryByte) {
-  TempDir dir;
-  std::string jpeg = MakeJpeg(GpsEntries(GpsFix{}));
-  std::set<std::string> names;
-  std::string every;
-  for (int byte = 1; byte < 256; ++byte) {
-    if (byte == '/')
-      continue;
-    every.push_back(static_cast<char>(byte));
-    names.insert(std::string("n") + static_cast<char>(byte));
-  }
-  names.insert(every); // 254 bytes, within a name's 255
-  for (const std::string &name : names)
-    ASSERT_TRUE(WriteFile(dir / name, jpeg)) << name;
-  std::string printed = WalkOutput(dir.path, true);
-  // A name holding a newline spans two lines: look for whole texts.
-  for (const std::string &name : names)
-    EXPECT_NE(printed.find(name + " - lat = 51.5034 -  lon = 13.41 - alt = 0.245\n"),
-              std::string::npos);
 }
 
 } // namespace
