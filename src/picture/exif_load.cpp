@@ -25,15 +25,14 @@ struct FileDescriptor {
 };
 
 // Reads into buffer from length up to limit bytes; false at the file's end
-// (or a read error, which ends it as well).
+// (or a read error, which ends it as well). A regular file gives less than
+// asked only at its end, which spares a read that would return nothing.
 bool read_more(int fd, unsigned char *buffer, size_t &length, size_t limit) {
-  while (length < limit) {
-    ssize_t got = read(fd, buffer + length, limit - length);
-    if (got <= 0)
-      return false;
-    length += static_cast<size_t>(got);
-  }
-  return true;
+  ssize_t got = read(fd, buffer + length, limit - length);
+  if (got <= 0)
+    return false;
+  length += static_cast<size_t>(got);
+  return length == limit;
 }
 
 // Feeds the loader what was read, then the rest of the file until it has
