@@ -2,13 +2,14 @@
 // Walks DIR (readdir, d_type), loads each file with libexif's defaults,
 // visits every entry, formats the six tags, prints the position line the
 // way pintrail does, and unrefs.
-#include <dirent.h>
 #include <libexif/exif-data.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include "bench_walk.h"
 
 namespace {
 
@@ -66,24 +67,6 @@ void survey(const std::string &path) {
   exif_data_unref(data);
 }
 
-void walk(const std::string &dir, int level) {
-  DIR *listing = opendir(dir.c_str());
-  if (!listing)
-    return;
-  while (dirent *entry = readdir(listing)) {
-    if (entry->d_name[0] == '.')
-      continue;
-    std::string path = dir + "/" + entry->d_name;
-    if (entry->d_type == DT_DIR) {
-      if (level < 8)
-        walk(path, level + 1);
-    } else {
-      survey(path);
-    }
-  }
-  closedir(listing);
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -91,6 +74,6 @@ int main(int argc, char **argv) {
     fprintf(stderr, "usage: pintrail-floor DIR\n");
     return 2;
   }
-  walk(argv[1], 0);
+  BenchWalk(argv[1], survey);
   return 0;
 }
