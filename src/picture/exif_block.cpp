@@ -115,6 +115,7 @@ bool FindExifBlock(unsigned char *head, size_t length, bool whole_file,
       memcmp(head + 2, kExifHeader, sizeof kExifHeader) == 0)
     return false;
   size_t at = 0;
+  *size = 0;
   for (bool first = true;; first = false) {
     while (at < length && (head[at] == 0xFF || head[at] == 0xD8)) // fill, SOI
       ++at;
@@ -127,8 +128,10 @@ bool FindExifBlock(unsigned char *head, size_t length, bool whole_file,
       if (start + sizeof kExifHeader > length ||
           memcmp(head + start, kExifHeader, sizeof kExifHeader) != 0)
         return false;
-      if (start + segment > length && !whole_file)
+      if (start + segment > length && !whole_file) {
+        *size = start + segment; // what the head must hold
         return false;
+      }
       *block = head + start;
       *size = start + segment > length ? length - start : segment;
       return *size > 0;

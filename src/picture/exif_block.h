@@ -9,7 +9,8 @@
 // bytes are head (whole_file: they are the whole file). False whenever the
 // layout is anything but the common one (SOI, APP0 or APP2 segments, then
 // an APP1 with the EXIF header) or the block runs past what was read: the
-// loader then decides.
+// loader then decides. In the last case size is how many bytes the head
+// must hold, else 0.
 bool FindExifBlock(unsigned char *head, size_t length, bool whole_file,
                    unsigned char **block, size_t *size);
 

@@ -1,11 +1,14 @@
 #include "picture/exif_load.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <libexif/exif-loader.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include "picture/exif_arena.h"
 #include "picture/exif_block.h"
+#include "platform/dos.h"
 
 namespace {
 
@@ -33,6 +36,26 @@ bool read_more(int fd, unsigned char *buffer, size_t &length, size_t limit) {
     return false;
   length += static_cast<size_t>(got);
   return length == limit;
+}
+
+// The first read of a head: from the page cache alone when it can be, which
+// tells the walk whether the files it opens ahead are cached. A read that
+// would wait goes on as a plain one.
+bool read_head(int fd, unsigned char *buffer, size_t &length, size_t limit) {
+  static const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  iovec vector{buffer, limit};
+  ssize_t got = preadv2(fd, &vector, 1, -1, RWF_NOWAIT);
+  if (got < 0 && errno != EAGAIN && errno != EOPNOTSUPP)
+    return false;
+  NoteHeadRead(got < 0);
+  if (got < 0)
+    return read_more(fd, buffer, length, limit);
+  length = static_cast<size_t>(got);
+  if (length == limit)
+    return true;
+  // A cached read stops at the file's end or at a page not cached: only a
+  // stop on a page boundary may not be the end.
+  return got > 0 && length % page == 0 && read_more(fd, buffer, length, limit);
 }
 
 // Feeds the loader what was read, then the rest of the file until it has
@@ -75,10 +98,10 @@ ExifHandle LoadExif(const char *path, int fd) {
   size_t length = 0;
   unsigned char *block = nullptr;
   size_t size = 0;
-  bool more = read_more(file.fd, head, length, kFirstRead);
+  bool more = read_head(file.fd, head, length, kFirstRead);
   bool found = FindExifBlock(head, length, !more, &block, &size);
-  if (!found && more) {
-    more = read_more(file.fd, head, length, kHeadBytes);
+  if (!found && more) { // read on to the block's end, or as far as the loader may need
+    more = read_more(file.fd, head, length, size > length && size < kHeadBytes ? size : kHeadBytes);
     found = FindExifBlock(head, length, !more, &block, &size);
   }
   ExifMem *mem = ExifArenaMem();

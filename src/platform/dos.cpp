@@ -1,5 +1,7 @@
 #include "platform/dos.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -10,6 +12,11 @@
 #include "platform/console.h"
 
 namespace {
+
+// Files still to be opened with their heads requested from the disk; the
+// first ones are, until reads show whether the tree is cached.
+constexpr int kMostHints = 1024;
+std::atomic<int> hints_due{4 * kHintsPerWait};
 
 int32_t type_of_mode(mode_t mode) {
   if (S_ISDIR(mode))
@@ -73,7 +80,7 @@ int open_ahead(int dir_fd, const FileInfoBlock &entry) {
     return -1;
   int fd = openat(dir_fd, entry.fib_FileName,
                   O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd >= 0)
+  if (fd >= 0 && hints_due.load(std::memory_order_relaxed) > 0)
     posix_fadvise(fd, 0, kReadAheadBytes, POSIX_FADV_WILLNEED);
   return fd;
 }
@@ -97,6 +104,13 @@ void read_ahead(BPTR lock) {
 }
 
 } // namespace
+
+void NoteHeadRead(bool waited) {
+  // Relaxed and racy on purpose: it only steers a hint.
+  int due = hints_due.load(std::memory_order_relaxed);
+  due = waited ? std::min(due + kHintsPerWait, kMostHints) : std::max(due - 1, 0);
+  hints_due.store(due, std::memory_order_relaxed);
+}
 
 void *AllocDosObject(uint32_t type, void *) {
   if (type != DOS_FIB)

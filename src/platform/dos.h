@@ -33,6 +33,13 @@ struct FileInfoBlock {
 constexpr int kReadAheadEntries = 16;
 constexpr long kReadAheadBytes = 64 * 1024;
 
+// Whether reading a file's head had to wait for the disk. The heads of
+// files opened ahead are requested from the disk (a system call each) while
+// reads wait: each wait earns the next kHintsPerWait files a request, and
+// each read that did not wait takes one away. Safe to call from any thread.
+constexpr int kHintsPerWait = 16;
+void NoteHeadRead(bool waited);
+
 struct FileLock {
   int fd = -1;            // O_PATH descriptor: never blocks, reads nothing
   DIR *listing = nullptr; // opened by the first ExNext
