@@ -28,11 +28,9 @@ std::string picture_tree(const TempDir &dir, int count = 1) {
 }
 
 TEST(Cli, ArgumentsHelpVersionPromptAndLocale) {
-  for (std::vector<std::string> words : {std::vector<std::string>{}, {"a", "b"}, {"DIR"}}) {
-    ProcessResult run = pintrail(words);
-    EXPECT_EQ(run.code, 0);
-    EXPECT_EQ(run.out, "Wrong argument(s)!\n");
-  }
+  ProcessResult wrong = pintrail({"a", "b"}); // the template's cases: ReadArgs' own test
+  EXPECT_EQ(wrong.code, 0);
+  EXPECT_EQ(wrong.out, "Wrong argument(s)!\n");
   ProcessResult help = pintrail({"--help"});
   EXPECT_EQ(help.code, 0);
   EXPECT_NE(help.out.find(kTemplateText), std::string::npos);

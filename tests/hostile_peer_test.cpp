@@ -1,6 +1,5 @@
-// Peers built to hurt the port exchange, on both sides: hosts that reply
-// garbage or nothing, clients that send nothing, belong to someone else, or
-// never stop.
+// Peers that hurt the port exchange: hosts that reply garbage or nothing,
+// clients that are silent, malformed, another user's, or never stop.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -34,8 +33,7 @@ TEST(HostilePeer, HostRepliesThatEndTheWaitWithNoResult) {
   }
 }
 
-// Sends bytes to a socket path, then reads until the host closes: what it
-// answered, or "no connection".
+// What the host answered bytes sent to path, read until it closed.
 std::string raw_exchange(const std::string &path, const std::string &bytes, int *held = nullptr) {
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_un address{AF_UNIX, {}};
@@ -102,8 +100,7 @@ TEST(HostilePeer, UnusablePortDirectories) {
     EXPECT_FALSE(FindPort(kMapPortName));
     ASSERT_EQ(chown(ports.ports.c_str(), 0, 0), 0);
   }
-  // A stale socket file left by a host that was killed is taken over; a
-  // live host's port is not.
+  // A killed host's stale socket is taken over; a live host's port is not.
   chmod(ports.ports.c_str(), 0700);
   pid_t killed = StartProcess({MAPHOST_BIN}, {ports.env_entry()}, ports.dir / "a.out");
   ASSERT_TRUE(WaitFor([&] { return access(ports.port_path().c_str(), F_OK) == 0; }));

@@ -155,8 +155,7 @@ TestPeer::~TestPeer() {
 
 MapHost::MapHost(PrivatePorts &ports, std::vector<std::string> words) {
   words.insert(words.begin(), MAPHOST_BIN);
-  // Under AddressSanitizer freed memory is held back; release it at once so
-  // that the host's resident size means what it says.
+  // Under AddressSanitizer freed memory is held back: release it at once.
   pid = StartProcess(words, {ports.env_entry(), "ASAN_OPTIONS=quarantine_size_mb=0"},
                      ports.dir / "host.out", ports.dir / "host.err");
   EXPECT_TRUE(WaitFor([] { return FindPort(kMapPortName) != nullptr; }));

@@ -54,10 +54,8 @@ bool WaitFor(const std::function<bool()> &condition);
 std::string ReadFileText(const std::string &path);
 std::vector<std::string> LinesOf(const std::string &text);
 
-// What the walk prints for path, with no switch or with POSITION; the same,
-// or the test fails, with reading threads and with the plain loop.
-// Without switches only files lacking EXIF data say anything: a text file
-// is a cheap probe of what was visited.
+// What the walk prints for path (no switch: only files without EXIF data
+// speak), or with POSITION; it must be the same with and without threads.
 std::string WalkOutput(const std::string &path, bool position = false);
 
 // A private port directory for the scope, in this process and for children.
@@ -73,8 +71,7 @@ struct PrivatePorts {
   std::string port_path() const { return ports + "/" + kMapPortName; }
 };
 
-// Serves count messages in a thread, recording them and replying rc with
-// the text "done" -- or answering each as answer says.
+// Serves count messages in a thread, recording them, replying rc ("done").
 struct TestPeer {
   std::unique_ptr<PublicPort> port;
   std::vector<WireMessage> received;

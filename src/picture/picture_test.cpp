@@ -110,14 +110,13 @@ TEST(Picture, TextsAreEmptiedForEveryPictureAndCutToTheirFields) {
   fix.lat_ref = std::string(30, 'N');
   fix.time = std::string(300, 'T');
   fix.latitude.assign(20, {1, 3}); // formats to far more than 49 characters
-  survey.run("long.jpg", MakeJpeg(GpsEntries(fix)));
+  std::string out = survey.run("long.jpg", MakeJpeg(GpsEntries(fix)));
   EXPECT_EQ(strlen(survey.record.lat_ref_latest) + strlen(survey.record.latitude), 9u + 49u);
+  EXPECT_NE(out.find("Time: " + std::string(49, 'T') + "\n"), std::string::npos);
   std::vector<FixtureEntry> bare = GpsEntries(GpsFix{});
   bare.erase(bare.begin() + 5, bare.end()); // no capture time, no altitude
-  EXPECT_NE(survey.run("2.jpg", MakeJpeg(bare)).find("Time: " + std::string(49, 'T') +
-            "\n---------------------------------------------" "-\n------------------ 2. ----"
-            "--------------------\nPicture: " + survey.dir / "2.jpg" + "\nLatitude: 51, 30, "
-            "12.35 , N\nLongitude: 13, 24, 36.00 , E\nAltitude: \nTime: \n"), std::string::npos);
+  out = survey.run("2.jpg", MakeJpeg(bare));
+  EXPECT_NE(out.find("N\nLongitude: 13, 24, 36.00 , E\nAltitude: \nTime: \n"), std::string::npos);
 }
 
 } // namespace

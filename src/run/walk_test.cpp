@@ -36,9 +36,8 @@ TEST(Walk, DirFormsAndSpecialEntries) {
   EXPECT_EQ(WalkOutput(dir / "pipe"), not_jpeg(dir / "pipe") + "\n");
 }
 
-// Eight levels below DIR and no deeper. Links are followed, to files and to
-// directories, except back into a directory already open above: that would
-// report the same pictures again.
+// Eight levels below DIR and no deeper. Links are followed, but never back
+// into a directory open above: that would report the same pictures again.
 TEST(Walk, DepthAndLinkLoopsAtEveryLevel) {
   TempDir dir;
   std::string level = dir.path;
