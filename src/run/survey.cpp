@@ -16,6 +16,9 @@
 namespace {
 
 constexpr int kMostThreads = 64;
+// Readers are woken when this many entries wait, or when the walk needs
+// one: fewer wake-ups, each worth a run of pictures.
+constexpr unsigned long kWakeBatch = 8;
 constexpr auto kBreakPoll = std::chrono::milliseconds(20);
 
 struct Entry {
@@ -44,6 +47,7 @@ struct Survey {
   // Entries in walk order: added by the walk, claimed by a reader, reported.
   unsigned long added = 0, claimed = 0, reported = 0;
   bool stopping = false;
+  bool walk_waiting = false; // the walking thread waits for a picture
 };
 
 namespace {
@@ -60,7 +64,8 @@ void read_entries(Survey &survey) {
       ReadPicture(entry.path.c_str(), entry.fd, entry.read);
     hold.lock();
     entry.done = true;
-    survey.finished.notify_one();
+    if (survey.walk_waiting)
+      survey.finished.notify_one();
   }
 }
 
@@ -73,7 +78,10 @@ bool report_oldest(Survey &survey, bool wait) {
     while (!entry.done) {
       if (!wait)
         return false;
+      survey.work.notify_all(); // whatever is left, read it now
+      survey.walk_waiting = true;
       survey.finished.wait_for(hold, kBreakPoll);
+      survey.walk_waiting = false;
       CheckBreak(); // a break ends the tool here, before any later picture
     }
   }
@@ -94,11 +102,13 @@ void add_entry(Survey &survey, const char *path, int fd, bool unreadable) {
   entry.fd = fd;
   entry.unreadable = unreadable;
   entry.done = false;
+  bool wake;
   {
     std::lock_guard<std::mutex> hold(survey.lock);
-    survey.added++;
+    wake = ++survey.added - survey.claimed >= kWakeBatch;
   }
-  survey.work.notify_one();
+  if (wake)
+    survey.work.notify_all();
   while (survey.reported < survey.added && report_oldest(survey, false)) {
   }
 }
