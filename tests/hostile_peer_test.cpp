@@ -97,7 +97,6 @@ TEST(HostilePeer, UnusablePortDirectories) {
     ASSERT_EQ(chown(ports.ports.c_str(), 65534, 65534), 0);
     refused = RunProcess({MAPHOST_BIN}, {ports.env_entry()});
     EXPECT_NE(refused.err.find("belongs to another user"), std::string::npos) << refused.err;
-    EXPECT_FALSE(FindPort(kMapPortName));
     ASSERT_EQ(chown(ports.ports.c_str(), 0, 0), 0);
   }
   // A killed host's stale socket is taken over; a live host's port is not.
@@ -132,7 +131,6 @@ TEST(HostilePeer, AThousandMessagesInARow) {
                     : std::nullopt);
   }
   auto [fds, rss] = before;
-  // The host closes its side just after replying: allow it a moment.
   EXPECT_TRUE(WaitFor([&] { return usage(host.pid).first <= fds; }));
   EXPECT_LE(usage(host.pid).second, rss + 256);
 }

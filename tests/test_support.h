@@ -81,7 +81,6 @@ struct TestPeer {
   ~TestPeer();
 };
 
-// A 32-bit big-endian integer, as on the wire.
 std::string Be32(uint32_t value);
 
 // pintrail-maphost serving the private port until the end of scope; its

@@ -17,12 +17,13 @@ TEST(MapCommand, AcceptsTheTwoCommandsAsTheToolSendsThem) {
             "0|51.5034|-13.41|2016:07:04 12:34:56");
   EXPECT_EQ(parsed("AddJPGPos -1.2345e-05 180 /a b/\"c\".jpg"), "1|-0.000012345|180|/a b/\"c\".jpg");
   EXPECT_EQ(parsed("addwaypoint 0 0 \"\""), "0|0|0|");
+  EXPECT_EQ(parsed("AddJPGPos 90 -180 p"), "1|90|-180|p"); // the globe's edges
 }
 
 TEST(MapCommand, RefusesAnythingElse) {
   const char *bad[] = {
       "", "addwaypoint", "addwaypoint 1 2", "removeall 1 2 x", "AddJPGPos 1  2 p",
-      "addwaypoint 1 2 name", "addwaypoint 1 2 \"open", // the name quoted, whole
+      "addwaypoint 1 2 name", "addwaypoint 1 2 \"open", "addwaypoint 1 2 \"", // quoted, whole
       "ADDWAYPOINT 1 2 \"x\"",                        // command names are exact
       "AddJPGPos 1 2 ",                               // no path
       "AddJPGPos 91 0 p", "AddJPGPos 0 -180.5 p",     // off the globe

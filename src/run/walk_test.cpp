@@ -53,9 +53,10 @@ TEST(Walk, DepthAndLinkLoopsAtEveryLevel) {
   ASSERT_TRUE(WriteFile(dir / "other/g", "x"));
   ASSERT_EQ(symlink("../other", (dir / "d/sideways").c_str()), 0);
   ASSERT_EQ(symlink("f", (dir / "file-link").c_str()), 0);
+  ASSERT_EQ(symlink("other", (dir / "alias").c_str()), 0); // walked twice, one way each
   std::set<std::string> lines = walked(dir.path);
-  // f per level, g twice, file-link, and the dangling up
-  EXPECT_EQ(lines.size(), size_t(kDeepestLevel + 1 + 4));
+  // f per level, g three times, file-link, and the dangling up
+  EXPECT_EQ(lines.size(), size_t(kDeepestLevel + 1 + 5));
   EXPECT_TRUE(lines.count(not_jpeg(dir / "d/sideways/g")));
   EXPECT_TRUE(lines.count(not_jpeg(dir / "file-link")));
   EXPECT_TRUE(lines.count(not_jpeg(dir / "d/d/d/d/d/d/d/d/f"))); // level 8, not 9
