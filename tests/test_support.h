@@ -24,7 +24,6 @@ struct TempDir {
   std::string operator/(const std::string &name) const { return path + "/" + name; }
 };
 
-// Points the console at memory for its lifetime.
 struct CapturedConsole {
   char *buffer = nullptr;
   size_t size = 0;
@@ -43,7 +42,6 @@ struct ProcessResult {
 ProcessResult RunProcess(const std::vector<std::string> &argv,
                          const std::vector<std::string> &env = {},
                          const std::string &input = "");
-// A child left running, its output going to files.
 pid_t StartProcess(const std::vector<std::string> &argv, const std::vector<std::string> &env,
                    const std::string &out_path, const std::string &err_path = "",
                    const std::string &in_path = "/dev/null");

@@ -59,8 +59,8 @@ std::string mutate(std::string bytes, std::mt19937 &random) {
 }
 
 TEST(ExifLoad, SameHarvestAsLibexifOnCameraAndMutatedPictures) {
-  std::vector<std::string> seeds = SeedPictures();
-  for (const std::string &file : corpus_files()) {
+  std::vector<std::string> seeds = SeedPictures(), files = corpus_files();
+  for (const std::string &file : files) {
     expect_same_harvest(file, file);
     if (file.find("/jpg/") != std::string::npos)
       seeds.push_back(ReadFileText(file));
@@ -83,8 +83,10 @@ TEST(ExifLoad, SameHarvestAsLibexifOnCameraAndMutatedPictures) {
   }
   // On several threads the same lines as on one, a whole line for each file.
   EXPECT_EQ(LinesOf(WalkOutput(dir.path, true)).size(), 4000u);
+  if (files.empty())
+    GTEST_SKIP() << "no camera corpus at " << CORPUS_DIR;
   std::string corpus = WalkOutput(CORPUS_DIR, true);
-  EXPECT_EQ(LinesOf(corpus).size(), corpus_files().size());
+  EXPECT_EQ(LinesOf(corpus).size(), files.size());
   EXPECT_NE(corpus.find("DSCN0010.jpg - lat = 43.4674 -  lon = 11.8851"), std::string::npos);
 }
 
