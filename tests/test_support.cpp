@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "fixtures/fixture.h"
+#include "picture/harvest.h"
 #include "picture/picture.h"
 #include "platform/console.h"
 #include "run/walk.h"
@@ -109,19 +110,55 @@ std::vector<std::string> LinesOf(const std::string &text) {
   return lines;
 }
 
-std::string WalkOutput(const std::string &path, bool position) {
+std::string WalkOutput(const std::string &path, bool position, bool all_formats) {
   std::string outputs[2];
   for (int plain = 0; plain < 2; ++plain) {
     setenv("PINTRAIL_THREADS", plain ? "1" : "4", 1);
     CapturedConsole console;
     GeoRecord record;
-    InitGeoRecord(record, 0, position ? -1 : 0, 0, 0);
+    InitGeoRecord(record, 0, position ? -1 : 0, 0, 0, all_formats ? -1 : 0);
     WalkTree(path.c_str(), record);
     outputs[plain] = console.text();
   }
   unsetenv("PINTRAIL_THREADS");
   EXPECT_EQ(outputs[0], outputs[1]) << "threads and the plain loop differ on " << path;
   return outputs[0];
+}
+
+std::string HarvestText(ExifHandle data) {
+  if (!data)
+    return "no EXIF data";
+  GeoRecord r{};
+  HarvestData(data.get(), r);
+  std::string all = std::to_string(r.geo_tag_found) + std::to_string(r.below_sea_level);
+  for (const char *text : {r.lat_ref_kept, r.lat_ref_latest, r.lon_ref, r.latitude,
+                           r.longitude, r.altitude, r.capture_time})
+    all += std::string("|") + text;
+  return all;
+}
+
+// Byte flips, a truncation, a splice from elsewhere, or an edge value, in
+// the EXIF block at the file's head.
+std::string MutatePicture(std::string bytes, std::mt19937 &random) {
+  auto at = [&](size_t limit) { return limit ? random() % limit : 0; };
+  size_t focus = std::min<size_t>(bytes.size(), 4096), from = at(focus), to = at(focus),
+         length = at(64);
+  switch (random() % 4) {
+  case 0:
+    for (int i = 0; i < 4; ++i)
+      bytes[at(focus)] ^= static_cast<char>(1 << (random() % 8));
+    break;
+  case 1:
+    bytes.resize(at(bytes.size()));
+    break;
+  case 2:
+    if (std::max(from, to) + length <= bytes.size())
+      bytes.replace(to, length, bytes.substr(from, length));
+    break;
+  default:
+    bytes[at(focus)] = "\x00\xFF\x7F\x80\x01"[random() % 5];
+  }
+  return bytes;
 }
 
 TestPeer::TestPeer(int count, int32_t rc, std::function<void(HostMsg &)> answer) {

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <random>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -13,6 +14,7 @@
 
 #include "fixtures/fixture.h"
 #include "maplink/commands.h"
+#include "picture/exif_load.h"
 #include "platform/port_host.h"
 #include "platform/ports.h"
 
@@ -53,8 +55,16 @@ std::string ReadFileText(const std::string &path);
 std::vector<std::string> LinesOf(const std::string &text);
 
 // What the walk prints for path (no switch: only files without EXIF data
-// speak), or with POSITION; it must be the same with and without threads.
-std::string WalkOutput(const std::string &path, bool position = false);
+// speak), or with POSITION, and with ALLFORMATS; it must be the same with
+// and without threads.
+std::string WalkOutput(const std::string &path, bool position = false, bool all_formats = false);
+
+// Byte flips, a truncation, a splice from elsewhere, or an edge value, in
+// the first 4 KiB of a picture file.
+std::string MutatePicture(std::string bytes, std::mt19937 &random);
+
+// What the harvest made of a load, as one comparable text.
+std::string HarvestText(ExifHandle data);
 
 // A private port directory for the scope, in this process and for children.
 struct PrivatePorts {

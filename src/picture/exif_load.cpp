@@ -8,6 +8,8 @@
 
 #include "picture/exif_arena.h"
 #include "picture/exif_block.h"
+#include "picture/formats/container.h"
+#include "picture/formats/tiff_block.h"
 #include "platform/dos.h"
 
 namespace {
@@ -80,6 +82,30 @@ struct ArenaGuard {
   }
 };
 
+// libexif's data for a block in memory; none for an empty block.
+ExifHandle load_block(const unsigned char *block, size_t size, ArenaGuard &guard) {
+  ExifHandle data(nullptr, ExifRelease{true});
+  if (!block || !size)
+    return data;
+  data.reset(exif_data_new_mem(ExifArenaMem()));
+  if (!data)
+    return data;
+  exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
+  exif_data_load_data(data.get(), block, static_cast<unsigned>(size));
+  guard.armed = false;
+  return data;
+}
+
+// The EXIF block of a HEIF, PNG, WebP, TIFF or raw file, copied out of it.
+ExifHandle load_other_format(int fd, const unsigned char *head, size_t length) {
+  static thread_local unsigned char block[kMostBlockBytes];
+  FileSource source;
+  ArenaGuard guard;
+  if (!OpenFileSource(fd, head, length, source))
+    return ExifHandle(nullptr, ExifRelease{true});
+  return load_block(block, FindOtherFormatExif(source, block), guard);
+}
+
 } // namespace
 
 void ExifRelease::operator()(ExifData *data) const {
@@ -88,46 +114,37 @@ void ExifRelease::operator()(ExifData *data) const {
     ResetExifArena();
 }
 
-ExifHandle LoadExif(const char *path, int fd) {
+ExifHandle LoadExif(const char *path, int fd, bool all_formats) {
   // Non-blocking: a path swapped for a FIFO since it was examined cannot hang.
   FileDescriptor file{fd >= 0 ? fd : open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
-  ExifHandle none(nullptr, ExifRelease{true});
   if (file.fd < 0)
-    return none;
+    return ExifHandle(nullptr, ExifRelease{true});
   static thread_local unsigned char head[kHeadBytes];
   size_t length = 0;
   unsigned char *block = nullptr;
   size_t size = 0;
   bool more = read_head(file.fd, head, length, kFirstRead);
   bool found = FindExifBlock(head, length, !more, &block, &size);
+  if (!found && all_formats && IsOtherFormat(head, length))
+    return load_other_format(file.fd, head, length);
   if (!found && more) { // read on to the block's end, or as far as the loader may need
     more = read_more(file.fd, head, length, size > length && size < kHeadBytes ? size : kHeadBytes);
     found = FindExifBlock(head, length, !more, &block, &size);
   }
-  ExifMem *mem = ExifArenaMem();
   ArenaGuard guard; // released after the loader, which lives in the arena too
-  std::unique_ptr<ExifLoader, LoaderUnref> loader;
-  const unsigned char *loaded = block;
   if (found) {
     HideUnreadParts(block, size);
-  } else { // anything but the common layout: libexif's loader decides
-    loader.reset(exif_loader_new_mem(mem));
-    if (!loader)
-      return none;
-    feed_loader(loader.get(), file.fd, head, length);
-    unsigned int loaded_size = 0;
-    exif_loader_get_buf(loader.get(), &loaded, &loaded_size);
-    size = loaded_size;
+    return load_block(block, size, guard);
   }
-  if (!loaded || !size)
-    return none;
-  ExifHandle data(exif_data_new_mem(mem), ExifRelease{true});
-  if (!data)
-    return none;
-  exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
-  exif_data_load_data(data.get(), loaded, static_cast<unsigned>(size));
-  guard.armed = false;
-  return data;
+  // Anything but the common layout: libexif's loader decides.
+  std::unique_ptr<ExifLoader, LoaderUnref> loader(exif_loader_new_mem(ExifArenaMem()));
+  if (!loader)
+    return ExifHandle(nullptr, ExifRelease{true});
+  feed_loader(loader.get(), file.fd, head, length);
+  const unsigned char *loaded = nullptr;
+  unsigned int loaded_size = 0;
+  exif_loader_get_buf(loader.get(), &loaded, &loaded_size);
+  return load_block(loaded, loaded_size, guard);
 }
 
 ExifHandle LoadExifDefault(const char *path) {

@@ -20,6 +20,7 @@ using ExifHandle = std::unique_ptr<ExifData, ExifRelease>;
 
 // The file's EXIF data, or nullptr when it has none (not readable, not a
 // JPEG, or no EXIF block). One picture's data at a time. fd, when not -1,
-// is the file already open; it is closed here either way.
-ExifHandle LoadExif(const char *path, int fd = -1);
+// is the file already open; it is closed here either way. all_formats also
+// reads the block of HEIF, PNG, WebP, TIFF and raw files.
+ExifHandle LoadExif(const char *path, int fd = -1, bool all_formats = false);
 ExifHandle LoadExifDefault(const char *path);

@@ -4,58 +4,18 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "fixtures/fixture.h"
 #include "picture/exif_arena.h"
-#include "picture/harvest.h"
 #include "test_support.h"
 
 namespace {
 
-// What the harvest made of a load, as one comparable text.
-std::string harvest(ExifHandle data) {
-  if (!data)
-    return "no EXIF data";
-  GeoRecord r{};
-  HarvestData(data.get(), r);
-  std::string all = std::to_string(r.geo_tag_found) + std::to_string(r.below_sea_level);
-  for (const char *text : {r.lat_ref_kept, r.lat_ref_latest, r.lon_ref, r.latitude,
-                           r.longitude, r.altitude, r.capture_time})
-    all += std::string("|") + text;
-  return all;
-}
-
 void expect_same_harvest(const std::string &path, const std::string &label) {
-  EXPECT_EQ(harvest(LoadExif(path.c_str())), harvest(LoadExifDefault(path.c_str()))) << label;
+  EXPECT_EQ(HarvestText(LoadExif(path.c_str())), HarvestText(LoadExifDefault(path.c_str()))) << label;
 }
 
 std::vector<std::string> corpus_files() {
   return LinesOf(RunProcess({"/usr/bin/find", CORPUS_DIR, "-type", "f"}).out);
-}
-
-// Byte flips, a truncation, a splice from elsewhere, or an edge value, in
-// the EXIF block at the file's head.
-std::string mutate(std::string bytes, std::mt19937 &random) {
-  auto at = [&](size_t limit) { return limit ? random() % limit : 0; };
-  size_t focus = std::min<size_t>(bytes.size(), 4096), from = at(focus), to = at(focus),
-         length = at(64);
-  switch (random() % 4) {
-  case 0:
-    for (int i = 0; i < 4; ++i)
-      bytes[at(focus)] ^= static_cast<char>(1 << (random() % 8));
-    break;
-  case 1:
-    bytes.resize(at(bytes.size()));
-    break;
-  case 2:
-    if (std::max(from, to) + length <= bytes.size())
-      bytes.replace(to, length, bytes.substr(from, length));
-    break;
-  default:
-    bytes[at(focus)] = "\x00\xFF\x7F\x80\x01"[random() % 5];
-  }
-  return bytes;
 }
 
 TEST(ExifLoad, SameHarvestAsLibexifOnCameraAndMutatedPictures) {
@@ -78,16 +38,28 @@ TEST(ExifLoad, SameHarvestAsLibexifOnCameraAndMutatedPictures) {
   std::mt19937 random(20160704);
   for (int i = 0; i < 4000; ++i) { // reproducible: the same mutations every run
     std::string path = dir / (std::to_string(i) + ".jpg");
-    ASSERT_TRUE(WriteFile(path, mutate(seeds[i % seeds.size()], random)));
+    ASSERT_TRUE(WriteFile(path, MutatePicture(seeds[i % seeds.size()], random)));
     expect_same_harvest(path, "mutation " + std::to_string(i));
   }
   // On several threads the same lines as on one, a whole line for each file.
-  EXPECT_EQ(LinesOf(WalkOutput(dir.path, true)).size(), 4000u);
+  std::string mutated = WalkOutput(dir.path, true);
+  EXPECT_EQ(LinesOf(mutated).size(), 4000u);
+  EXPECT_EQ(WalkOutput(dir.path, true, true), mutated); // ALLFORMATS changes no JPEG
   if (files.empty())
     GTEST_SKIP() << "no camera corpus at " << CORPUS_DIR;
   std::string corpus = WalkOutput(CORPUS_DIR, true);
   EXPECT_EQ(LinesOf(corpus).size(), files.size());
   EXPECT_NE(corpus.find("DSCN0010.jpg - lat = 43.4674 -  lon = 11.8851"), std::string::npos);
+  EXPECT_NE(corpus.find("tiff/BSG1.tiff is not a JPEG!\n"), std::string::npos);
+  std::string all_formats = WalkOutput(CORPUS_DIR, true, true);
+  EXPECT_EQ(all_formats.find("tiff/BSG1.tiff is not a JPEG!"), std::string::npos);
+  auto jpeg_lines = [](const std::string &output) {
+    std::string kept;
+    for (const std::string &line : LinesOf(output))
+      kept += line.find(".tiff") == std::string::npos ? line + "\n" : "";
+    return kept;
+  };
+  EXPECT_EQ(jpeg_lines(all_formats), jpeg_lines(corpus));
 }
 
 TEST(ExifLoad, ArenaStaysFlatAndHoldsNoMakerNoteNorThumbnail) {
@@ -98,10 +70,10 @@ TEST(ExifLoad, ArenaStaysFlatAndHoldsNoMakerNoteNorThumbnail) {
   WriteFile(dir / "small.jpg", MakeJpeg(GpsEntries(GpsFix{})));
   EXPECT_LT((LoadExif((dir / "big.jpg").c_str()), ExifArenaUsed()), 30000u); // neither copied
   for (int i = 0; i < 3; ++i)
-    harvest(LoadExif((dir / "big.jpg").c_str()));
+    HarvestText(LoadExif((dir / "big.jpg").c_str()));
   size_t capacity = ExifArenaCapacity();
   for (int i = 0; i < 200; ++i)
-    harvest(LoadExif((dir / (i % 2 ? "big.jpg" : "small.jpg")).c_str()));
+    HarvestText(LoadExif((dir / (i % 2 ? "big.jpg" : "small.jpg")).c_str()));
   EXPECT_EQ(ExifArenaCapacity(), capacity);
   EXPECT_EQ(ExifArenaUsed(), 0u);
   EXPECT_FALSE(LoadExif((dir / "missing.jpg").c_str()));

@@ -21,6 +21,7 @@ struct GeoRecord {
   int32_t waypoint;
   int32_t piclist;
   int32_t below_sea_level; // the GPS IFD's altitude reference is 1
+  int32_t all_formats;     // switch: read every picture format, not only JPEG
 };
 
 // Copies text into a fixed field, cut to the field's width less the

@@ -44,17 +44,18 @@ void take_tags(GeoRecord &record, const GeoRecord &tags) {
 } // namespace
 
 void InitGeoRecord(GeoRecord &record, int32_t verbose, int32_t position,
-                   int32_t waypoint, int32_t piclist) {
+                   int32_t waypoint, int32_t piclist, int32_t all_formats) {
   record = GeoRecord{};
   record.verbose = verbose;
   record.position = position;
   record.waypoint = waypoint;
   record.piclist = piclist;
+  record.all_formats = all_formats;
   record.picture_number = 1;
 }
 
-void ReadPicture(const char *path, int fd, PictureTags &read) {
-  ExifHandle data = LoadExif(path, fd);
+void ReadPicture(const char *path, int fd, bool all_formats, PictureTags &read) {
+  ExifHandle data = LoadExif(path, fd, all_formats);
   read.loaded = data != nullptr;
   ClearTagTexts(read.tags);
   read.tags.latitude_met = read.tags.geo_tag_found = 0;
@@ -84,7 +85,7 @@ void ReportPicture(const char *path, const PictureTags &read, GeoRecord &record)
 void ProcessPicture(const char *path, GeoRecord &record, int fd) {
   CheckBreak();
   PictureTags read;
-  ReadPicture(path, fd, read);
+  ReadPicture(path, fd, SwitchSet(record.all_formats), read);
   ReportPicture(path, read, record);
 }
 

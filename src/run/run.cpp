@@ -10,10 +10,10 @@
 
 namespace {
 
-enum Slot { kDir, kVerbose, kPosition, kWaypoint, kPiclist, kSlotCount };
+enum Slot { kDir, kVerbose, kPosition, kWaypoint, kPiclist, kAllFormats, kSlotCount };
 
 const char kUsage[] =
-    "Usage: pintrail DIR [VERBOSE] [POSITION] [WAYPOINT] [PICLIST]\n"
+    "Usage: pintrail DIR [VERBOSE] [POSITION] [WAYPOINT] [PICLIST] [ALLFORMATS]\n"
     "Template: %s\n"
     "\n"
     "Walks DIR (eight levels deep) and reads the GPS position of every picture.\n"
@@ -21,6 +21,7 @@ const char kUsage[] =
     "  POSITION  print one line with the position in signed decimal degrees\n"
     "  WAYPOINT  send each position to the map application as a waypoint\n"
     "  PICLIST   send each position with the picture's path to its picture list\n"
+    "  ALLFORMATS  read HEIC, AVIF, PNG, WebP, TIFF and raw files as well as JPEG\n"
     "Keywords are matched without regard to case. The map application listens\n"
     "on port \"VANTORA.1\" in $REXX_PORT_DIR (see pintrail(1)).\n";
 
@@ -37,7 +38,7 @@ int RunPintrail(int argc, const char *const *argv) {
   }
   GeoRecord record;
   InitGeoRecord(record, slots[kVerbose].value, slots[kPosition].value,
-                slots[kWaypoint].value, slots[kPiclist].value);
+                slots[kWaypoint].value, slots[kPiclist].value, slots[kAllFormats].value);
   WalkTree(slots[kDir].text, record);
   return 0;
 }

@@ -38,8 +38,10 @@ int reader_count() {
 } // namespace
 
 struct Survey {
-  explicit Survey(GeoRecord &run_record) : record(run_record) {}
+  explicit Survey(GeoRecord &run_record)
+      : record(run_record), all_formats(SwitchSet(run_record.all_formats)) {}
   GeoRecord &record;
+  const bool all_formats; // read by the reading threads while the walk changes record
   std::vector<std::thread> readers;
   std::mutex lock;
   std::condition_variable work, finished;
@@ -61,7 +63,7 @@ void read_entries(Survey &survey) {
     Entry &entry = survey.ring[survey.claimed++ % kPicturesInFlight];
     hold.unlock();
     if (!entry.unreadable)
-      ReadPicture(entry.path.c_str(), entry.fd, entry.read);
+      ReadPicture(entry.path.c_str(), entry.fd, survey.all_formats, entry.read);
     hold.lock();
     entry.done = true;
     if (survey.walk_waiting)

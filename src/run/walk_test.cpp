@@ -16,6 +16,7 @@ std::set<std::string> walked(const std::string &path) {
   std::vector<std::string> lines = LinesOf(WalkOutput(path));
   std::set<std::string> unique(lines.begin(), lines.end());
   EXPECT_EQ(lines.size(), unique.size()) << "a file reported twice";
+  EXPECT_EQ(WalkOutput(path, false, true), WalkOutput(path)) << "ALLFORMATS changed a tree without pictures";
   return unique;
 }
 
