@@ -19,6 +19,8 @@ FileSource MemorySource(const unsigned char *bytes, size_t length) {
 bool ReadAt(FileSource &source, uint64_t offset, void *out, size_t length) {
   if (offset > source.size || length > source.size - offset)
     return false;
+  if (length == 0)
+    return true;
   if (offset + length <= source.head_length) {
     memcpy(out, source.head + offset, length);
     return true;
