@@ -2,10 +2,12 @@
 //   pintrail-measure evict DIR        drop every file under DIR from the
 //                                     page cache (POSIX_FADV_DONTNEED)
 //   pintrail-measure run CMD ARGS...  run CMD with its output to /dev/null;
-//                                     print "SECONDS PEAK_RSS_KIB"
+//                                     print "SECONDS PEAK_RSS_KIB READ_BYTES",
+//                                     the last the bytes its read calls got
 #include <fcntl.h>
 #include <ftw.h>
 #include <sys/resource.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -42,11 +44,22 @@ int run(char **argv) {
     execvp(argv[0], argv);
     _exit(127);
   }
+  // Ended but not reaped, the child's /proc/PID/io still holds its counts.
+  siginfo_t ended{};
+  waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOWAIT);
+  double seconds = now() - start;
+  unsigned long long read_bytes = 0;
+  char io_path[64];
+  snprintf(io_path, sizeof io_path, "/proc/%d/io", static_cast<int>(pid));
+  if (FILE *io = fopen(io_path, "r")) {
+    if (fscanf(io, "rchar: %llu", &read_bytes) != 1)
+      read_bytes = 0;
+    fclose(io);
+  }
   int status = 0;
   rusage usage{};
   wait4(pid, &status, 0, &usage);
-  double seconds = now() - start;
-  printf("%.4f %ld\n", seconds, usage.ru_maxrss);
+  printf("%.4f %ld %llu\n", seconds, usage.ru_maxrss, read_bytes);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
