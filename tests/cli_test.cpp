@@ -8,7 +8,7 @@
 
 namespace {
 
-const char kTemplateText[] = "DIR/A,VERBOSE/S,POSITION/S,WAYPOINT/S,PICLIST/S";
+const char kTemplateText[] = "DIR/A,VERBOSE/S,POSITION/S,WAYPOINT/S,PICLIST/S,ALLFORMATS/S";
 const char kLine[] = "IMG_1.jpg - lat = 51.5034 -  lon = 13.41 - alt = 0.245\n";
 
 ProcessResult pintrail(std::vector<std::string> words, const std::vector<std::string> &env = {},
