@@ -3,28 +3,18 @@
 #include <cstdint>
 #include <cstring>
 
+#include "picture/tiff_tags.h"
+
 namespace {
 
 constexpr unsigned char kExifHeader[] = {'E', 'x', 'i', 'f', 0, 0};
 constexpr size_t kTiff = sizeof kExifHeader; // the TIFF header follows it
 constexpr unsigned kMakerNote = 0x927C;
-constexpr unsigned kExifPointer = 0x8769;
-constexpr unsigned kPointers[] = {kExifPointer, 0x8825, 0xA005}; // EXIF, GPS, Interop
 constexpr int kMostIfds = 32;
 constexpr int kMostRanges = 2048;
 
-bool is_pointer(unsigned tag) {
-  for (unsigned pointer : kPointers)
-    if (tag == pointer)
-      return true;
-  return false;
-}
-
 // Bytes of one component of an EXIF format; 8, the largest, when unknown.
-uint64_t format_size(unsigned format) {
-  static const uint8_t sizes[] = {8, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
-  return format < sizeof sizes ? sizes[format] : 8;
-}
+uint64_t format_size(unsigned format) { return FormatSize(format) ? FormatSize(format) : 8; }
 
 // The TIFF structure of a block, as far as libexif could read it: every
 // IFD count, entry, value and link, as byte ranges from the TIFF header.
@@ -71,7 +61,7 @@ void map_entry(Layout &layout, uint64_t at, Ifd kind, int depth) {
     layout.add(layout.u32(at + 8), bytes);
   if (tag == kMakerNote && kind == Ifd::Exif && layout.maker_note_count < 8)
     layout.maker_notes[layout.maker_note_count++] = at;
-  if (!is_pointer(tag))
+  if (!IsIfdPointer(tag))
     return;
   layout.ifd1_links_on |= kind == Ifd::One;
   map_ifd(layout, layout.u32(at + 8), tag == kExifPointer ? Ifd::Exif : Ifd::Plain, depth + 1);

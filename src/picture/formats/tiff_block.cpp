@@ -3,6 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include "picture/tiff_tags.h"
+
 namespace {
 
 constexpr unsigned char kExifHeader[] = {'E', 'x', 'i', 'f', 0, 0};
@@ -17,23 +19,12 @@ struct Pointer {
   unsigned tag;
   Kind kind;
 };
-constexpr Pointer kPointers[] = {{0x8769, kExif}, {0x8825, kGps}, {0xA005, kInterop}};
+constexpr Pointer kPointers[] = {{kExifPointer, kExif}, {kGpsPointer, kGps}, {kInteropPointer, kInterop}};
 // libexif reads these two as offsets too, and stops an IFD at one past the end.
 constexpr unsigned kThumbnailOffset = 0x0201, kThumbnailLength = 0x0202;
 
 bool harvested(unsigned tag) { return (tag >= 0x0001 && tag <= 0x0006) || tag == 0x9003; }
 
-bool is_pointer(unsigned tag) {
-  for (const Pointer &pointer : kPointers)
-    if (tag == pointer.tag)
-      return true;
-  return false;
-}
-
-uint64_t format_size(unsigned format) {
-  static const uint8_t sizes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
-  return format < sizeof sizes ? sizes[format] : 0;
-}
 
 struct Compactor {
   FileSource &source;
@@ -86,7 +77,7 @@ bool copy_entry(Compactor &c, unsigned char *entry, Kind kind, bool &stop) {
   }
   if (!harvested(tag))
     return false;
-  uint64_t size = format_size(c.u16(entry + 2)) * c.u32(entry + 4);
+  uint64_t size = FormatSize(c.u16(entry + 2)) * c.u32(entry + 4);
   if (size <= 4) // in the entry itself
     return true;
   size_t at = c.reserve(size);
@@ -115,7 +106,7 @@ size_t copy_ifd(Compactor &c, Kind kind, uint64_t offset) {
   bool linked = kind == kIfd0 && c.read(offset + 2 + count * kEntry, link, 4);
   size_t candidates = 0;
   for (size_t i = 0; i < entries; i++)
-    candidates += is_pointer(c.u16(&table[i * kEntry])) || harvested(c.u16(&table[i * kEntry]));
+    candidates += IsIfdPointer(c.u16(&table[i * kEntry])) || harvested(c.u16(&table[i * kEntry]));
   size_t at = c.reserve(2 + kEntry * candidates + 4);
   if (at == 0)
     return 0;
