@@ -3,7 +3,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "maphost/gpx.h"
 #include "maphost/host.h"
+#include "maphost/web/page.h"
 #include "maphost/map_command.h"
 #include "platform/ports.h"
 
@@ -30,16 +32,13 @@ void as_message(const uint8_t *data, size_t size) {
     return;
   HostState state;
   state.quiet = true;
+  state.keeping = true;
   EncodeReply(HandleCommand(state, message));
   PrintableLine(message.command);
-  MapCommand command; // and what the GPX document would keep of it
-  if (ParseMapCommand(message.command, command)) {
-    if (command.kind == MapCommand::Waypoint)
-      AddWaypoint(state.gpx, command.latitude, command.longitude, command.text);
-    else
-      AddPicture(state.gpx, command.latitude, command.longitude, command.text);
-    RenderGpx(state.gpx);
-  }
+  // and what the GPX document and the page would make of it
+  RenderGpx(state.store.positions);
+  std::vector<uint32_t> numbers(state.store.positions.size());
+  PositionsJson(state.store.positions, numbers);
 }
 
 } // namespace

@@ -70,6 +70,27 @@ TEST(MapLink, AgainstTheMapHost) {
                          "My IMG.jpg: Send pic list to vantora...\n" + kMissing);
 }
 
+// DETACH returns once the port is there: a survey right after it reaches
+// the host. A picture path relative to the tool's directory links there.
+TEST(MapLink, ADetachedHostIsReadyAndLinksWhereTheToolStood) {
+  PrivatePorts ports;
+  std::string photos = gps_tree(ports.dir), gpx = ports.dir / "trip.gpx";
+  ProcessResult detached = RunProcess({MAPHOST_BIN, "DETACH", "GPX=" + gpx}, {ports.env_entry()});
+  ASSERT_EQ(detached.code, 0) << detached.err;
+  pid_t host = atoi(detached.out.c_str());
+  ASSERT_GT(host, 0);
+  ProcessResult run = RunProcess({"/bin/sh", "-c", "cd \"$0\" && exec \"$1\" Photos PICLIST",
+                                  ports.dir.path, PINTRAIL_BIN}, {ports.env_entry()});
+  EXPECT_EQ(run.out, "My IMG.jpg: Send pic list to vantora...\n");
+  ProcessResult taken = RunProcess({MAPHOST_BIN, "DETACH"}, {ports.env_entry()});
+  EXPECT_EQ(taken.code, 10); // the port is taken: nothing runs in the background
+  EXPECT_NE(taken.err.find("VANTORA.1"), std::string::npos) << taken.err;
+  kill(host, SIGTERM);
+  EXPECT_TRUE(WaitFor([&] { return kill(host, 0) != 0; }));
+  EXPECT_NE(ReadFileText(gpx).find("href=\"file://" + ports.dir.path + "/Photos/My%20IMG.jpg\""),
+            std::string::npos) << ReadFileText(gpx);
+}
+
 // A host that owns its port but answers nothing: the tool waits, its
 // announcement visible; the host's death ends the wait, a break ends the tool.
 TEST(MapLink, AHostThatNeverReplies) {

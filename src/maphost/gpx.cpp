@@ -1,78 +1,137 @@
 #include "maphost/gpx.h"
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <libxml/chvalid.h>
+#include <libxml/xmlreader.h>
+#include <libxml/xmlwriter.h>
+#include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr char kReplacement[] = "\xEF\xBF\xBD"; // U+FFFD
+constexpr char kNamespace[] = "http://www.topografix.com/GPX/1/1";
 
-// Length of the valid UTF-8 sequence at text[at], or 0.
-size_t utf8_length(std::string_view text, size_t at) {
-  unsigned char lead = static_cast<unsigned char>(text[at]);
-  size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2
-                  : lead >= 0xE0 && lead <= 0xEF                ? 3
-                  : lead >= 0xF0 && lead <= 0xF4               ? 4
-                                                                : 0;
-  if (length == 0 || at + length > text.size())
-    return 0;
-  for (size_t i = 1; i < length; ++i)
-    if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80)
-      return 0;
-  unsigned char second = static_cast<unsigned char>(text[at + 1]);
-  if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) ||
-      (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F))
-    return 0; // overlong, surrogate or beyond U+10FFFF
-  return length;
+const xmlChar *x(const char *text) { return reinterpret_cast<const xmlChar *>(text); }
+
+struct WriterFree {
+  void operator()(xmlTextWriter *writer) const { xmlFreeTextWriter(writer); }
+};
+struct BufferFree {
+  void operator()(xmlBuffer *buffer) const { xmlBufferFree(buffer); }
+};
+struct ReaderFree {
+  void operator()(xmlTextReader *reader) const { xmlFreeTextReader(reader); }
+};
+struct XmlStringFree {
+  void operator()(xmlChar *text) const { xmlFree(text); }
+};
+using XmlString = std::unique_ptr<xmlChar, XmlStringFree>;
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
-const char *markup_escape(char c) {
-  switch (c) {
-  case '&': return "&amp;";
-  case '<': return "&lt;";
-  case '>': return "&gt;";
-  case '"': return "&quot;";
-  default: return nullptr;
+std::string text_of(XmlString value) {
+  return value ? reinterpret_cast<const char *>(value.get()) : "";
+}
+
+// The link's media type, from the file name; none for the raw formats.
+const char *media_type(const std::string &name) {
+  static const char *const kTypes[][2] = {
+      {".jpg", "image/jpeg"}, {".jpeg", "image/jpeg"}, {".heic", "image/heic"},
+      {".heif", "image/heif"}, {".avif", "image/avif"}, {".png", "image/png"},
+      {".webp", "image/webp"}, {".tif", "image/tiff"}, {".tiff", "image/tiff"}};
+  size_t dot = name.rfind('.');
+  if (dot == std::string::npos)
+    return nullptr;
+  std::string extension = name.substr(dot);
+  for (char &c : extension)
+    c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  for (const auto &type : kTypes)
+    if (extension == type[0])
+      return type[1];
+  return nullptr;
+}
+
+void write_position(xmlTextWriter *w, const Position &p) {
+  if (!p.raw.empty()) {
+    xmlTextWriterWriteRaw(w, x(p.raw.c_str()));
+    return;
   }
+  xmlTextWriterStartElement(w, x("wpt"));
+  xmlTextWriterWriteAttribute(w, x("lat"), x(XmlChars(p.latitude).c_str()));
+  xmlTextWriterWriteAttribute(w, x("lon"), x(XmlChars(p.longitude).c_str()));
+  if (!p.name.empty())
+    xmlTextWriterWriteElement(w, x("name"), x(XmlChars(p.name).c_str()));
+  if (p.picture) {
+    xmlTextWriterStartElement(w, x("link"));
+    xmlTextWriterWriteAttribute(w, x("href"), x(XmlChars(p.href).c_str()));
+    if (const char *type = media_type(p.name))
+      xmlTextWriterWriteElement(w, x("type"), x(type));
+    xmlTextWriterEndElement(w);
+  }
+  xmlTextWriterEndElement(w);
 }
 
-// The path as sent, made absolute; links are left as they are.
-std::string absolute_path(const std::string &path) {
-  if (!path.empty() && path[0] == '/')
-    return path;
-  char cwd[PATH_MAX];
-  if (!getcwd(cwd, sizeof cwd))
-    return "/" + path;
-  return std::string(cwd) + "/" + path;
+// The element the reader stands on as it stood, less the GPX 1.1 namespace
+// its copy repeats.
+std::string outer_xml(xmlTextReader *reader) {
+  std::string xml = text_of(XmlString(xmlTextReaderReadOuterXml(reader)));
+  std::string repeated = std::string(" xmlns=\"") + kNamespace + "\"";
+  size_t at = xml.find(repeated);
+  if (at != std::string::npos && at < xml.find('>'))
+    xml.erase(at, repeated.size());
+  return xml;
 }
 
-void open_waypoint(GpxDocument &document, const std::string &latitude,
-                   const std::string &longitude, std::string_view name) {
-  document.waypoints += "  <wpt lat=\"" + latitude + "\" lon=\"" + longitude +
-                        "\">\n    <name>" + XmlText(name) + "</name>\n";
+// A wpt element the reader stands on, into a position kept as it stood.
+Position read_waypoint(xmlTextReader *reader) {
+  Position position;
+  position.latitude = text_of(XmlString(xmlTextReaderGetAttribute(reader, x("lat"))));
+  position.longitude = text_of(XmlString(xmlTextReaderGetAttribute(reader, x("lon"))));
+  if (text_of(XmlString(xmlTextReaderNamespaceUri(reader))) == kNamespace)
+    position.raw = outer_xml(reader); // else rewritten as GPX 1.1
+  int depth = xmlTextReaderDepth(reader);
+  if (xmlTextReaderIsEmptyElement(reader))
+    return position;
+  while (xmlTextReaderRead(reader) == 1 && xmlTextReaderDepth(reader) > depth) {
+    if (xmlTextReaderNodeType(reader) != XML_READER_TYPE_ELEMENT ||
+        xmlTextReaderDepth(reader) != depth + 1)
+      continue;
+    std::string element = text_of(XmlString(xmlTextReaderLocalName(reader)));
+    if (element == "name")
+      position.name = text_of(XmlString(xmlTextReaderReadString(reader)));
+    if (element == "link" && !position.picture) {
+      position.picture = true;
+      position.href = text_of(XmlString(xmlTextReaderGetAttribute(reader, x("href"))));
+      position.path = PathOfFileUri(position.href);
+    }
+  }
+  return position;
 }
 
 } // namespace
 
-std::string XmlText(std::string_view text) {
+std::string XmlChars(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (size_t at = 0; at < text.size();) {
-    unsigned char c = static_cast<unsigned char>(text[at]);
-    size_t length = utf8_length(text, at);
-    if (const char *escaped = markup_escape(text[at])) {
-      out += escaped;
-    } else if (length == 0 || c == 0x7F ||
-               (c < 0x20 && c != '\t' && c != '\n' && c != '\r')) {
+    int length = static_cast<int>(std::min<size_t>(text.size() - at, 4));
+    int c = xmlGetUTF8Char(reinterpret_cast<const unsigned char *>(text.data() + at), &length);
+    if (c < 0 || c == 0x7F || !xmlIsCharQ(c)) {
       out += kReplacement;
-    } else {
-      out.append(text.substr(at, length));
+      at += 1;
+      continue;
     }
-    at += length ? length : 1;
+    out.append(text.substr(at, static_cast<size_t>(length)));
+    at += static_cast<size_t>(length);
   }
   return out;
 }
@@ -93,29 +152,88 @@ std::string FileUri(std::string_view absolute_path) {
   return uri;
 }
 
-void AddWaypoint(GpxDocument &document, const std::string &latitude,
-                 const std::string &longitude, std::string_view name) {
-  open_waypoint(document, latitude, longitude, name);
-  document.waypoints += "  </wpt>\n";
+std::string PathOfFileUri(std::string_view uri) {
+  if (uri.substr(0, 8) != "file:///")
+    return "";
+  std::string path;
+  for (size_t at = 7; at < uri.size(); at++) {
+    int high = at + 2 < uri.size() ? hex_digit(uri[at + 1]) : -1;
+    int low = high >= 0 ? hex_digit(uri[at + 2]) : -1;
+    if (uri[at] == '%' && low >= 0) {
+      path.push_back(static_cast<char>(high << 4 | low));
+      at += 2;
+    } else {
+      path.push_back(uri[at]);
+    }
+  }
+  return path;
 }
 
-void AddPicture(GpxDocument &document, const std::string &latitude,
-                const std::string &longitude, const std::string &path) {
-  size_t slash = path.rfind('/');
-  std::string_view name(path);
-  if (slash != std::string::npos)
-    name.remove_prefix(slash + 1);
-  open_waypoint(document, latitude, longitude, name);
-  document.waypoints += "    <link href=\"" + FileUri(absolute_path(path)) +
-                        "\">\n      <type>image/jpeg</type>\n    </link>\n"
-                        "  </wpt>\n";
+std::string RenderGpx(const std::vector<Position> &positions, const std::string &head,
+                      const std::string &tail) {
+  std::unique_ptr<xmlBuffer, BufferFree> buffer(xmlBufferCreate());
+  std::unique_ptr<xmlTextWriter, WriterFree> writer(xmlNewTextWriterMemory(buffer.get(), 0));
+  if (!writer)
+    return "";
+  xmlTextWriter *w = writer.get();
+  xmlTextWriterSetIndent(w, 1);
+  xmlTextWriterSetIndentString(w, x("  "));
+  xmlTextWriterStartDocument(w, "1.0", "UTF-8", nullptr);
+  xmlTextWriterStartElement(w, x("gpx"));
+  xmlTextWriterWriteAttribute(w, x("version"), x("1.1"));
+  xmlTextWriterWriteAttribute(w, x("creator"), x("pintrail-maphost"));
+  xmlTextWriterWriteAttribute(w, x("xmlns"), x(kNamespace));
+  if (!head.empty())
+    xmlTextWriterWriteRaw(w, x(head.c_str()));
+  for (const Position &position : positions)
+    write_position(w, position);
+  if (!tail.empty())
+    xmlTextWriterWriteRaw(w, x(tail.c_str()));
+  xmlTextWriterEndDocument(w);
+  writer.reset(); // flushes into the buffer
+  return std::string(reinterpret_cast<const char *>(xmlBufferContent(buffer.get())),
+                     static_cast<size_t>(xmlBufferLength(buffer.get())));
 }
 
-std::string RenderGpx(const GpxDocument &document) {
-  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-         "<gpx version=\"1.1\" creator=\"pintrail-maphost\" "
-         "xmlns=\"http://www.topografix.com/GPX/1/1\">\n" +
-         document.waypoints + "</gpx>\n";
+GpxLoad LoadGpx(const std::string &path, Store &store, std::string *why) {
+  struct stat status;
+  if (stat(path.c_str(), &status) != 0 || (S_ISREG(status.st_mode) && status.st_size == 0))
+    return GpxLoad::Missing;
+  std::unique_ptr<xmlTextReader, ReaderFree> reader(
+      xmlReaderForFile(path.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+  *why = path + " is not a GPX document";
+  if (!reader || xmlTextReaderRead(reader.get()) != 1)
+    return GpxLoad::NotGpx;
+  while (xmlTextReaderNodeType(reader.get()) != XML_READER_TYPE_ELEMENT)
+    if (xmlTextReaderRead(reader.get()) != 1)
+      return GpxLoad::NotGpx;
+  if (text_of(XmlString(xmlTextReaderLocalName(reader.get()))) != "gpx")
+    return GpxLoad::NotGpx;
+  std::vector<Position> kept;
+  std::string head, tail;
+  int got = xmlTextReaderRead(reader.get());
+  while (got == 1) {
+    xmlTextReader *r = reader.get();
+    if (xmlTextReaderNodeType(r) != XML_READER_TYPE_ELEMENT || xmlTextReaderDepth(r) != 1) {
+      got = xmlTextReaderRead(r);
+      continue;
+    }
+    std::string element = text_of(XmlString(xmlTextReaderLocalName(r)));
+    if (element == "wpt") {
+      kept.push_back(read_waypoint(r));
+      got = xmlTextReaderRead(r);
+    } else { // kept whole, in GPX's order: metadata first, the rest after the waypoints
+      (element == "metadata" ? head : tail) += outer_xml(r);
+      got = xmlTextReaderNext(r);
+    }
+  }
+  if (got != 0)
+    return GpxLoad::NotGpx; // not well-formed: keep nothing of it, change nothing
+  for (Position &position : kept)
+    KeepPosition(store, std::move(position), true);
+  store.gpx_head = head;
+  store.gpx_tail = tail;
+  return GpxLoad::Loaded;
 }
 
 bool WriteFileAtomically(const std::string &path, const std::string &contents,

@@ -1,27 +1,33 @@
-// A GPX 1.1 document of the waypoints the map host received.
+// The GPX 1.1 document of what the map host keeps, written and read with
+// libxml2.
 #pragma once
 
 #include <string>
 #include <string_view>
+#include <vector>
 
-struct GpxDocument {
-  std::string waypoints; // the rendered <wpt> elements, in arrival order
-};
+#include "maphost/store.h"
 
-void AddWaypoint(GpxDocument &document, const std::string &latitude,
-                 const std::string &longitude, std::string_view name);
-// A picture: named by its file name, linked by a file:// URI of its path
-// (made absolute against the working directory).
-void AddPicture(GpxDocument &document, const std::string &latitude,
-                const std::string &longitude, const std::string &path);
-std::string RenderGpx(const GpxDocument &document);
+// The positions as a GPX document: a waypoint per position, a picture's
+// with a link to its file.
+// head and tail, a continued file's other elements, go before and after.
+std::string RenderGpx(const std::vector<Position> &positions, const std::string &head = "",
+                      const std::string &tail = "");
 
-// Text for XML: markup escaped, control characters and bytes that are not
-// UTF-8 replaced by U+FFFD.
-std::string XmlText(std::string_view text);
+enum class GpxLoad { Loaded, Missing, NotGpx };
+// Reads the waypoints of an existing GPX file into store, each kept as it
+// stood. Missing when there is no file, or an empty one; NotGpx, with the
+// reason, when it is anything but a GPX document.
+GpxLoad LoadGpx(const std::string &path, Store &store, std::string *why);
+
+// Text for XML: control characters and bytes that are not UTF-8 replaced
+// by U+FFFD.
+std::string XmlChars(std::string_view text);
 // file:// URI of an absolute path; every byte but unreserved ones and "/"
 // percent-encoded.
 std::string FileUri(std::string_view absolute_path);
+// The absolute path of a file:// URI; empty for other links.
+std::string PathOfFileUri(std::string_view uri);
 
 // Writes a temporary file beside path and renames it over path, so readers
 // see the old or the new document, never a part.

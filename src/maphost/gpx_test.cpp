@@ -10,13 +10,27 @@
 
 namespace {
 
+// Every name, however broken, comes back as the valid text written.
 TEST(Gpx, TextsAreValidXmlWhateverTheBytes) {
-  EXPECT_EQ(XmlText("a<b>&\"c\""), "a&lt;b&gt;&amp;&quot;c&quot;");
-  EXPECT_EQ(XmlText("Zürich\tx \xF4\x8F\xBF\xBF"), "Zürich\tx \xF4\x8F\xBF\xBF");
-  EXPECT_EQ(XmlText(std::string("a\x01\x7f", 3)), "a\xEF\xBF\xBD\xEF\xBF\xBD");
-  EXPECT_EQ(XmlText("\xFF\xC3"), "\xEF\xBF\xBD\xEF\xBF\xBD");   // not UTF-8
-  EXPECT_EQ(XmlText("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"); // surrogate
-  EXPECT_EQ(XmlText(std::string("\0", 1)), "\xEF\xBF\xBD");
+  EXPECT_EQ(XmlChars("Zürich\tx \xF4\x8F\xBF\xBF"), "Zürich\tx \xF4\x8F\xBF\xBF");
+  EXPECT_EQ(XmlChars(std::string("a\x01\x7f\0", 4)), "a\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_EQ(XmlChars("\xFF\xC3"), "\xEF\xBF\xBD\xEF\xBF\xBD"); // not UTF-8
+  EXPECT_EQ(XmlChars("\xED\xA0\x80").substr(0, 3), "\xEF\xBF\xBD"); // a surrogate
+  std::vector<Position> sent(3);
+  sent[0] = {false, "1.5", "-2", "a<b>&\"c\" \x01 \xFF", "", "", ""};
+  sent[1] = {true, "3", "4", "p&q.jpg", "/a b/p&q.jpg", FileUri("/a b/p&q.jpg"), ""};
+  sent[2] = {false, "5", "6", "", "", "", ""}; // no name element
+  TempDir dir;
+  std::string rendered = RenderGpx(sent);
+  EXPECT_EQ(rendered.find("<name></name>"), std::string::npos);
+  ASSERT_TRUE(WriteFile(dir / "t.gpx", rendered));
+  Store store;
+  std::string why;
+  ASSERT_EQ(LoadGpx(dir / "t.gpx", store, &why), GpxLoad::Loaded);
+  ASSERT_EQ(store.positions.size(), 3u);
+  EXPECT_EQ(store.positions[0].name, XmlChars(sent[0].name));
+  EXPECT_EQ(store.positions[1].path, "/a b/p&q.jpg");
+  EXPECT_TRUE(store.positions[1].picture && !store.positions[2].picture);
 }
 
 TEST(Gpx, AWriteFailureIsReportedAndTheHostGoesOn) {
@@ -27,8 +41,10 @@ TEST(Gpx, AWriteFailureIsReportedAndTheHostGoesOn) {
   RunProcess({"/bin/rm", "-rf", keep});
   EXPECT_EQ(SendCommand(kMapPortName, "addwaypoint 1 2 \"x\""), std::string("waypoint 1"));
   EXPECT_EQ(SendCommand(kMapPortName, "AddJPGPos 1 2 /x.jpg"), std::string("picture 1"));
-  EXPECT_NE(ReadFileText(ports.dir / "host.err").find("cannot write " + keep + "/trip.gpx"),
-            std::string::npos);
+  EXPECT_TRUE(WaitFor([&] {
+    return ReadFileText(ports.dir / "host.err").find("cannot write " + keep + "/trip.gpx") !=
+           std::string::npos;
+  }));
 }
 
 // The whole round: pictures surveyed into the host, its GPX read back by
@@ -45,9 +61,11 @@ TEST(Gpx, GpsBabelReadsBackWhatWasSent) {
   south.time = "2016:07:05 <noon>";
   WriteFile(photos + "/a 1.jpg", MakeJpeg(GpsEntries(north)));
   WriteFile(photos + "/b%2.jpg", MakeJpeg(GpsEntries(south)));
-  MapHost host(ports, {"GPX=" + gpx});
-  EXPECT_EQ(RunProcess({PINTRAIL_BIN, photos, "WAYPOINT", "PICLIST"}, {ports.env_entry()}).code, 0);
-  // Kept before each reply: the file is complete while the host still runs.
+  {
+    MapHost host(ports, {"GPX=" + gpx});
+    for (int twice = 0; twice < 2; twice++) // the same folder again adds no pin
+      EXPECT_EQ(RunProcess({PINTRAIL_BIN, photos, "WAYPOINT", "PICLIST"}, {ports.env_entry()}).code, 0);
+  }
   EXPECT_EQ(RunProcess({"/usr/bin/xmllint", "--noout", gpx}).code, 0);
   ProcessResult csv =
       RunProcess({"/usr/bin/gpsbabel", "-i", "gpx", "-f", gpx, "-o", "unicsv", "-F", "-"});
@@ -58,9 +76,34 @@ TEST(Gpx, GpsBabelReadsBackWhatWasSent) {
                           ",-51.503400,-13.410000,\"2016:07:05 <noon>\",",
                           ",-51.503400,-13.410000,\"b%2.jpg\",\"file:///"})
     EXPECT_NE(csv.out.find(row), std::string::npos) << row << "\n" << csv.out;
+  EXPECT_EQ(LinesOf(csv.out).size(), 5u); // a header and four waypoints
   std::string document = ReadFileText(gpx); // GPX 1.1 wants name before link
   EXPECT_NE(document.find("<name>b%2.jpg</name>\n    <link href=\"file://"), std::string::npos);
   EXPECT_NE(document.find(FileUri(photos + "/b%2.jpg") + "\""), std::string::npos);
+}
+
+// An existing GPX file is continued, anything else is refused untouched.
+TEST(Gpx, ExistingFilesAreContinuedOrLeftAsTheyAre) {
+  PrivatePorts ports;
+  std::string kept = ports.dir / "keep.gpx", notes = ports.dir / "notes.txt";
+  std::string trip = "<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" creator=\"x\" "
+                     "xmlns=\"http://www.topografix.com/GPX/1/1\"><wpt lat=\"1\" lon=\"2\">"
+                     "<ele>5</ele><name>old</name></wpt><trk><name>walk</name></trk></gpx>\n";
+  ASSERT_TRUE(WriteFile(kept, trip) && WriteFile(notes, "my notes\n"));
+  for (const char *refused : {"GPX=", "HTML="}) {
+    ProcessResult run = RunProcess({MAPHOST_BIN, refused + notes}, {ports.env_entry()});
+    EXPECT_EQ(run.code, 10);
+    EXPECT_NE(run.err.find("left as it is"), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(ReadFileText(notes), "my notes\n");
+  {
+    MapHost host(ports, {"QUIET", "GPX=" + kept});
+    EXPECT_EQ(SendCommand(kMapPortName, "addwaypoint 3 4 \"new\""), std::string("waypoint 1"));
+  }
+  std::string continued = ReadFileText(kept);
+  EXPECT_NE(continued.find("<ele>5</ele><name>old</name>"), std::string::npos) << continued;
+  EXPECT_NE(continued.find("<name>new</name>"), std::string::npos) << continued;
+  EXPECT_NE(continued.find("<trk><name>walk</name></trk>"), std::string::npos) << continued;
 }
 
 } // namespace

@@ -4,8 +4,9 @@
 
 #include <cstdio>
 #include <string>
+#include <sys/types.h>
 
-#include "maphost/gpx.h"
+#include "maphost/store.h"
 #include "platform/port_host.h"
 #include "platform/ports.h"
 
@@ -14,15 +15,19 @@ constexpr int32_t kCommandFailed = 10;
 
 struct HostState {
   bool quiet = false;
-  std::string gpx_path; // empty: keep nothing
-  GpxDocument gpx;
+  bool keeping = false; // a file or the web view wants the positions
+  Store store;
   long waypoints = 0;
   long pictures = 0;
 };
 
-// The reply to one command; accepted commands go into the GPX document,
-// which is rewritten before the reply.
-WireReply HandleCommand(HostState &state, const WireMessage &message);
+// The reply to one command from process peer (0: unknown); accepted
+// commands go into the store when it is kept.
+WireReply HandleCommand(HostState &state, const WireMessage &message, pid_t peer = 0);
+
+// A picture's path as sent, made absolute against the working directory of
+// the process that sent it, else the host's; links are left as they are.
+std::string AbsolutePath(const std::string &path, pid_t peer);
 
 // A command as one printable line: control bytes as \n, \t, \xNN.
 std::string PrintableLine(const std::string &command);

@@ -3,15 +3,24 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include "maphost/gpx.h"
 #include "maphost/host.h"
+#include "maphost/keeper.h"
+#include "maphost/web/page.h"
+#include "maphost/web/server.h"
 #include "platform/args.h"
 #include "platform/console.h"
 
 namespace {
 
-constexpr char kTemplate[] = "PORT/K,GPX/K,QUIET/S";
-enum Slot { kPort, kGpx, kQuiet, kSlotCount };
+constexpr char kTemplate[] =
+    "PORT/K,GPX/K,QUIET/S,WEB/S,WEBPORT/K/N,OPEN/S,TILES/K,HTML/K,DETACH/S";
+enum Slot { kPort, kGpx, kQuiet, kWeb, kWebPort, kOpen, kTiles, kHtml, kDetach, kSlotCount };
+constexpr int kCannotStart = 10;
 
 volatile int stop_requested = 0;
 
@@ -21,21 +30,117 @@ void catch_stop_signals() {
   struct sigaction action {};
   action.sa_handler = on_stop;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  for (int stop : {SIGINT, SIGTERM, SIGHUP})
+    sigaction(stop, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
 }
 
 const char kUsage[] =
-    "Usage: pintrail-maphost [PORT name] [GPX file] [QUIET]\n"
+    "Usage: pintrail-maphost [PORT name] [GPX file] [QUIET] [WEB] [WEBPORT n]\n"
+    "                        [OPEN] [TILES url] [HTML file] [DETACH]\n"
     "Template: %s\n"
     "\n"
     "Owns a public message port (default \"VANTORA.1\") and answers the map\n"
     "commands \"addwaypoint\" and \"AddJPGPos\", printing each as it arrives.\n"
-    "  PORT   the port's name\n"
-    "  GPX    keep every position received in this GPX 1.1 file\n"
-    "  QUIET  print nothing per command\n"
-    "Ends on Ctrl-C or SIGTERM, removing its port.\n";
+    "  PORT     the port's name\n"
+    "  GPX      keep every position in this GPX 1.1 file (an existing one is continued)\n"
+    "  QUIET    print nothing per command\n"
+    "  WEB      show the positions live on a map in the browser, at the printed address\n"
+    "  WEBPORT  the web view's TCP port (default: one the system picks)\n"
+    "  OPEN     open the web view in the browser (xdg-open)\n"
+    "  TILES    the map's tile URL template (default: OpenStreetMap)\n"
+    "  HTML     keep the map as one self-contained page in this file\n"
+    "  DETACH   run in the background once ready; print its process id (and address)\n"
+    "Ends on Ctrl-C, SIGTERM or SIGHUP, writing its files and removing its port.\n";
+
+int cannot_start(const std::string &why) {
+  fprintf(stderr, "pintrail-maphost: %s\n", why.c_str());
+  return kCannotStart;
+}
+
+// Forks the host into the background. The caller returns here only in the
+// child, with the pipe to tell the waiting parent it is ready; the parent
+// exits with the child's verdict.
+int detach() {
+  int ready[2];
+  if (pipe2(ready, O_CLOEXEC) != 0)
+    return -1;
+  pid_t child = fork();
+  if (child < 0)
+    return -1;
+  if (child == 0) {
+    close(ready[0]);
+    setsid();
+    return ready[1];
+  }
+  close(ready[1]);
+  std::string said;
+  char buffer[512];
+  for (ssize_t got; (got = read(ready[0], buffer, sizeof buffer)) != 0;)
+    if (got > 0)
+      said.append(buffer, static_cast<size_t>(got));
+  if (said.empty()) { // it could not start, and said why on standard error
+    int status = 0;
+    waitpid(child, &status, 0);
+    exit(kCannotStart);
+  }
+  fputs(said.c_str(), stdout);
+  exit(FlushOutput());
+}
+
+// Tells the waiting parent the host is ready, then lets go of the console.
+void report_ready(int ready, const std::string &lines) {
+  if (write(ready, lines.data(), lines.size()) < 0)
+    return;
+  close(ready);
+  int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+  for (int fd : {0, 1, 2})
+    dup2(null, fd);
+  close(null);
+}
+
+bool have_program(const char *name) {
+  const char *path = getenv("PATH");
+  std::string directories = path ? path : "/usr/bin:/bin";
+  for (size_t start = 0, end; start <= directories.size(); start = end + 1) {
+    end = directories.find(':', start);
+    end = end == std::string::npos ? directories.size() : end;
+    std::string candidate = directories.substr(start, end - start) + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0)
+      return true;
+  }
+  return false;
+}
+
+// xdg-open in a grandchild, so no child is left to reap.
+void open_in_browser(const std::string &url) {
+  pid_t child = fork();
+  if (child == 0) {
+    if (fork() == 0) {
+      int null = open("/dev/null", O_RDWR);
+      for (int fd : {0, 1, 2})
+        dup2(null, fd);
+      execlp("xdg-open", "xdg-open", url.c_str(), static_cast<char *>(nullptr));
+    }
+    _exit(0);
+  }
+  if (child > 0)
+    waitpid(child, nullptr, 0);
+}
+
+// Continues an existing GPX file; refuses one that is no GPX document, and a
+// page that is not one of the host's.
+bool load_kept(const ArgSlot *slots, HostState &state, std::string *why) {
+  if (slots[kGpx].text && LoadGpx(slots[kGpx].text, state.store, why) == GpxLoad::NotGpx) {
+    *why += "; it is left as it is";
+    return false;
+  }
+  if (slots[kHtml].text && !IsOwnPage(slots[kHtml].text)) {
+    *why = std::string(slots[kHtml].text) + " is not a page this host wrote; it is left as it is";
+    return false;
+  }
+  return true;
+}
 
 } // namespace
 
@@ -45,36 +150,55 @@ int main(int argc, char **argv) {
     return FlushOutput();
   ArgSlot slots[kSlotCount];
   ArgsHandle args(ReadArgs(kTemplate, slots, argc, argv));
-  if (!args) {
-    fprintf(stderr, "pintrail-maphost: wrong argument(s); template %s\n", kTemplate);
-    return 10;
-  }
+  if (!args)
+    return cannot_start(std::string("wrong argument(s); template ") + kTemplate);
+  bool web = slots[kWeb].value != 0 || slots[kOpen].value != 0 || slots[kWebPort].text;
+  if (slots[kWebPort].text && (slots[kWebPort].value < 0 || slots[kWebPort].value > 65535))
+    return cannot_start("WEBPORT must be a TCP port, 0 to 65535");
+  int ready = slots[kDetach].value ? detach() : -1;
+  if (slots[kDetach].value && ready < 0)
+    return cannot_start(std::string("cannot detach: ") + strerror(errno));
   HostState state;
-  state.quiet = slots[kQuiet].value != 0;
+  state.quiet = slots[kQuiet].value != 0 || ready >= 0;
+  state.keeping = slots[kGpx].text || slots[kHtml].text || web;
   const char *name = slots[kPort].text ? slots[kPort].text : "VANTORA.1";
-  if (slots[kGpx].text)
-    state.gpx_path = slots[kGpx].text;
 
   catch_stop_signals();
   std::string why;
+  if (!load_kept(slots, state, &why))
+    return cannot_start(why);
   std::unique_ptr<PublicPort> port = CreatePublicPort(name, &why);
-  if (!port) {
-    fprintf(stderr, "pintrail-maphost: %s\n", why.c_str());
-    return 10;
-  }
-  if (!state.gpx_path.empty() &&
-      !WriteFileAtomically(state.gpx_path, RenderGpx(state.gpx), &why)) {
-    fprintf(stderr, "pintrail-maphost: cannot write %s\n", why.c_str());
-    return 10;
-  }
+  if (!port)
+    return cannot_start(why);
+  KeptFiles files{slots[kGpx].text ? slots[kGpx].text : "", slots[kHtml].text ? slots[kHtml].text : "",
+                  slots[kTiles].text ? slots[kTiles].text : ""};
+  KeeperHandle keeper = StartKeeper(state.store, files, &why);
+  if (!keeper)
+    return cannot_start("cannot write " + why);
+  WebViewHandle view;
+  if (web && !(view = StartWebView(state.store, WebOptions{slots[kWebPort].value, files.tiles}, &why)))
+    return cannot_start(why);
+  std::string url = view ? WebViewUrl(*view) : "";
+  if (ready >= 0)
+    report_ready(ready, std::to_string(getpid()) + "\n" + (view ? url + "\n" : ""));
   if (!state.quiet && !PrintHostLine("pintrail-maphost: serving port " + port->path))
     return kOutputLost;
+  if (view && ready < 0 && !PrintHostLine("pintrail-maphost: web view at " + url))
+    return kOutputLost;
+  if (view && slots[kOpen].value) {
+    if (have_program("xdg-open"))
+      open_in_browser(url);
+    else if (ready < 0)
+      fprintf(stderr, "pintrail-maphost: no xdg-open to open the web view; open the address above\n");
+  }
   if (!ServePort(*port, state, &stop_requested))
     return kOutputLost;
-  if (!state.gpx_path.empty() && !state.quiet &&
+  view.reset(); // ends live pages, then the files get what came last
+  keeper.reset();
+  if (!files.gpx.empty() && !state.quiet &&
       !PrintHostLine("pintrail-maphost: kept " + std::to_string(state.waypoints) +
                      " waypoints and " + std::to_string(state.pictures) + " pictures in " +
-                     state.gpx_path))
+                     files.gpx))
     return kOutputLost;
   return 0;
 }

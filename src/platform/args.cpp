@@ -1,6 +1,7 @@
 #include "platform/args.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <strings.h>
 
@@ -13,6 +14,7 @@ struct Item {
   bool required = false;
   bool is_switch = false;
   bool keyword_only = false;
+  bool number = false;
 };
 
 std::vector<std::string> split(const std::string &text, char separator) {
@@ -36,6 +38,7 @@ std::vector<Item> parse_template(const char *template_text) {
       item.required |= modifier == 'A';
       item.is_switch |= modifier == 'S';
       item.keyword_only |= modifier == 'K';
+      item.number |= modifier == 'N';
     }
     items.push_back(item);
   }
@@ -56,8 +59,15 @@ struct Parse {
   std::vector<std::string> values; // per item, for text items
 };
 
+// A decimal number that fits a slot: digits, with a sign at most.
+bool is_number(const std::string &text) {
+  size_t digits = text.find_first_not_of("+-") == 1 ? 1 : 0;
+  return text.size() > digits && text.size() - digits <= 9 &&
+         text.find_first_not_of("0123456789", digits) == std::string::npos;
+}
+
 bool take_value(Parse &parse, int item, const std::string &value) {
-  if (parse.given[item])
+  if (parse.given[item] || (parse.items[item].number && !is_number(value)))
     return false;
   parse.given[item] = true;
   parse.values[item] = value;
@@ -168,6 +178,8 @@ RDArgs *ReadArgs(const char *template_text, ArgSlot *slots, int argc,
       slots[i].value = kSwitchOn;
     else
       slots[i].text = args->values[i].c_str();
+    if (parse.items[i].number)
+      slots[i].value = static_cast<int32_t>(strtol(slots[i].text, nullptr, 10));
   }
   return args;
 }

@@ -3,7 +3,8 @@
 //
 // Items are separated by commas; each is a keyword (with "=" aliases) and its
 // modifiers: /A the item must be given, /S a switch (keyword only, no value),
-// /K a value that may only be given after its keyword. Keywords match without
+// /K a value that may only be given after its keyword, /N a value that must be
+// a decimal number (its slot's value holds it). Keywords match without
 // regard to case. A value item takes its value by position, as "KEY value" or
 // as "KEY=value". A switch's slot holds -1 when given; a value item's slot
 // points at the value, which lives until FreeArgs.

@@ -39,6 +39,8 @@ TEST(ReadArgs, FollowsTheTemplate) {
     EXPECT_EQ(parsed(tool, c.words), c.slots) << (c.words.empty() ? "(none)" : c.words[0]);
   EXPECT_EQ(parsed("PORT/K,GPX/K,QUIET=Q/S", {"port", "MY.PORT", "Q"}), "MY.PORT|0|-1");
   EXPECT_EQ(parsed("PORT/K,GPX/K,QUIET/S", {"MY.PORT"}), "-"); // keyword only
+  EXPECT_EQ(parsed("WEBPORT/K/N", {"webport", "8080"}), "8080");
+  EXPECT_EQ(parsed("WEBPORT/K/N", {"WEBPORT=80x"}), "-"); // a number or nothing
 }
 
 TEST(SplitArgLine, QuotesAndEscapes) {

@@ -15,11 +15,13 @@ namespace {
 
 constexpr int kBacklog = 64;
 
-bool peer_is_own_user(int fd) {
+// The peer's process when it runs as this user, else 0.
+pid_t own_user_peer(int fd) {
   ucred credentials{};
   socklen_t length = sizeof credentials;
-  return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0 &&
-         credentials.uid == geteuid();
+  bool own = getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0 &&
+             credentials.uid == geteuid();
+  return own ? credentials.pid : 0;
 }
 
 // Reads one whole message within the time limit, or until *stop.
@@ -112,7 +114,8 @@ HostWait GetMsg(PublicPort &port, HostMsg &into, const volatile int *stop,
     if (fd < 0)
       continue;
     Socket peer(fd);
-    if (!peer_is_own_user(fd) ||
+    into.peer = own_user_peer(fd);
+    if (into.peer == 0 ||
         !receive_message(fd, into.message, receive_timeout_ms, stop))
       return HostWait::Again;
     into.fd = peer.release();

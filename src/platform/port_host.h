@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <sys/types.h>
 
 #include "platform/wire.h"
 
@@ -22,6 +23,7 @@ std::unique_ptr<PublicPort> CreatePublicPort(const char *name,
 // One message that arrived at a public port, and the connection to reply on.
 struct HostMsg {
   int fd = -1;
+  pid_t peer = 0; // the sending process
   WireMessage message;
   ~HostMsg();
 };

@@ -1,0 +1,45 @@
+#include "maphost/store.h"
+
+namespace {
+
+std::string waypoint_key(const Position &position) {
+  return position.name + '\0' + position.latitude + '\0' + position.longitude;
+}
+
+} // namespace
+
+bool KeepPosition(Store &store, Position position, bool from_file) {
+  std::lock_guard<std::mutex> hold(store.lock);
+  uint32_t index = static_cast<uint32_t>(store.positions.size());
+  if (position.picture) {
+    auto [kept, added] = store.pictures.try_emplace(position.href, index);
+    if (!added && !from_file) {
+      Position &old = store.positions[kept->second];
+      if (old.latitude == position.latitude && old.longitude == position.longitude)
+        return false;
+      old = std::move(position);
+      index = kept->second;
+    }
+  } else if (!store.waypoints.insert(waypoint_key(position)).second && !from_file) {
+    return false;
+  }
+  if (index == store.positions.size())
+    store.positions.push_back(std::move(position));
+  store.events.push_back(index);
+  store.changes++;
+  store.changed.notify_all();
+  return true;
+}
+
+std::vector<Position> PositionsFrom(Store &store, size_t from, size_t most) {
+  std::lock_guard<std::mutex> hold(store.lock);
+  std::vector<Position> copy;
+  for (size_t i = from; i < store.positions.size() && copy.size() < most; i++)
+    copy.push_back(store.positions[i]);
+  return copy;
+}
+
+std::string FileNameOf(const std::string &path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}

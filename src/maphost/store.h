@@ -1,0 +1,50 @@
+// What the map host keeps: every waypoint and picture position it received
+// (and those of a GPX file it continues), in arrival order, shared by the
+// port exchange, the file writer and the web view.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+struct Position {
+  bool picture = false;
+  std::string latitude;  // plain decimal texts, as received
+  std::string longitude;
+  std::string name;      // the waypoint's name, or the picture's file name
+  std::string path;      // a picture's absolute path; empty for other links
+  std::string href;      // a picture's link: what makes it the same picture
+  std::string raw;       // a waypoint read from a GPX file, as it stood there
+};
+
+struct Store {
+  std::mutex lock; // guards everything below
+  std::condition_variable changed;
+  std::vector<Position> positions;
+  // The index of each position as it was added or changed, in order: what
+  // a live view has not seen yet is the tail after its last event.
+  std::vector<uint32_t> events;
+  std::unordered_map<std::string, uint32_t> pictures; // by link
+  std::unordered_set<std::string> waypoints;          // name, latitude, longitude
+  uint64_t changes = 0;
+  // A continued GPX file's other elements, as they stood: its metadata, and
+  // its routes, tracks and extensions. Set before the host serves.
+  std::string gpx_head, gpx_tail;
+  bool stopping = false;
+};
+
+// Adds a waypoint unless one with the same name and position is kept, and
+// a picture, or moves the one kept with the same link. True when the store
+// changed. Takes the lock. from_file keeps every position, as a file being
+// continued holds them.
+bool KeepPosition(Store &store, Position position, bool from_file = false);
+
+// Copies at most `most` positions from index `from` on, under the lock.
+std::vector<Position> PositionsFrom(Store &store, size_t from, size_t most);
+
+// The file name of a path: what follows its last "/".
+std::string FileNameOf(const std::string &path);

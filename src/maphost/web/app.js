@@ -1,0 +1,92 @@
+// The map page: markers for waypoints and pictures, a list of the pictures
+// in arrival order, live updates from the host or the positions embedded in
+// an exported page. Every name and path is set as text, never as markup.
+(function () {
+  'use strict';
+  var config = JSON.parse(document.getElementById('config').textContent);
+  var map = L.map('map').setView([20, 0], 2);
+  L.tileLayer(config.tiles, {attribution: config.attribution, maxZoom: 19}).addTo(map);
+  var cluster = L.markerClusterGroup({chunkedLoading: true});
+  map.addLayer(cluster);
+  var list = document.getElementById('pictures');
+  var shown = {}; // by position number: marker, position, list entry
+  var counts = {p: 0, w: 0};
+  var fitted = false;
+
+  function element(tag, text, className) {
+    var node = document.createElement(tag);
+    node.textContent = text;
+    if (className) node.className = className;
+    return node;
+  }
+
+  function popup(p) {
+    var box = element('div', '', 'popup');
+    var thumb = config.live ? 'thumb/' + p.i : p.thumb;
+    if (p.k === 'p' && thumb) {
+      var image = document.createElement('img');
+      image.className = 'thumb';
+      image.alt = '';
+      image.onerror = function () { image.remove(); };
+      image.src = thumb;
+      box.appendChild(image);
+    }
+    box.appendChild(element('div', p.name, 'name'));
+    if (p.k === 'p') box.appendChild(element('div', p.path, 'path'));
+    box.appendChild(element('div', p.lat + ', ' + p.lon, 'coordinates'));
+    return box;
+  }
+
+  function marker(p) {
+    var icon = L.divIcon({className: 'pin pin-' + p.k, iconSize: [12, 12]});
+    var m = L.marker([p.lat, p.lon], {icon: icon});
+    m.bindPopup(function () { return popup(p); });
+    if (p.k === 'w') m.bindTooltip(element('span', p.name));
+    return m;
+  }
+
+  function listEntry(p, m) {
+    var item = document.createElement('li');
+    var button = element('button', p.name);
+    button.type = 'button';
+    button.addEventListener('click', function () {
+      cluster.zoomToShowLayer(m, function () { m.openPopup(); });
+    });
+    item.appendChild(button);
+    list.appendChild(item);
+    return item;
+  }
+
+  function show(batch) {
+    var added = [];
+    batch.forEach(function (p) {
+      var old = shown[p.i];
+      if (old) { // a picture sent again: it moves
+        old.marker.setLatLng([p.lat, p.lon]);
+        old.position = p;
+        return;
+      }
+      var m = marker(p);
+      shown[p.i] = {marker: m, position: p};
+      counts[p.k]++;
+      if (p.k === 'p') listEntry(p, m);
+      added.push(m);
+    });
+    cluster.addLayers(added);
+    document.getElementById('picture-count').textContent = counts.p;
+    document.getElementById('waypoint-count').textContent = counts.w;
+    if (!fitted && added.length) { fitted = true; fit(); }
+  }
+
+  function fit() {
+    var bounds = cluster.getBounds();
+    if (bounds.isValid()) map.fitBounds(bounds.pad(0.1), {maxZoom: 15});
+  }
+
+  document.getElementById('fit').addEventListener('click', fit);
+  if (config.live) {
+    new EventSource('events').onmessage = function (e) { show(JSON.parse(e.data)); };
+  } else {
+    show(JSON.parse(document.getElementById('positions').textContent));
+  }
+})();

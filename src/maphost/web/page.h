@@ -1,0 +1,32 @@
+// The map page: live, with its files served beside it, or exported as one
+// self-contained file with the positions and thumbnails in it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "maphost/store.h"
+
+struct PageConfig {
+  bool live = true;
+  std::string tiles; // a Leaflet URL template; empty: OpenStreetMap's
+};
+
+// The positions as a JSON array, each with its number ("i"); thumbnails,
+// when given, as data URIs beside them. Safe inside an HTML script element.
+std::string PositionsJson(const std::vector<Position> &positions,
+                          const std::vector<uint32_t> &numbers,
+                          const std::vector<std::string> *thumbnails = nullptr);
+
+std::string LivePage(const PageConfig &config);
+std::string ExportPage(const PageConfig &config, const std::vector<Position> &positions,
+                       const std::vector<std::string> &thumbnails);
+
+// Whether a page may be written at path: none is there, it is empty, or it
+// is one this host wrote.
+bool IsOwnPage(const std::string &path);
+
+// The origin of a tile URL template, for the page's Content-Security-Policy
+// ("https://*.tile.openstreetmap.org"); the scheme alone when the host part
+// holds a placeholder other than {s}.
+std::string TileSource(const std::string &tiles);

@@ -1,0 +1,124 @@
+// The web view asked with a plain HTTP client: what it refuses, and live
+// clients, even one that never reads, that never slow the port exchange.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "test_support.h"
+
+namespace {
+
+struct WebHost {
+  PrivatePorts ports;
+  MapHost host{ports, {"QUIET", "WEB"}};
+  int port = 0;
+  std::string token;
+  WebHost() {
+    std::string out;
+    EXPECT_TRUE(WaitFor([&] { return (out = ReadFileText(ports.dir / "host.out")).find('\n') != std::string::npos; }));
+    size_t colon = out.find("127.0.0.1:"), equals = out.find("token=");
+    port = atoi(out.c_str() + colon + 10);
+    token = out.substr(equals + 6, 64);
+  }
+  // A connection that sent request; -1 when none could be made.
+  int ask(const std::string &request) const {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+        write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size())) {
+      close(fd);
+      return -1;
+    }
+    return fd;
+  }
+  // The whole response to a GET of target with these header lines.
+  std::string get(const std::string &target, const std::string &headers) const {
+    int fd = ask("GET " + target + " HTTP/1.1\r\n" + headers + "Connection: close\r\n\r\n");
+    std::string response;
+    char buffer[4096];
+    for (ssize_t got; fd >= 0 && (got = read(fd, buffer, sizeof buffer)) > 0;)
+      response.append(buffer, static_cast<size_t>(got));
+    close(fd);
+    return response;
+  }
+  std::string host_line() const { return "Host: 127.0.0.1:" + std::to_string(port) + "\r\n"; }
+};
+
+TEST(WebView, ServesOnlyTheTokenHolderOnLoopbackNamesAndOnlyItsOwnFiles) {
+  WebHost web;
+  ASSERT_NE(web.port, 0);
+  std::string photo = web.ports.dir / "p.jpg", fifo = web.ports.dir / "f.jpg";
+  WriteFile(photo, MakeJpeg(GpsEntries(GpsFix{}), 400));
+  WriteFile(fifo, MakeJpeg(GpsEntries(GpsFix{}), 400));
+  SendCommand(kMapPortName, "addwaypoint 1 2 \"w\""); // position 0, then pictures 1 and 2
+  for (const std::string &path : {photo, fifo})
+    SendCommand(kMapPortName, ("AddJPGPos 1 2 " + path).c_str());
+  unlink(fifo.c_str());
+  mkfifo(fifo.c_str(), 0600); // no longer a regular file: never opened to block
+  std::string token = "?token=" + web.token, cookie = "Cookie: pintrail_" + std::to_string(web.port) + "=" + web.token + "\r\n";
+  const struct {
+    std::string target, headers;
+    const char *status;
+  } cases[] = {
+      {"/" + token, web.host_line(), "200"},
+      {"/", web.host_line(), "403"},
+      {"/?token=" + std::string(64, '0'), web.host_line(), "403"},
+      {"/" + token.substr(0, 20), web.host_line(), "403"},
+      {"/" + token, "Host: attacker.example:" + std::to_string(web.port) + "\r\n", "403"},
+      {"/" + token, "", "403"},
+      {"/assets/app.js", web.host_line() + cookie, "200"},
+      {"/assets/app.js", web.host_line() + "Cookie: pintrail_1=" + web.token + "\r\n", "403"},
+      {"/assets/../../../etc/passwd" + token, web.host_line(), "404"},
+      {"/etc/passwd" + token, web.host_line(), "404"},
+      {"/thumb/1" + token, web.host_line(), "200"},
+      {"/thumb/2" + token, web.host_line(), "404"}, // now a FIFO
+      {"/thumb/0" + token, web.host_line(), "404"}, // no picture
+      {"/thumb/3" + token, web.host_line(), "404"}, // out of range
+      {"/thumb/-1" + token, web.host_line(), "404"},
+      {"/thumb/99999999999999999999" + token, web.host_line(), "404"},
+  };
+  for (const auto &c : cases) {
+    std::string response = web.get(c.target, c.headers);
+    EXPECT_EQ(response.substr(9, 3), c.status) << c.target << "\n" << c.headers << response.substr(0, 200);
+    EXPECT_NE(response.find("X-Content-Type-Options: nosniff"), std::string::npos) << c.target;
+    EXPECT_NE(response.find("Content-Security-Policy: default-src 'none'; script-src 'self';"), std::string::npos);
+  }
+  EXPECT_NE(web.get("/" + token, web.host_line()).find("Set-Cookie: pintrail_"), std::string::npos);
+}
+
+TEST(WebView, LiveClientsNeverSlowThePortExchange) {
+  WebHost web;
+  std::string events = "GET /events?token=" + web.token + " HTTP/1.1\r\n" + web.host_line() + "\r\n";
+  std::vector<int> readers;
+  for (int i = 0; i < 50; i++)
+    readers.push_back(web.ask(events));
+  int stalled = web.ask(events); // never reads a byte
+  std::atomic<bool> done{false};
+  std::thread reading([&] { // the fifty read what comes
+    char buffer[65536];
+    while (!done)
+      for (int fd : readers)
+        while (recv(fd, buffer, sizeof buffer, MSG_DONTWAIT) > 0) {
+        }
+  });
+  for (int i = 1; i <= 3000; i++) {
+    std::string command = "AddJPGPos 1 2 /a/very/long/path/to/a/picture/" + std::to_string(i) + ".jpg";
+    ASSERT_EQ(SendCommand(kMapPortName, command.c_str()),
+              std::optional<std::string>("picture " + std::to_string(i)));
+  }
+  done = true;
+  reading.join();
+  for (int fd : readers)
+    close(fd);
+  close(stalled);
+  EXPECT_EQ(StopProcess(web.host.pid, SIGTERM), 0); // a stalled stream does not hold up the end
+  web.host.pid = -1;
+}
+
+} // namespace
