@@ -17,5 +17,5 @@ offered() { bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1
 words=$(offered pintrail Photos VERBOSE P) # the keywords not yet given
 [[ $words == *"POSITION"* && $words == *"PICLIST"* && $words != *VERBOSE* ]] || { echo "offered: $words"; exit 1; }
 words=$(offered pintrail-maphost "")
-[[ $words == "PORT GPX QUIET" ]] || { echo "maphost completion offered: $words"; exit 1; }
+[[ $words == "PORT GPX QUIET WEB WEBPORT OPEN TILES HTML DETACH" ]] || { echo "maphost completion offered: $words"; exit 1; }
 echo "install: ok"

@@ -44,7 +44,8 @@ class Page:
             time.sleep(0.1)
         problems = [e['params'] for e in self.events
                     if e.get('method') in ('Runtime.exceptionThrown', 'Runtime.consoleAPICalled')]
-        raise AssertionError('the page never showed %s: %s' % (what, problems))
+        raise AssertionError('the page never showed %s: %s\n%s' % (
+            what, problems, self.eval('document.body.innerHTML')))
 
 
 def start_browser():
@@ -99,7 +100,7 @@ def main():
         survey(later)
         page.wait("document.getElementById('picture-count').textContent == '6'", 'a sixth picture live')
         assert page.eval("window.stillTheSamePage === true"), 'the page was reloaded'
-        page.eval("[...document.querySelectorAll('#pictures button')].find(b => b.textContent == 'IMG_0001.jpg').click()")
+        page.eval("[...document.querySelectorAll('#pictures button')].find(b => b.textContent == 'Paris at night.jpg').click()")
         page.wait("(i => i && i.complete && i.naturalWidth > 0)(document.querySelector('.popup img.thumb'))",
                   'a thumbnail')
         page.eval("document.getElementById('fit').click()")

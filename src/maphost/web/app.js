@@ -45,13 +45,25 @@
     return m;
   }
 
+  // Pans (and zooms) to a marker, fans out the cluster still holding it (a
+  // picture and its waypoint share a place), then opens its popup; the
+  // clusters are redrawn after each move, so it looks again a moment later.
+  function reveal(m, tries) {
+    var parent = cluster.getVisibleParent(m);
+    if (parent === m) {
+      m.openPopup();
+      return;
+    }
+    if (tries === 0) map.setView(m.getLatLng(), Math.max(map.getZoom(), 16));
+    else if (parent && parent.spiderfy) parent.spiderfy();
+    if (tries < 20) setTimeout(function () { reveal(m, tries + 1); }, 150);
+  }
+
   function listEntry(p, m) {
     var item = document.createElement('li');
     var button = element('button', p.name);
     button.type = 'button';
-    button.addEventListener('click', function () {
-      cluster.zoomToShowLayer(m, function () { m.openPopup(); });
-    });
+    button.addEventListener('click', function () { reveal(m, 0); });
     item.appendChild(button);
     list.appendChild(item);
     return item;
@@ -78,8 +90,10 @@
     if (!fitted && added.length) { fitted = true; fit(); }
   }
 
-  function fit() {
-    var bounds = cluster.getBounds();
+  function fit() { // the markers' own bounds: the clusters fill in over time
+    var bounds = L.latLngBounds(Object.keys(shown).map(function (i) {
+      return shown[i].marker.getLatLng();
+    }));
     if (bounds.isValid()) map.fitBounds(bounds.pad(0.1), {maxZoom: 15});
   }
 
