@@ -23,20 +23,15 @@ bool KeepPosition(Store &store, Position position, bool from_file) {
   } else if (!store.waypoints.insert(waypoint_key(position)).second && !from_file) {
     return false;
   }
-  if (index == store.positions.size())
+  if (index == store.positions.size()) {
     store.positions.push_back(std::move(position));
+    store.changed_at.push_back(0);
+  }
+  store.changed_at[index] = static_cast<uint32_t>(store.events.size());
   store.events.push_back(index);
   store.changes++;
   store.changed.notify_all();
   return true;
-}
-
-std::vector<Position> PositionsFrom(Store &store, size_t from, size_t most) {
-  std::lock_guard<std::mutex> hold(store.lock);
-  std::vector<Position> copy;
-  for (size_t i = from; i < store.positions.size() && copy.size() < most; i++)
-    copy.push_back(store.positions[i]);
-  return copy;
 }
 
 std::string FileNameOf(const std::string &path) {

@@ -28,6 +28,7 @@ struct Store {
   // The index of each position as it was added or changed, in order: what
   // a live view has not seen yet is the tail after its last event.
   std::vector<uint32_t> events;
+  std::vector<uint32_t> changed_at; // per position: the event that last changed it
   std::unordered_map<std::string, uint32_t> pictures; // by link
   std::unordered_set<std::string> waypoints;          // name, latitude, longitude
   uint64_t changes = 0;
@@ -42,9 +43,6 @@ struct Store {
 // changed. Takes the lock. from_file keeps every position, as a file being
 // continued holds them.
 bool KeepPosition(Store &store, Position position, bool from_file = false);
-
-// Copies at most `most` positions from index `from` on, under the lock.
-std::vector<Position> PositionsFrom(Store &store, size_t from, size_t most);
 
 // The file name of a path: what follows its last "/".
 std::string FileNameOf(const std::string &path);

@@ -46,24 +46,28 @@ std::string inline_asset(const char *tag, const char *name) {
 
 } // namespace
 
+std::string PositionJson(const Position &p, uint32_t number, const std::string *thumbnail) {
+  nlohmann::json item = {{"i", number},
+                         {"k", p.picture ? "p" : "w"},
+                         {"lat", strtod(p.latitude.c_str(), nullptr)},
+                         {"lon", strtod(p.longitude.c_str(), nullptr)},
+                         {"name", p.name}};
+  if (p.picture)
+    item["path"] = p.path.empty() ? p.href : p.path;
+  if (thumbnail && !thumbnail->empty())
+    item["thumb"] = *thumbnail;
+  return script_safe(item);
+}
+
 std::string PositionsJson(const std::vector<Position> &positions,
                           const std::vector<uint32_t> &numbers,
                           const std::vector<std::string> *thumbnails) {
-  nlohmann::json list = nlohmann::json::array();
+  std::string list = "[";
   for (size_t i = 0; i < positions.size(); i++) {
-    const Position &p = positions[i];
-    nlohmann::json item = {{"i", numbers[i]},
-                           {"k", p.picture ? "p" : "w"},
-                           {"lat", strtod(p.latitude.c_str(), nullptr)},
-                           {"lon", strtod(p.longitude.c_str(), nullptr)},
-                           {"name", p.name}};
-    if (p.picture)
-      item["path"] = p.path.empty() ? p.href : p.path;
-    if (thumbnails && i < thumbnails->size() && !(*thumbnails)[i].empty())
-      item["thumb"] = (*thumbnails)[i];
-    list.push_back(std::move(item));
+    bool thumbed = thumbnails && i < thumbnails->size();
+    list += (i ? "," : "") + PositionJson(positions[i], numbers[i], thumbed ? &(*thumbnails)[i] : nullptr);
   }
-  return script_safe(list);
+  return list + "]";
 }
 
 std::string LivePage(const PageConfig &config) {

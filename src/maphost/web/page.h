@@ -12,6 +12,10 @@ struct PageConfig {
   std::string tiles; // a Leaflet URL template; empty: OpenStreetMap's
 };
 
+// One position as a JSON object, with its number ("i") and, when given, its
+// thumbnail as a data URI. Safe inside an HTML script element.
+std::string PositionJson(const Position &position, uint32_t number,
+                         const std::string *thumbnail = nullptr);
 // The positions as a JSON array, each with its number ("i"); thumbnails,
 // when given, as data URIs beside them. Safe inside an HTML script element.
 std::string PositionsJson(const std::vector<Position> &positions,

@@ -6,6 +6,9 @@
 #include <cstring>
 #include <microhttpd.h>
 #include <sys/random.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <thread>
 
 #include "maphost/web/assets.h"
 #include "maphost/web/page.h"
@@ -15,6 +18,10 @@ namespace {
 
 constexpr size_t kBatch = 1000;          // positions in one live message
 constexpr auto kKeepAlive = std::chrono::seconds(15);
+// A live stream sends what came in this long at once: fifty pages wake a
+// few times a second, not at every command.
+constexpr auto kGather = std::chrono::milliseconds(250);
+constexpr int kLiveNice = 10;
 constexpr unsigned kIdleSeconds = 120;   // a client silent this long is dropped
 constexpr unsigned kMostConnections = 256;
 
@@ -28,6 +35,10 @@ struct WebView {
   std::string hosts[3]; // the Host headers served
   int port = 0;
   std::atomic<bool> closing{false};
+  // Each position's JSON as of the event that last changed it, made once
+  // for every live page; under the store's lock.
+  std::vector<std::string> encoded;
+  std::vector<uint32_t> encoded_at;
   MHD_Daemon *daemons[2] = {nullptr, nullptr};
 };
 
@@ -88,32 +99,49 @@ MHD_Result refuse(MHD_Connection *connection, const WebView &view, unsigned stat
   return send_bytes(connection, view, status, "text/plain; charset=utf-8", std::string(why) + "\n");
 }
 
+// Position i's JSON, made when it changed since; the store's lock is held.
+const std::string &encoded(WebView &view, uint32_t i) {
+  Store &store = view.store;
+  if (view.encoded.size() < store.positions.size()) {
+    view.encoded.resize(store.positions.size());
+    view.encoded_at.resize(store.positions.size(), UINT32_MAX);
+  }
+  if (view.encoded_at[i] != store.changed_at[i]) {
+    view.encoded[i] = PositionJson(store.positions[i], i);
+    view.encoded_at[i] = store.changed_at[i];
+  }
+  return view.encoded[i];
+}
+
 // The next message of a stream, or false when the view closes.
 bool next_message(EventStream &stream) {
   Store &store = stream.view.store;
-  std::vector<Position> batch;
-  std::vector<uint32_t> numbers;
+  std::string batch;
+  std::unique_lock<std::mutex> hold(store.lock);
   if (stream.next_position < stream.snapshot_end) {
-    batch = PositionsFrom(store, stream.next_position,
-                          std::min(kBatch, stream.snapshot_end - stream.next_position));
-    for (size_t i = 0; i < batch.size(); i++)
-      numbers.push_back(static_cast<uint32_t>(stream.next_position + i));
-    stream.next_position += batch.size();
+    size_t end = std::min(stream.snapshot_end, stream.next_position + kBatch);
+    for (; stream.next_position < end; stream.next_position++)
+      batch.append(",").append(encoded(stream.view, static_cast<uint32_t>(stream.next_position)));
   } else {
-    std::unique_lock<std::mutex> hold(store.lock);
     store.changed.wait_for(hold, kKeepAlive, [&] {
       return stream.view.closing || store.events.size() > stream.next_event;
     });
     if (stream.view.closing)
       return false;
-    for (; stream.next_event < store.events.size() && batch.size() < kBatch; stream.next_event++) {
-      numbers.push_back(store.events[stream.next_event]);
-      batch.push_back(store.positions[numbers.back()]);
+    if (store.events.size() > stream.next_event && store.events.size() - stream.next_event < kBatch) {
+      hold.unlock();
+      std::this_thread::sleep_for(kGather);
+      hold.lock();
     }
+    size_t end = std::min(store.events.size(), stream.next_event + kBatch);
+    for (; stream.next_event < end; stream.next_event++)
+      batch.append(",").append(encoded(stream.view, store.events[stream.next_event]));
   }
+  hold.unlock();
+  if (!batch.empty())
+    batch[0] = '[';
   stream.message = batch.empty() ? ":\n\n" // keeps the connection alive
-                                 : "id: " + std::to_string(stream.next_event) +
-                                       "\ndata: " + PositionsJson(batch, numbers) + "\n\n";
+                                 : "id: " + std::to_string(stream.next_event) + "\ndata: " + batch + "]\n\n";
   stream.sent = 0;
   return true;
 }
@@ -131,6 +159,8 @@ ssize_t read_events(void *cls, uint64_t, char *buffer, size_t most) {
 void free_events(void *cls) { delete static_cast<EventStream *>(cls); }
 
 MHD_Result serve_events(MHD_Connection *connection, WebView &view) {
+  // This connection's thread yields to the port exchange when both want a core.
+  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kLiveNice);
   auto *stream = new EventStream{view, 0, 0, 0, "", 0};
   const char *last = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Last-Event-ID");
   {
