@@ -10,6 +10,7 @@
 #include "picture/exif_block.h"
 #include "picture/formats/container.h"
 #include "picture/formats/tiff_block.h"
+#include "platform/descriptor.h"
 #include "platform/dos.h"
 
 namespace {
@@ -19,14 +20,6 @@ constexpr size_t kFirstRead = 16 * 1024; // holds it for most camera files
 
 struct LoaderUnref {
   void operator()(ExifLoader *loader) const { exif_loader_unref(loader); }
-};
-
-struct FileDescriptor {
-  int fd;
-  ~FileDescriptor() {
-    if (fd >= 0)
-      close(fd);
-  }
 };
 
 // Reads into buffer from length up to limit bytes; false at the file's end
@@ -116,7 +109,7 @@ void ExifRelease::operator()(ExifData *data) const {
 
 ExifHandle LoadExif(const char *path, int fd, bool all_formats) {
   // Non-blocking: a path swapped for a FIFO since it was examined cannot hang.
-  FileDescriptor file{fd >= 0 ? fd : open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
+  Descriptor file(fd >= 0 ? fd : open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (file.fd < 0)
     return ExifHandle(nullptr, ExifRelease{true});
   static thread_local unsigned char head[kHeadBytes];

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/descriptor.h"
+
 namespace {
 
 constexpr size_t kMostExifBytes = 256 * 1024; // the EXIF block lies at a JPEG's start
@@ -17,19 +19,12 @@ struct LoaderUnref {
 struct DataUnref {
   void operator()(ExifData *data) const { exif_data_unref(data); }
 };
-struct Descriptor {
-  int fd;
-  ~Descriptor() {
-    if (fd >= 0)
-      close(fd);
-  }
-};
 
 } // namespace
 
 std::string ReadThumbnail(const std::string &path) {
   // Non-blocking and never a terminal: the path may have become a FIFO or a device.
-  Descriptor file{open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
+  Descriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   struct stat status;
   if (file.fd < 0 || fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode) ||
       status.st_size > kMostPictureBytes)

@@ -1,0 +1,15 @@
+// A file descriptor owned for a scope: closed when it ends.
+#pragma once
+
+#include <unistd.h>
+
+struct Descriptor {
+  int fd;
+  explicit Descriptor(int descriptor) : fd(descriptor) {}
+  Descriptor(const Descriptor &) = delete;
+  Descriptor &operator=(const Descriptor &) = delete;
+  ~Descriptor() {
+    if (fd >= 0)
+      close(fd);
+  }
+};
