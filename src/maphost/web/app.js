@@ -9,7 +9,7 @@
   var cluster = L.markerClusterGroup({chunkedLoading: true});
   map.addLayer(cluster);
   var list = document.getElementById('pictures');
-  var shown = {}; // by position number: marker, position, list entry
+  var shown = {}; // by position number: its marker
   var counts = {p: 0, w: 0};
   var fitted = false;
 
@@ -37,13 +37,24 @@
     return box;
   }
 
+  // One icon per kind and one popup for all: a hundred thousand markers
+  // stay light. A waypoint's name is its marker's title, set as text.
+  var icons = {
+    p: L.divIcon({className: 'pin pin-p', iconSize: [12, 12]}),
+    w: L.divIcon({className: 'pin pin-w', iconSize: [12, 12]})
+  };
+  var shared = L.popup();
+
   function marker(p) {
-    var icon = L.divIcon({className: 'pin pin-' + p.k, iconSize: [12, 12]});
-    var m = L.marker([p.lat, p.lon], {icon: icon});
-    m.bindPopup(function () { return popup(p); });
-    if (p.k === 'w') m.bindTooltip(element('span', p.name));
+    var m = L.marker([p.lat, p.lon], {icon: icons[p.k], title: p.k === 'w' ? p.name : ''});
+    m.position = p;
     return m;
   }
+
+  function openPopup(m) {
+    shared.setLatLng(m.getLatLng()).setContent(popup(m.position)).openOn(map);
+  }
+  cluster.on('click', function (e) { openPopup(e.layer); });
 
   // Pans (and zooms) to a marker, fans out the cluster still holding it (a
   // picture and its waypoint share a place), then opens its popup; the
@@ -51,7 +62,7 @@
   function reveal(m, tries) {
     var parent = cluster.getVisibleParent(m);
     if (parent === m) {
-      m.openPopup();
+      openPopup(m);
       return;
     }
     if (tries === 0) map.setView(m.getLatLng(), Math.max(map.getZoom(), 16));
@@ -65,25 +76,25 @@
     button.type = 'button';
     button.addEventListener('click', function () { reveal(m, 0); });
     item.appendChild(button);
-    list.appendChild(item);
     return item;
   }
 
   function show(batch) {
-    var added = [];
+    var added = [], entries = document.createDocumentFragment();
     batch.forEach(function (p) {
       var old = shown[p.i];
       if (old) { // a picture sent again: it moves
         old.marker.setLatLng([p.lat, p.lon]);
-        old.position = p;
+        old.marker.position = p;
         return;
       }
       var m = marker(p);
-      shown[p.i] = {marker: m, position: p};
+      shown[p.i] = {marker: m};
       counts[p.k]++;
-      if (p.k === 'p') listEntry(p, m);
+      if (p.k === 'p') entries.appendChild(listEntry(p, m));
       added.push(m);
     });
+    list.appendChild(entries); // the whole batch in one layout
     cluster.addLayers(added);
     document.getElementById('picture-count').textContent = counts.p;
     document.getElementById('waypoint-count').textContent = counts.w;
