@@ -97,19 +97,16 @@ void KeeperStop::operator()(Keeper *keeper) const {
     keeper->stop = true;
     keeper->store.changed.notify_all();
   }
-  keeper->thread.join();
+  if (keeper->thread.joinable())
+    keeper->thread.join();
   delete keeper;
 }
 
 KeeperHandle StartKeeper(Store &store, const KeptFiles &files, std::string *why) {
-  KeeperHandle keeper(nullptr);
-  auto *made = new Keeper(store, files);
-  take_changes(*made);
-  if (!write_files(*made, why)) {
-    delete made;
-    return keeper;
-  }
-  made->thread = std::thread(keep_current, std::ref(*made));
-  keeper.reset(made);
+  KeeperHandle keeper(new Keeper(store, files));
+  take_changes(*keeper);
+  if (!write_files(*keeper, why))
+    return nullptr;
+  keeper->thread = std::thread(keep_current, std::ref(*keeper));
   return keeper;
 }

@@ -77,6 +77,8 @@ bool same_secret(const char *given, const std::string &secret) {
 
 MHD_Result send(MHD_Connection *connection, const WebView &view, unsigned status,
                 const char *type, MHD_Response *response) {
+  if (!response)
+    return MHD_NO; // out of memory: the connection is closed
   MHD_add_response_header(response, "Content-Type", type);
   MHD_add_response_header(response, "Content-Security-Policy", view.policy.c_str());
   MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
