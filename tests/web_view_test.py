@@ -53,11 +53,13 @@ def start_browser():
     process = subprocess.Popen([browser, '--headless=new', '--no-sandbox', '--disable-gpu',
                                 '--remote-debugging-port=0', '--remote-allow-origins=*', '--window-size=1200,800',
                                 '--user-data-dir=' + profile, 'about:blank'],
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                               stdout=subprocess.DEVNULL, stderr=open(profile + '.log', 'w'))
     port_file = os.path.join(profile, 'DevToolsActivePort')
-    for _ in range(300):
+    for _ in range(1200): # a loaded machine can take long to start it
         if os.path.exists(port_file) and open(port_file).read().count('\n'):
             break
+        if process.poll() is not None:
+            raise AssertionError('chromium ended: ' + open(profile + '.log').read()[-2000:])
         time.sleep(0.1)
     port = open(port_file).read().split()[0]
     targets = json.load(urllib.request.urlopen('http://127.0.0.1:%s/json/list' % port))
