@@ -77,6 +77,12 @@ def survey(folder):
                    stdout=subprocess.DEVNULL)
 
 
+def show_thumbnail(page):
+    page.eval("[...document.querySelectorAll('#pictures button')].find(b => b.textContent == 'Paris at night.jpg').click()")
+    page.wait("(i => i && i.complete && i.naturalWidth > 0)(document.querySelector('.popup img.thumb'))",
+              'a thumbnail')
+
+
 def counts(page):
     return page.eval("[+document.getElementById('picture-count').textContent,"
                      " +document.getElementById('waypoint-count').textContent]")
@@ -105,9 +111,7 @@ def main():
         survey(later)
         page.wait("document.getElementById('picture-count').textContent == '6'", 'a sixth picture live')
         assert page.eval("window.stillTheSamePage === true"), 'the page was reloaded'
-        page.eval("[...document.querySelectorAll('#pictures button')].find(b => b.textContent == 'Paris at night.jpg').click()")
-        page.wait("(i => i && i.complete && i.naturalWidth > 0)(document.querySelector('.popup img.thumb'))",
-                  'a thumbnail')
+        show_thumbnail(page)
         page.eval("document.getElementById('fit').click()")
         time.sleep(0.5)
         os.makedirs(artifacts, exist_ok=True)
@@ -125,6 +129,7 @@ def main():
         page.send('Page.navigate', url='file://' + html)
         page.wait("document.getElementById('picture-count').textContent == '6'", 'the export')
         assert counts(page) == [6, 4], counts(page) # late.jpg's waypoint was there
+        show_thumbnail(page) # embedded in the file
         print('web view: 6 pictures and 4 waypoints shown live and exported; screenshot in',
               os.path.join(artifacts, 'web-view.png'))
     finally:

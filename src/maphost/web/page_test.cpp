@@ -1,0 +1,34 @@
+// What the page is made of: JSON that no name can break out of, the tile
+// server the Content-Security-Policy allows, thumbnails as data URIs.
+#include "maphost/web/page.h"
+
+#include <gtest/gtest.h>
+
+#include "maphost/web/thumbnail.h"
+
+namespace {
+
+TEST(Page, NamesStayTextInsideTheScriptElement) {
+  Position hostile{true, "1.5", "-2", "</script><img src=x onerror=alert(1)>\xFF", "/a/b.jpg", "", ""};
+  std::string json = PositionJson(hostile, 7);
+  EXPECT_EQ(json.find('<'), std::string::npos) << json;
+  EXPECT_NE(json.find("\\u003c/script>\\u003cimg src=x onerror=alert(1)>\xEF\xBF\xBD"), std::string::npos) << json;
+  EXPECT_EQ(json.substr(0, 33), "{\"i\":7,\"k\":\"p\",\"lat\":1.5,\"lon\":-2");
+}
+
+TEST(Page, TileServersTheSecurityPolicyAllows) {
+  EXPECT_EQ(TileSource(""), "https://*.tile.openstreetmap.org");
+  EXPECT_EQ(TileSource("https://tiles.example.org:8443/{z}/{x}/{y}.png"), "https://tiles.example.org:8443");
+  EXPECT_EQ(TileSource("https://{s}.example.org/{z}/{x}/{y}.png"), "https://*.example.org");
+  EXPECT_EQ(TileSource("https://t-{s}.example.org/{z}/{x}/{y}.png"), "https:"); // no such wildcard
+  EXPECT_EQ(TileSource("http://x.org;script-src *;/{z}.png"), "http:"); // nothing added to the policy
+  EXPECT_EQ(TileSource("tiles/{z}.png"), "https:");
+}
+
+TEST(Page, ThumbnailsAsDataUris) {
+  for (const auto &[bytes, base64] : {std::pair<std::string, std::string>{"", ""}, {"a", "YQ=="},
+                                      {"ab", "YWI="}, {"abc", "YWJj"}, {std::string("\xFF\xD8\xFF\0", 4), "/9j/AA=="}})
+    EXPECT_EQ(JpegDataUri(bytes), "data:image/jpeg;base64," + base64);
+}
+
+} // namespace
