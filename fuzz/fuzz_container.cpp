@@ -11,12 +11,7 @@
 
 namespace {
 
-bool whole_file(FileSource &source, TiffRegion &found) {
-  found = {0, source.size};
-  return true;
-}
-
-#define tiff whole_file
+#define tiff FindWholeFileTiff
 #define png FindPngExif
 #define webp FindWebpExif
 #define heif FindHeifExif
@@ -30,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   TiffRegion region;
   if (!kFind(source, region))
     return 0;
-  size_t length = CompactTiff(source, region, kFind == whole_file, block);
+  size_t length = CompactTiff(source, region, kFind == FindWholeFileTiff, block);
   ExifData *exif = exif_data_new();
   exif_data_load_data(exif, block, static_cast<unsigned>(length));
   GeoRecord record{};

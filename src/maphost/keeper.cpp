@@ -45,11 +45,11 @@ bool take_changes(Keeper &keeper) {
 
 void add_thumbnails(Keeper &keeper) {
   for (size_t i = keeper.thumbnails.size(); i < keeper.copy.size(); i++) {
-    std::string uri;
+    std::string jpeg;
     if (keeper.copy[i].picture && keeper.thumbnail_bytes < kMostThumbnailBytes)
-      uri = JpegDataUri(ReadThumbnail(keeper.copy[i].path));
-    keeper.thumbnail_bytes += uri.size();
-    keeper.thumbnails.push_back(uri.size() > 30 ? uri : "");
+      jpeg = ReadThumbnail(keeper.copy[i].path);
+    keeper.thumbnails.push_back(jpeg.empty() ? "" : JpegDataUri(jpeg));
+    keeper.thumbnail_bytes += keeper.thumbnails.back().size();
   }
 }
 

@@ -10,6 +10,9 @@ namespace {
 constexpr char kOsmTiles[] = "https://{s}.tile.openstreetmap.org/{z}/{x}/{y}.png";
 constexpr char kAttribution[] =
     "&copy; <a href=\"https://www.openstreetmap.org/copyright\">OpenStreetMap</a> contributors";
+// The page's files, in the order they load.
+const char *const kStyles[] = {"leaflet.css", "MarkerCluster.css", "MarkerCluster.Default.css", "app.css"};
+const char *const kScripts[] = {"leaflet.js", "leaflet.markercluster.js", "app.js"};
 constexpr char kGenerator[] = "<meta name=\"generator\" content=\"pintrail-maphost\">";
 
 // JSON that no "<" can end or reopen inside an HTML script element.
@@ -72,10 +75,10 @@ std::string PositionsJson(const std::vector<Position> &positions,
 
 std::string LivePage(const PageConfig &config) {
   std::string head;
-  for (const char *css : {"leaflet.css", "MarkerCluster.css", "MarkerCluster.Default.css", "app.css"})
+  for (const char *css : kStyles)
     head += "<link rel=\"stylesheet\" href=\"assets/" + std::string(css) + "\">\n";
   std::string body = config_block(config);
-  for (const char *js : {"leaflet.js", "leaflet.markercluster.js", "app.js"})
+  for (const char *js : kScripts)
     body += "<script src=\"assets/" + std::string(js) + "\"></script>\n";
   return fill(head, body);
 }
@@ -85,14 +88,14 @@ std::string ExportPage(const PageConfig &config, const std::vector<Position> &po
   // Inline scripts and styles, and images from anywhere: the file has no server.
   std::string head = "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
                      "script-src 'unsafe-inline'; style-src 'unsafe-inline'; img-src data: https: http:\">\n";
-  for (const char *css : {"leaflet.css", "MarkerCluster.css", "MarkerCluster.Default.css", "app.css"})
+  for (const char *css : kStyles)
     head += inline_asset("style", css);
   std::vector<uint32_t> numbers(positions.size());
   for (size_t i = 0; i < numbers.size(); i++)
     numbers[i] = static_cast<uint32_t>(i);
   std::string body = config_block(config) +
                      data_block("positions", PositionsJson(positions, numbers, &thumbnails));
-  for (const char *js : {"leaflet.js", "leaflet.markercluster.js", "app.js"})
+  for (const char *js : kScripts)
     body += inline_asset("script", js);
   return fill(head, body);
 }

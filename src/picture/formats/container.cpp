@@ -15,13 +15,8 @@ struct Format {
 
 bool is_tiff(const unsigned char *head, size_t length) { return length >= 8 && IsTiffHeader(head); }
 
-bool whole_file(FileSource &source, TiffRegion &found) {
-  found = {0, source.size};
-  return true;
-}
-
 const Format kFormats[] = {
-    {is_tiff, whole_file},
+    {is_tiff, FindWholeFileTiff},
     {IsPng, FindPngExif},
     {IsWebp, FindWebpExif},
     {IsHeif, FindHeifExif},
@@ -45,5 +40,5 @@ size_t FindOtherFormatExif(FileSource &source, unsigned char *block) {
   TiffRegion region;
   if (!format || !format->find(source, region))
     return 0;
-  return CompactTiff(source, region, format->find == whole_file, block);
+  return CompactTiff(source, region, format->find == FindWholeFileTiff, block);
 }

@@ -31,5 +31,8 @@ constexpr size_t kMostBlockBytes = 0xfffe;
 size_t CompactTiff(FileSource &source, TiffRegion region, bool raw_magic,
                    unsigned char *block);
 
+// A TIFF or raw file: its TIFF structure is the whole file.
+bool FindWholeFileTiff(FileSource &source, TiffRegion &found);
+
 // Whether 4 bytes start a TIFF header of a TIFF or raw file.
 bool IsTiffHeader(const unsigned char *bytes);
