@@ -29,7 +29,7 @@ std::string picture_tree(const TempDir &dir, int count = 1) {
 
 TEST(Cli, ArgumentsHelpVersionPromptAndLocale) {
   ProcessResult wrong = pintrail({"a", "b"}); // the template's cases: ReadArgs' own test
-  EXPECT_EQ(wrong.code, 0);
+  EXPECT_EQ(wrong.code, 10);
   EXPECT_EQ(wrong.out, "Wrong argument(s)!\n");
   ProcessResult help = pintrail({"--help"});
   EXPECT_EQ(help.code, 0);
@@ -62,6 +62,35 @@ TEST(Cli, LostOutputEndsWithCode10) {
               program.substr(program.rfind('/') + 1) +
                   ": cannot write the output: No space left on device\n");
   }
+}
+
+// A DIR that cannot be read is no success (10); a folder below it that
+// cannot be listed is named, the walk goes on, and the run ends with 5.
+TEST(Cli, UnreadableFoldersEndWithAFailingCode) {
+  TempDir dir;
+  ProcessResult missing = pintrail({dir / "missing", "POSITION"});
+  EXPECT_EQ(missing.code, 10);
+  EXPECT_EQ(missing.out, "");
+  EXPECT_EQ(missing.err, "pintrail: cannot open " + dir / "missing" + ": No such file or directory\n");
+  if (geteuid() != 0)
+    GTEST_SKIP() << "reading as another user needs root";
+  std::string tree = picture_tree(dir), closed = tree + "/closed";
+  mkdir(closed.c_str(), 0700);
+  chmod(dir.path.c_str(), 0755);
+  std::vector<std::string> as_nobody{"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                     "--clear-groups", PINTRAIL_BIN};
+  auto run = [&](const std::string &path) {
+    std::vector<std::string> argv = as_nobody;
+    argv.insert(argv.end(), {path, "POSITION"});
+    return RunProcess(argv);
+  };
+  ProcessResult denied = run(closed);
+  EXPECT_EQ(denied.code, 10);
+  EXPECT_EQ(denied.err, "pintrail: cannot open " + closed + ": Permission denied\n");
+  ProcessResult partly = run(tree);
+  EXPECT_EQ(partly.code, 5);
+  EXPECT_EQ(partly.out, kLine);
+  EXPECT_EQ(partly.err, "pintrail: cannot list " + closed + ": Permission denied\n");
 }
 
 // Ctrl-C at any moment of a walk: "***Break", code 20, and standard output

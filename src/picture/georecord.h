@@ -22,7 +22,13 @@ struct GeoRecord {
   int32_t piclist;
   int32_t below_sea_level; // the GPS IFD's altitude reference is 1
   int32_t all_formats;     // switch: read every picture format, not only JPEG
+  int32_t run_code;        // the run's return code so far: 0, or kRunWarned
 };
+
+// The return codes: all well; something was refused or unreadable but the
+// run went on to its end; it could not run.
+constexpr int32_t kRunWarned = 5;
+constexpr int32_t kRunFailed = 10;
 
 // Copies text into a fixed field, cut to the field's width less the
 // terminator.

@@ -1,6 +1,7 @@
 #include "picture/harvest.h"
 
 #include <cstddef>
+#include <cstring>
 
 namespace {
 
@@ -85,4 +86,8 @@ void HarvestEntry(ExifEntry *entry, GeoRecord &record) {
 
 void HarvestData(ExifData *data, GeoRecord &record) {
   exif_data_foreach_content(data, content_callback, &record);
+  // A latitude without a longitude is no position: it would put the
+  // picture on the meridian.
+  if (record.geo_tag_found && !strchr(record.longitude, ','))
+    record.geo_tag_found = 0;
 }

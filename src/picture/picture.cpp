@@ -9,22 +9,37 @@
 
 namespace {
 
-void send_waypoint(const char *path, const GeoRecord &record) {
+// A command the map refused or left unanswered is said on standard error,
+// and the run ends with kRunWarned.
+void check_answer(const MapAnswer &answer, const char *what, const char *path,
+                  GeoRecord &record) {
+  if (answer.kind == MapAnswer::Refused)
+    PrintError("%s: the map refused the %s (code %d)\n", FilePart(path), what, answer.code);
+  else if (answer.kind == MapAnswer::NoAnswer)
+    PrintError("%s: no answer from the map\n", FilePart(path));
+  else
+    return;
+  record.run_code = kRunWarned;
+}
+
+void send_waypoint(const char *path, GeoRecord &record) {
   if (record.geo_tag_found != 1) {
     PrintNoGeoTag(path);
     return;
   }
   Printf("%s: Send geo tags to vantora...\n", FilePart(path));
-  SendWaypoint(LatitudeOf(record), LongitudeOf(record), record.capture_time);
+  check_answer(SendWaypoint(LatitudeOf(record), LongitudeOf(record), record.capture_time),
+               "waypoint", path, record);
 }
 
-void send_picture_position(const char *path, const GeoRecord &record) {
+void send_picture_position(const char *path, GeoRecord &record) {
   if (record.geo_tag_found != 1) {
     PrintNoGeoTag(path);
     return;
   }
   Printf("%s: Send pic list to vantora...\n", FilePart(path));
-  SendPicturePosition(LatitudeOf(record), LongitudeOf(record), path);
+  check_answer(SendPicturePosition(LatitudeOf(record), LongitudeOf(record), path),
+               "picture position", path, record);
 }
 
 // The harvest's texts and flags into the run's record.

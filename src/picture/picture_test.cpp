@@ -37,6 +37,13 @@ std::string reversed_gps(const GpsFix &fix) { // latitude stored before its refe
   return jpeg;
 }
 
+// The usual GPS entries less the one with tag.
+std::string gps_without(uint16_t tag) {
+  std::vector<FixtureEntry> entries = GpsEntries(GpsFix{});
+  std::erase_if(entries, [tag](const FixtureEntry &e) { return e.tag == tag; });
+  return MakeJpeg(entries);
+}
+
 TEST(Picture, PositionLines) {
   std::vector<FixtureEntry> interop_alone = CameraEntries();
   interop_alone.push_back(Undefined(EXIF_IFD_INTEROPERABILITY, 0x0002, "0100"));
@@ -61,6 +68,12 @@ TEST(Picture, PositionLines) {
       {MakeJpeg(interop_alone), "No geo tag found!"},
       // The comma test reads the first 49 characters only.
       {MakeJpeg({Ascii(EXIF_IFD_GPS, 0x0002, std::string(60, '1') + ",5")}),
+       "No geo tag found!"},
+      // A position needs a latitude and a longitude, each a degree triple.
+      {gps_without(0x0004), "No geo tag found!"},
+      {gps_without(0x0002), "No geo tag found!"},
+      {MakeJpeg({Rationals(EXIF_IFD_GPS, 0x0002, {{5, 1}, {1, 1}, {0, 1}}),
+                 Ascii(EXIF_IFD_GPS, 0x0004, "13")}),
        "No geo tag found!"},
   };
   Survey survey;

@@ -51,6 +51,16 @@ int Printf(const char *format, ...) {
 
 int FlushOutput() { return FlushStream(Output()) ? 0 : kOutputLost; }
 
+void PrintError(const char *format, ...) {
+  CheckBreak();
+  fflush(Output());
+  fprintf(stderr, "%s: ", program_invocation_short_name);
+  va_list args;
+  va_start(args, format);
+  vfprintf(stderr, format, args);
+  va_end(args);
+}
+
 void ReportLostOutput(int error) {
   if (error == EPIPE)
     return;

@@ -21,6 +21,9 @@ constexpr int kOutputLost = 10;
 int Printf(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // Returns kOutputLost, having said why, when what was printed is lost; else 0.
 int FlushOutput();
+// "PROGRAM: " and the message, one line on standard error, after what was
+// printed so far: for trouble that standard output's readers must not see.
+void PrintError(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 // "PROGRAM: cannot write the output: REASON" on standard error; nothing
 // when the reader went away (EPIPE), which ends a Unix tool quietly.

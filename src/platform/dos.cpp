@@ -17,6 +17,13 @@ namespace {
 // first ones are, until reads show whether the tree is cached.
 constexpr int kMostHints = 1024;
 std::atomic<int> hints_due{4 * kHintsPerWait};
+thread_local int last_error = 0;
+
+// Records errno as the reason of the failure, for IoErr.
+bool fail() {
+  last_error = errno;
+  return false;
+}
 
 int32_t type_of_mode(mode_t mode) {
   if (S_ISDIR(mode))
@@ -61,16 +68,16 @@ void describe_entry(int dir_fd, const struct dirent *entry,
   fib->fib_DirEntryType = type;
 }
 
-bool open_listing(BPTR lock) {
+// A listing that cannot be opened is done at once, with its reason.
+void open_listing(BPTR lock) {
   int fd = openat(lock->fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0)
-    return false;
-  lock->listing = fdopendir(fd);
-  if (!lock->listing) {
+  lock->listing = fd < 0 ? nullptr : fdopendir(fd);
+  if (lock->listing)
+    return;
+  lock->listing_error = errno;
+  lock->listing_done = true;
+  if (fd >= 0)
     close(fd);
-    return false;
-  }
-  return true;
 }
 
 // Opens a file entry and asks the kernel to start reading its head.
@@ -89,9 +96,11 @@ int open_ahead(int dir_fd, const FileInfoBlock &entry) {
 void read_ahead(BPTR lock) {
   const struct dirent *entry;
   do {
+    errno = 0;
     entry = readdir(lock->listing);
     if (!entry) {
       lock->listing_done = true;
+      lock->listing_error = errno;
       return;
     }
   } while (is_dot_or_dotdot(entry->d_name));
@@ -123,10 +132,14 @@ void FreeDosObject(uint32_t type, void *object) {
     delete static_cast<FileInfoBlock *>(object);
 }
 
+int IoErr() { return last_error; }
+
 BPTR Lock(const char *name, int32_t) {
   int fd = open(name, O_PATH | O_CLOEXEC);
-  if (fd < 0)
+  if (fd < 0) {
+    fail();
     return nullptr;
+  }
   auto *lock = new (std::nothrow) FileLock;
   if (!lock) {
     close(fd);
@@ -153,7 +166,7 @@ void UnLock(BPTR lock) {
 bool Examine(BPTR lock, FileInfoBlock *fib) {
   struct stat info;
   if (!lock || fstat(lock->fd, &info) != 0)
-    return false;
+    return fail();
   fib->fib_DirEntryType = type_of_mode(info.st_mode);
   fib->fib_Device = info.st_dev;
   fib->fib_Inode = info.st_ino;
@@ -164,12 +177,14 @@ bool Examine(BPTR lock, FileInfoBlock *fib) {
 
 bool ExNext(BPTR lock, FileInfoBlock *fib) {
   CheckBreak();
-  if (!lock->listing && !lock->listing_done && !open_listing(lock))
-    return false;
+  if (!lock->listing && !lock->listing_done)
+    open_listing(lock);
   while (!lock->listing_done && lock->ahead_count < kReadAheadEntries)
     read_ahead(lock);
-  if (lock->ahead_count == 0)
+  if (lock->ahead_count == 0) {
+    last_error = lock->listing_error;
     return false;
+  }
   *fib = lock->ahead[lock->ahead_first];
   lock->ahead_first = (lock->ahead_first + 1) % kReadAheadEntries;
   lock->ahead_count--;

@@ -44,6 +44,7 @@ struct FileLock {
   int fd = -1;            // O_PATH descriptor: never blocks, reads nothing
   DIR *listing = nullptr; // opened by the first ExNext
   bool listing_done = false;
+  int listing_error = 0; // errno of a listing that could not go on
   FileInfoBlock ahead[kReadAheadEntries]; // a ring of entries read ahead
   int ahead_first = 0;
   int ahead_count = 0;
@@ -55,6 +56,10 @@ void FreeDosObject(uint32_t type, void *object);
 
 BPTR Lock(const char *name, int32_t mode);
 void UnLock(BPTR lock);
+// Why the last Lock, Examine or ExNext on this thread failed: an errno
+// value, or 0 when ExNext simply reached the listing's end.
+int IoErr();
+
 // Fills the block for the locked object itself.
 bool Examine(BPTR lock, FileInfoBlock *fib);
 // Fills the block with the directory's next entry, skipping "." and "..";

@@ -23,7 +23,11 @@ const char kUsage[] =
     "  PICLIST     send each position with the picture's path to its picture list\n"
     "  ALLFORMATS  read HEIC, AVIF, PNG, WebP, TIFF and raw files as well as JPEG\n"
     "Keywords are matched without regard to case. The map application listens\n"
-    "on port \"VANTORA.1\" in $REXX_PORT_DIR (see pintrail(1)).\n";
+    "on port \"VANTORA.1\" in $REXX_PORT_DIR (see pintrail(1)).\n"
+    "\n"
+    "Return codes: 0 all well; 5 the map refused or did not answer a command, or\n"
+    "a folder could not be listed, and the run went on; 10 it could not run\n"
+    "(wrong arguments, DIR unreadable, output lost); 20 break (Ctrl-C).\n";
 
 } // namespace
 
@@ -34,11 +38,11 @@ int RunPintrail(int argc, const char *const *argv) {
   ArgsHandle args(ReadArgs(kTemplate, slots, argc, argv));
   if (!args) {
     Printf("Wrong argument(s)!\n");
-    return 0;
+    return kRunFailed;
   }
   GeoRecord record;
   InitGeoRecord(record, slots[kVerbose].value, slots[kPosition].value,
                 slots[kWaypoint].value, slots[kPiclist].value, slots[kAllFormats].value);
   WalkTree(slots[kDir].text, record);
-  return 0;
+  return record.run_code;
 }

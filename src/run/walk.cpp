@@ -1,7 +1,9 @@
 #include "run/walk.h"
 
+#include <cstring>
 #include <string>
 
+#include "platform/console.h"
 #include "platform/dos.h"
 #include "run/survey.h"
 
@@ -22,27 +24,49 @@ struct OpenDirectories {
   }
 };
 
-void walk_level(const char *path, int level, Survey &survey, OpenDirectories &open);
+struct Walk {
+  Survey &survey;
+  GeoRecord &record;
+  OpenDirectories open;
+};
 
-void visit_entry(const FileInfoBlock &fib, const char *entry_path, int level,
-                 Survey &survey, OpenDirectories &open) {
-  if (fib.fib_DirEntryType > 0) {
-    if (level < kDeepestLevel)
-      walk_level(entry_path, level + 1, survey, open);
-  } else if (fib.fib_DirEntryType == ST_SPECIAL) {
-    SurveyUnreadable(survey, entry_path);
+// DIR that cannot be read ends the run with kRunFailed; a directory below
+// it is named, and the walk goes on to end with kRunWarned.
+void cannot_read(Walk &walk, const char *path, int level) {
+  const char *reason = strerror(IoErr() ? IoErr() : EIO);
+  if (level == 0) {
+    PrintError("cannot open %s: %s\n", path, reason);
+    walk.record.run_code = kRunFailed;
   } else {
-    SurveyFile(survey, entry_path, fib.fib_ReadAhead);
+    PrintError("cannot list %s: %s\n", path, reason);
+    walk.record.run_code = kRunWarned;
   }
 }
 
-void walk_level(const char *path, int level, Survey &survey, OpenDirectories &open) {
+void walk_level(const char *path, int level, Walk &walk);
+
+void visit_entry(const FileInfoBlock &fib, const char *entry_path, int level, Walk &walk) {
+  if (fib.fib_DirEntryType > 0) {
+    if (level < kDeepestLevel)
+      walk_level(entry_path, level + 1, walk);
+  } else if (fib.fib_DirEntryType == ST_SPECIAL) {
+    SurveyUnreadable(walk.survey, entry_path);
+  } else {
+    SurveyFile(walk.survey, entry_path, fib.fib_ReadAhead);
+  }
+}
+
+void walk_level(const char *path, int level, Walk &walk) {
+  Survey &survey = walk.survey;
+  OpenDirectories &open = walk.open;
   FibHandle fib(static_cast<FileInfoBlock *>(AllocDosObject(DOS_FIB, nullptr)));
   if (!fib)
     return;
   LockHandle lock(Lock(path, ACCESS_READ));
-  if (!lock || !Examine(lock.get(), fib.get()))
+  if (!lock || !Examine(lock.get(), fib.get())) {
+    cannot_read(walk, path, level);
     return;
+  }
   if (fib->fib_DirEntryType <= 0) {
     if (fib->fib_DirEntryType == ST_SPECIAL)
       SurveyUnreadable(survey, path);
@@ -61,15 +85,17 @@ void walk_level(const char *path, int level, Survey &survey, OpenDirectories &op
   while (ExNext(lock.get(), fib.get())) {
     entry_path.resize(prefix);
     entry_path += fib->fib_FileName;
-    visit_entry(*fib, entry_path.c_str(), level, survey, open);
+    visit_entry(*fib, entry_path.c_str(), level, walk);
   }
+  if (IoErr() != 0)
+    cannot_read(walk, path, level);
   open.count--;
 }
 
 } // namespace
 
 void WalkTree(const char *path, GeoRecord &record) {
-  OpenDirectories open;
   SurveyHandle survey = StartSurvey(record);
-  walk_level(path, 0, *survey, open);
+  Walk walk{*survey, record, {}};
+  walk_level(path, 0, walk);
 }
