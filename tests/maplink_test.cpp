@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 
 #include "fixtures/fixture.h"
@@ -23,8 +24,9 @@ TEST(MapLink, CommandsAndMessageFieldsOnTheWire) {
     EXPECT_EQ(SendCommand(kMapPortName, "other"), std::optional<std::string>("done"));
     peer.thread.join(); // it ends after its third message
     ASSERT_EQ(peer.received.size(), 3u);
-    EXPECT_EQ(peer.received[0].command, "addwaypoint 51.5034 -13.41 \"2016:07:04 12:34:56\"");
-    EXPECT_EQ(peer.received[1].command, "AddJPGPos -1.2345e-05 1e+07 /photos/My Trip/IMG 1.jpg");
+    // Nine significant digits: about a decimetre anywhere on Earth.
+    EXPECT_EQ(peer.received[0].command, "addwaypoint 51.5034306 -13.41 \"2016:07:04 12:34:56\"");
+    EXPECT_EQ(peer.received[1].command, "AddJPGPos -1.2345e-05 10000000 /photos/My Trip/IMG 1.jpg");
     for (const WireMessage &m : peer.received)
       EXPECT_EQ(EncodeMessage(m), EncodeMessage({0x00020000, m.command, "VANTORA.1", ""}));
   }
@@ -61,13 +63,38 @@ TEST(MapLink, AgainstTheMapHost) {
                      "My IMG.jpg: Send pic list to vantora...\n");
   EXPECT_EQ(ReadFileText(ports.dir / "host.out"),
             "pintrail-maphost: serving port " + ports.port_path() + "\n"
-            "addwaypoint 51.5034 -13.41 \"2016:07:04 12:34:56\"\n"
-            "AddJPGPos 51.5034 -13.41 " + photos + "/My IMG.jpg\n");
+            "addwaypoint 51.5034306 -13.41 \"2016:07:04 12:34:56\"\n"
+            "AddJPGPos 51.5034306 -13.41 " + photos + "/My IMG.jpg\n");
   EXPECT_NE(access(ports.port_path().c_str(), F_OK), 0); // removed at its end
   // With no host: each announcement is followed by the missing-port message.
   run = RunProcess({PINTRAIL_BIN, photos, "WAYPOINT", "PICLIST"}, {ports.env_entry()});
   EXPECT_EQ(run.out, std::string("My IMG.jpg: Send geo tags to vantora...\n") + kMissing +
                          "My IMG.jpg: Send pic list to vantora...\n" + kMissing);
+}
+
+// What the map refused or left unanswered is said on standard error and
+// ends the run with 5; standard output stays as it was.
+TEST(MapLink, RefusedAndUnansweredCommandsEndWithCode5) {
+  const std::pair<std::function<void(HostMsg &)>, std::string> cases[] = {
+      {[](HostMsg &m) { ReplyMsg(m, WireReply{5, std::nullopt}); },
+       "pintrail: My IMG.jpg: the map refused the waypoint (code 5)\n"
+       "pintrail: My IMG.jpg: the map refused the picture position (code 5)\n"},
+      {[](HostMsg &) {}, "pintrail: My IMG.jpg: no answer from the map\n"
+                         "pintrail: My IMG.jpg: no answer from the map\n"},
+      {[](HostMsg &m) { (void)!send(m.fd, "HTTP/1.1 200 OK\r\n\r\n", 19, MSG_NOSIGNAL); },
+       "pintrail: My IMG.jpg: no answer from the map\n"
+       "pintrail: My IMG.jpg: no answer from the map\n"},
+  };
+  for (const auto &[answer, said] : cases) {
+    PrivatePorts ports;
+    std::string photos = gps_tree(ports.dir);
+    TestPeer peer(2, 0, answer);
+    ProcessResult run = RunProcess({PINTRAIL_BIN, photos, "WAYPOINT", "PICLIST"}, {ports.env_entry()});
+    EXPECT_EQ(run.code, 5);
+    EXPECT_EQ(run.out, "My IMG.jpg: Send geo tags to vantora...\n"
+                       "My IMG.jpg: Send pic list to vantora...\n");
+    EXPECT_EQ(run.err, said);
+  }
 }
 
 // DETACH returns once the port is there: a survey right after it reaches
@@ -107,8 +134,9 @@ TEST(MapLink, AHostThatNeverReplies) {
     int status = 0;
     waitpid(run, &status, 0);
     kill(host.pid, SIGCONT);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == (signal_to_tool ? 20 : 0));
-    EXPECT_EQ(ReadFileText(ports.dir / "run.err"), signal_to_tool ? "***Break\n" : "");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == (signal_to_tool ? 20 : 5));
+    EXPECT_EQ(ReadFileText(ports.dir / "run.err"),
+              signal_to_tool ? "***Break\n" : "pintrail: My IMG.jpg: no answer from the map\n");
     EXPECT_EQ(ReadFileText(out),
               "My IMG.jpg - lat = 51.5034 -  lon = -13.41 - alt = 0.245\n" + announced);
   }

@@ -70,14 +70,15 @@ TEST(Gpx, GpsBabelReadsBackWhatWasSent) {
   ProcessResult csv =
       RunProcess({"/usr/bin/gpsbabel", "-i", "gpx", "-f", gpx, "-o", "unicsv", "-F", "-"});
   EXPECT_EQ(csv.code, 0) << csv.err;
-  // No,Latitude,Longitude,Name,URL: the coordinates as sent ("%g").
-  for (const char *row : {",51.503400,13.410000,\"2016:07:04 12:34:56\",",
-                          ",51.503400,13.410000,\"a 1.jpg\",\"file:///",
-                          ",-51.503400,-13.410000,\"2016:07:05 <noon>\",",
-                          ",-51.503400,-13.410000,\"b%2.jpg\",\"file:///"})
+  // No,Latitude,Longitude,Name,URL: the coordinates as sent, to nine digits.
+  for (const char *row : {",51.503431,13.410000,\"2016:07:04 12:34:56\",",
+                          ",51.503431,13.410000,\"a 1.jpg\",\"file:///",
+                          ",-51.503431,-13.410000,\"2016:07:05 <noon>\",",
+                          ",-51.503431,-13.410000,\"b%2.jpg\",\"file:///"})
     EXPECT_NE(csv.out.find(row), std::string::npos) << row << "\n" << csv.out;
   EXPECT_EQ(LinesOf(csv.out).size(), 5u); // a header and four waypoints
   std::string document = ReadFileText(gpx); // GPX 1.1 wants name before link
+  EXPECT_NE(document.find("lat=\"-51.5034306\" lon=\"-13.41\""), std::string::npos);
   EXPECT_NE(document.find("<name>b%2.jpg</name>\n    <link href=\"file://"), std::string::npos);
   EXPECT_NE(document.find(FileUri(photos + "/b%2.jpg") + "\""), std::string::npos);
 }

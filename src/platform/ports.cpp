@@ -63,8 +63,16 @@ std::unique_ptr<MsgPort> FindPort(const char *name) {
   int fd = ConnectStream(path);
   if (fd < 0)
     return nullptr;
-  close(fd); // a probe: the host drops a connection that sends nothing
-  return std::make_unique<MsgPort>(MsgPort{name, path});
+  auto port = std::make_unique<MsgPort>();
+  port->name = name;
+  port->path = path;
+  port->fd = fd;
+  return port;
+}
+
+MsgPort::~MsgPort() {
+  if (fd >= 0)
+    close(fd); // a probe: the host drops a connection that sends nothing
 }
 
 ReplyPort::~ReplyPort() {
@@ -87,11 +95,12 @@ RexxMsg *CreateRexxMsg(ReplyPort *reply_port, const char *extension,
 
 void DeleteRexxMsg(RexxMsg *message) { delete message; }
 
-bool PutMsg(const MsgPort *port, RexxMsg *message) {
+bool PutMsg(MsgPort *port, RexxMsg *message) {
   ReplyPort *reply = message->mn_ReplyPort;
   if (!port || !reply || reply->fd >= 0 || !message->rm_Args[0])
     return false;
-  reply->fd = ConnectStream(port->path);
+  reply->fd = port->fd >= 0 ? port->fd : ConnectStream(port->path);
+  port->fd = -1;
   if (reply->fd < 0)
     return false;
   WireMessage wire{message->rm_Action, message->rm_Args[0], message->host_name,

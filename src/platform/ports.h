@@ -27,6 +27,10 @@ bool ValidPortName(const char *name);
 struct MsgPort {
   std::string name;
   std::string path; // the socket file
+  // The look-up's connection, kept for the message that follows: one
+  // connection per message, as the host sees it either way. Closed unused.
+  int fd = -1;
+  ~MsgPort();
 };
 
 // The port if a connection to it is accepted; nullptr otherwise.
@@ -56,8 +60,9 @@ struct DeleteRexxMsgDeleter {
 };
 using RexxMsgHandle = std::unique_ptr<RexxMsg, DeleteRexxMsgDeleter>;
 
-// Connects the message's reply port to the port and sends the message.
-bool PutMsg(const MsgPort *port, RexxMsg *message);
+// Sends the message over the port's kept connection, which becomes the
+// message's reply port, or over a fresh one when it was taken.
+bool PutMsg(MsgPort *port, RexxMsg *message);
 // The socket file of a port in a usable port directory; false, with the
 // reason, otherwise.
 bool PortPath(const char *name, std::string &path, std::string *why);
