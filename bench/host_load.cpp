@@ -1,10 +1,11 @@
 // pintrail-hostload: the map host under load.
-//   pintrail-hostload MAPHOST N CLIENTS [HOST WORDS...]
+//   pintrail-hostload MAPHOST N CLIENTS [HOST WORDS...] [-- CMD ARGS...]
 // starts MAPHOST (with its words) on a private port, opens CLIENTS live web
-// clients that read and one that never does (with WEB), sends N commands
-// (waypoints and pictures in turn, at distinct places) and prints
-// "SECONDS PEAK_RSS_KIB WRITTEN_BYTES": the time the commands took, the
-// host's peak memory, and what it wrote in all, its last files included.
+// clients that read and, with more than one, one that never does (with
+// WEB), sends N commands (waypoints and pictures in turn, at distinct
+// places), or runs CMD against the host with its output to /dev/null, and
+// prints "SECONDS PEAK_RSS_KIB WRITTEN_BYTES": the time the commands took,
+// the host's peak memory, and what it wrote in all, its last files included.
 #include <arpa/inet.h>
 #include <poll.h>
 #include <atomic>
@@ -49,13 +50,33 @@ int live_client(int port, const std::string &token) {
   return fd;
 }
 
+// Runs argv with its output to /dev/null; false when it failed.
+bool run_command(char **argv) {
+  pid_t child = fork();
+  if (child == 0) {
+    freopen("/dev/null", "w", stdout);
+    execv(argv[0], argv);
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
   if (argc < 4) {
-    fprintf(stderr, "usage: pintrail-hostload MAPHOST N CLIENTS [HOST WORDS...]\n");
+    fprintf(stderr, "usage: pintrail-hostload MAPHOST N CLIENTS [HOST WORDS...] [-- CMD ARGS...]\n");
     return 2;
   }
+  char **command = argv + argc;
+  for (int i = 4; i < argc; i++)
+    if (strcmp(argv[i], "--") == 0) {
+      command = argv + i + 1;
+      argv[i] = nullptr;
+      argc = i;
+    }
   long count = atol(argv[2]);
   int clients = atoi(argv[3]);
   char ports[] = "/tmp/pintrail-hostload-XXXXXX";
@@ -85,7 +106,8 @@ int main(int argc, char **argv) {
     std::string token = url.substr(url.find("token=") + 6);
     for (int i = 0; i < clients; i++)
       readers.push_back(live_client(port, token));
-    stalled = live_client(port, token);
+    if (clients > 1)
+      stalled = live_client(port, token);
     reading = std::thread([&] { // reads what comes, as a browser would
       static char buffer[1 << 16];
       std::vector<pollfd> ready;
@@ -99,7 +121,9 @@ int main(int argc, char **argv) {
     });
   }
   auto start = std::chrono::steady_clock::now();
-  for (long i = 0; i < count; i++) {
+  if (*command && !run_command(command))
+    fprintf(stderr, "hostload: %s failed\n", command[0]);
+  for (long i = 0; i < count && !*command; i++) {
     double lat = -80 + 160.0 * (i % 9973) / 9973, lon = -170 + 340.0 * (i % 10007) / 10007;
     std::string name = "/photos/" + std::to_string(i / 50) + "/IMG_" + std::to_string(i) + ".jpg";
     std::string command = i % 2 ? FormatPicturePosition(lat, lon, name.c_str())
@@ -114,7 +138,8 @@ int main(int argc, char **argv) {
     reading.join();
   for (int fd : readers)
     close(fd);
-  close(stalled);
+  if (stalled >= 0)
+    close(stalled);
   kill(host, SIGTERM);
   siginfo_t ended{};
   waitid(P_PID, static_cast<id_t>(host), &ended, WEXITED | WNOWAIT); // its counts stay readable

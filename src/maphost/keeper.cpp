@@ -71,7 +71,7 @@ void keep_current(Keeper &keeper) {
   for (;;) {
     {
       std::unique_lock<std::mutex> hold(keeper.store.lock);
-      keeper.store.changed.wait(hold, [&] {
+      WaitForEvents(keeper.store, hold, std::chrono::hours(24), [&] {
         return keeper.stop || keeper.events_seen != keeper.store.events.size();
       });
     }

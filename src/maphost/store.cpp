@@ -30,7 +30,8 @@ bool KeepPosition(Store &store, Position position, bool from_file) {
   store.changed_at[index] = static_cast<uint32_t>(store.events.size());
   store.events.push_back(index);
   store.changes++;
-  store.changed.notify_all();
+  if (store.event_waiters > 0)
+    store.changed.notify_all();
   return true;
 }
 

@@ -3,6 +3,7 @@
 // port exchange, the file writer and the web view.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -24,6 +25,9 @@ struct Position {
 struct Store {
   std::mutex lock; // guards everything below
   std::condition_variable changed;
+  // Threads waiting for the next position: only they are woken by one, so
+  // a busy exchange wakes nobody who is not waiting for it.
+  int event_waiters = 0;
   std::vector<Position> positions;
   // The index of each position as it was added or changed, in order: what
   // a live view has not seen yet is the tail after its last event.
@@ -43,6 +47,16 @@ struct Store {
 // changed. Takes the lock. from_file keeps every position, as a file being
 // continued holds them.
 bool KeepPosition(Store &store, Position position, bool from_file = false);
+
+// Waits, the lock held, until ready() or timeout, counted as waiting for
+// the next position.
+template <typename Ready>
+void WaitForEvents(Store &store, std::unique_lock<std::mutex> &hold,
+                   std::chrono::milliseconds timeout, Ready ready) {
+  store.event_waiters++;
+  store.changed.wait_for(hold, timeout, ready);
+  store.event_waiters--;
+}
 
 // The file name of a path: what follows its last "/".
 std::string FileNameOf(const std::string &path);

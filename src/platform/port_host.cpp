@@ -20,7 +20,7 @@ pid_t own_user_peer(int fd) {
   ucred credentials{};
   socklen_t length = sizeof credentials;
   bool own = getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0 &&
-             credentials.uid == geteuid();
+             credentials.uid == OwnUid();
   return own ? credentials.pid : 0;
 }
 
@@ -30,18 +30,19 @@ bool receive_message(int fd, WireMessage &message, int timeout_ms,
   std::string buffer;
   long long deadline = MonotonicMs() + timeout_ms;
   for (;;) {
+    // A client sends right after it connects: read first, wait only for
+    // what is not there yet.
+    int got = ReadSome(fd, buffer);
+    if (got == 0 || got == -2)
+      return false;
+    WireStatus status = got > 0 ? DecodeMessage(buffer, message) : WireStatus::NeedMore;
+    if (status != WireStatus::NeedMore)
+      return status == WireStatus::Complete;
     long long left = deadline - MonotonicMs();
     if (left <= 0 || *stop)
       return false;
     pollfd ready{fd, POLLIN, 0};
-    if (poll(&ready, 1, static_cast<int>(std::min<long long>(left, kPollSliceMs))) <= 0)
-      continue;
-    int got = ReadSome(fd, buffer);
-    if (got == 0 || got == -2)
-      return false;
-    WireStatus status = DecodeMessage(buffer, message);
-    if (status != WireStatus::NeedMore)
-      return status == WireStatus::Complete;
+    poll(&ready, 1, static_cast<int>(std::min<long long>(left, kPollSliceMs)));
   }
 }
 
@@ -81,8 +82,12 @@ std::unique_ptr<PublicPort> CreatePublicPort(const char *name,
     }
     unlink(port->path.c_str()); // stale: its host died
   }
-  Socket sock(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  // accept() waits at most a slice, so a stop request is seen: one system
+  // call a connection, where a poll before it would take two.
+  timeval slice{0, kPollSliceMs * 1000};
+  Socket sock(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (sock.fd < 0 ||
+      setsockopt(sock.fd, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice) != 0 ||
       bind(sock.fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
       listen(sock.fd, kBacklog) != 0) {
     *why = "cannot open port " + port->path + ": " + strerror(errno);
@@ -106,9 +111,6 @@ HostWait GetMsg(PublicPort &port, HostMsg &into, const volatile int *stop,
   for (;;) {
     if (*stop)
       return HostWait::Stopped;
-    pollfd ready{port.listen_fd, POLLIN, 0};
-    if (poll(&ready, 1, kPollSliceMs) <= 0)
-      continue;
     int fd = accept4(port.listen_fd, nullptr, nullptr,
                      SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0)

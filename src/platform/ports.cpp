@@ -24,6 +24,11 @@ bool PortPath(const char *name, std::string &path, std::string *why) {
   return true;
 }
 
+uid_t OwnUid() {
+  static const uid_t uid = geteuid();
+  return uid;
+}
+
 std::string PortDirectory() {
   const char *explicit_dir = getenv("REXX_PORT_DIR");
   if (explicit_dir && *explicit_dir)
@@ -31,7 +36,7 @@ std::string PortDirectory() {
   const char *runtime = getenv("XDG_RUNTIME_DIR");
   if (runtime && *runtime)
     return std::string(runtime) + "/rexx-ports";
-  return "/tmp/rexx-ports-" + std::to_string(geteuid());
+  return "/tmp/rexx-ports-" + std::to_string(OwnUid());
 }
 
 bool PortDirectoryUsable(const std::string &directory, std::string *why) {
@@ -41,7 +46,7 @@ bool PortDirectoryUsable(const std::string &directory, std::string *why) {
     problem = "does not exist";
   else if (!S_ISDIR(info.st_mode))
     problem = "is not a directory";
-  else if (info.st_uid != geteuid())
+  else if (info.st_uid != OwnUid())
     problem = "belongs to another user";
   else if (info.st_mode & 077)
     problem = "is open to group or others (want mode 0700)";

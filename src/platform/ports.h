@@ -11,12 +11,15 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 
 #include "platform/wire.h"
 
 constexpr uint32_t RXFF_RESULT = 0x00020000;
 constexpr int kRexxArgSlots = 16;
 
+// The effective user id, asked once: ports are one user's.
+uid_t OwnUid();
 // $REXX_PORT_DIR, else $XDG_RUNTIME_DIR/rexx-ports, else /tmp/rexx-ports-UID.
 std::string PortDirectory();
 // Owned by this user, a real directory, no access for group or others.

@@ -125,7 +125,7 @@ bool next_message(EventStream &stream) {
     for (; stream.next_position < end; stream.next_position++)
       batch.append(",").append(encoded(stream.view, static_cast<uint32_t>(stream.next_position)));
   } else {
-    store.changed.wait_for(hold, kKeepAlive, [&] {
+    WaitForEvents(store, hold, kKeepAlive, [&] {
       return stream.view.closing || store.events.size() > stream.next_event;
     });
     if (stream.view.closing)
