@@ -104,16 +104,16 @@ TEST(MapLink, ADetachedHostIsReadyAndLinksWhereTheToolStood) {
   std::string photos = gps_tree(ports.dir), gpx = ports.dir / "trip.gpx";
   ProcessResult detached = RunProcess({MAPHOST_BIN, "DETACH", "GPX=" + gpx}, {ports.env_entry()});
   ASSERT_EQ(detached.code, 0) << detached.err;
-  pid_t host = atoi(detached.out.c_str());
-  ASSERT_GT(host, 0);
+  Daemon host{atoi(detached.out.c_str())};
+  ASSERT_GT(host.pid, 0);
   ProcessResult run = RunProcess({"/bin/sh", "-c", "cd \"$0\" && exec \"$1\" Photos PICLIST",
                                   ports.dir.path, PINTRAIL_BIN}, {ports.env_entry()});
   EXPECT_EQ(run.out, "My IMG.jpg: Send pic list to vantora...\n");
   ProcessResult taken = RunProcess({MAPHOST_BIN, "DETACH"}, {ports.env_entry()});
   EXPECT_EQ(taken.code, 10); // the port is taken: nothing runs in the background
   EXPECT_NE(taken.err.find("VANTORA.1"), std::string::npos) << taken.err;
-  kill(host, SIGTERM);
-  EXPECT_TRUE(WaitFor([&] { return kill(host, 0) != 0; }));
+  kill(host.pid, SIGTERM);
+  EXPECT_TRUE(WaitFor([&] { return kill(host.pid, 0) != 0; }));
   EXPECT_NE(ReadFileText(gpx).find("href=\"file://" + ports.dir.path + "/Photos/My%20IMG.jpg\""),
             std::string::npos) << ReadFileText(gpx);
 }

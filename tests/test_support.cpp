@@ -4,6 +4,7 @@
 #include <fstream>
 #include <signal.h>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,6 +58,7 @@ pid_t StartProcess(const std::vector<std::string> &argv, const std::vector<std::
   pid_t pid = fork();
   if (pid != 0)
     return pid;
+  prctl(PR_SET_PDEATHSIG, SIGKILL); // a test that dies takes its children along
   redirect(in_path, 0, O_RDONLY);
   redirect(out_path, 1, O_WRONLY | O_CREAT | O_TRUNC);
   if (!err_path.empty())
@@ -85,8 +87,19 @@ ProcessResult RunProcess(const std::vector<std::string> &argv,
 int StopProcess(pid_t pid, int signal) {
   kill(pid, signal);
   int status = 0;
-  waitpid(pid, &status, 0);
+  for (int i = 0; i < 1000 && waitpid(pid, &status, WNOHANG) == 0; ++i)
+    usleep(10000);
+  if (waitpid(pid, &status, WNOHANG) == 0) { // it would not stop: a failure, never a hang
+    ADD_FAILURE() << "process " << pid << " ignored signal " << signal;
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+  }
   return exit_code(status);
+}
+
+Daemon::~Daemon() {
+  if (pid > 0 && kill(pid, SIGKILL) == 0)
+    ADD_FAILURE() << "daemon " << pid << " was still running";
 }
 
 bool WaitFor(const std::function<bool()> &condition) {

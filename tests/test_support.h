@@ -48,7 +48,14 @@ pid_t StartProcess(const std::vector<std::string> &argv, const std::vector<std::
                    const std::string &out_path, const std::string &err_path = "",
                    const std::string &in_path = "/dev/null");
 // Sends signal and reaps the child; returns its exit code (128 + signal).
+// One that is still running after ten seconds is killed, and the test fails.
 int StopProcess(pid_t pid, int signal);
+// A process that is no child of the test (a detached host): killed at the
+// end of scope, and the test fails, unless it has ended by then.
+struct Daemon {
+  pid_t pid;
+  ~Daemon();
+};
 // Polls condition for up to about five seconds.
 bool WaitFor(const std::function<bool()> &condition);
 std::string ReadFileText(const std::string &path);

@@ -98,8 +98,9 @@ def main():
     started = subprocess.run([build + '/pintrail-maphost', 'WEB', 'DETACH', 'HTML=' + html],
                              check=True, capture_output=True, text=True).stdout.split()
     host, url = int(started[0]), started[1]
-    browser_process, page = start_browser()
+    browser_process = None
     try:
+        browser_process, page = start_browser()
         survey(photos) # 5 pictures with a position (one a copy), 4 distinct waypoints
         page.send('Page.navigate', url=url)
         page.wait("document.getElementById('picture-count').textContent == '5'", 'five pictures')
@@ -132,10 +133,11 @@ def main():
         show_thumbnail(page) # embedded in the file
         print('web view: 6 pictures and 4 waypoints shown live and exported; screenshot in',
               os.path.join(artifacts, 'web-view.png'))
-    finally:
-        browser_process.kill()
+    finally: # whatever happened, nothing started here outlives the test
+        if browser_process:
+            browser_process.kill()
         try:
-            os.kill(host, signal.SIGTERM)
+            os.kill(host, signal.SIGKILL)
         except ProcessLookupError:
             pass
         shutil.rmtree(work, ignore_errors=True)
