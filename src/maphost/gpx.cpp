@@ -1,14 +1,12 @@
 #include "maphost/gpx.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
-#include <fcntl.h>
 #include <libxml/chvalid.h>
 #include <libxml/xmlreader.h>
 #include <libxml/xmlwriter.h>
 #include <memory>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -195,18 +193,26 @@ std::string RenderGpx(const std::vector<Position> &positions, const std::string 
                      static_cast<size_t>(xmlBufferLength(buffer.get())));
 }
 
-GpxLoad LoadGpx(const std::string &path, Store &store, std::string *why) {
-  struct stat status;
-  if (stat(path.c_str(), &status) != 0 || (S_ISREG(status.st_mode) && status.st_size == 0))
+GpxLoad LoadGpx(const std::string &contents, const std::string &name, Store &store,
+                std::string *why) {
+  if (contents.empty())
     return GpxLoad::Missing;
-  std::unique_ptr<xmlTextReader, ReaderFree> reader(
-      xmlReaderForFile(path.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
-  *why = path + " is not a GPX document";
+  *why = name + " is not a GPX document";
+  if (contents.size() > INT_MAX)
+    return GpxLoad::NotGpx;
+  std::unique_ptr<xmlTextReader, ReaderFree> reader(xmlReaderForMemory(
+      contents.data(), static_cast<int>(contents.size()), nullptr, nullptr,
+      XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
   if (!reader || xmlTextReaderRead(reader.get()) != 1)
     return GpxLoad::NotGpx;
-  while (xmlTextReaderNodeType(reader.get()) != XML_READER_TYPE_ELEMENT)
+  while (xmlTextReaderNodeType(reader.get()) != XML_READER_TYPE_ELEMENT) {
+    if (xmlTextReaderNodeType(reader.get()) == XML_READER_TYPE_DOCUMENT_TYPE) {
+      *why = name + " has a document type, whose entities this host does not write back";
+      return GpxLoad::NotGpx;
+    }
     if (xmlTextReaderRead(reader.get()) != 1)
       return GpxLoad::NotGpx;
+  }
   if (text_of(XmlString(xmlTextReaderLocalName(reader.get()))) != "gpx")
     return GpxLoad::NotGpx;
   std::vector<Position> kept;
@@ -234,38 +240,4 @@ GpxLoad LoadGpx(const std::string &path, Store &store, std::string *why) {
   store.gpx_head = head;
   store.gpx_tail = tail;
   return GpxLoad::Loaded;
-}
-
-bool WriteFileAtomically(const std::string &path, const std::string &contents,
-                         std::string *why) {
-  std::string temporary = path + ".tmp." + std::to_string(getpid());
-  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    *why = temporary + ": " + strerror(errno);
-    return false;
-  }
-  size_t written = 0;
-  while (written < contents.size()) {
-    ssize_t n = write(fd, contents.data() + written, contents.size() - written);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      break;
-    written += static_cast<size_t>(n);
-  }
-  int saved = errno;
-  bool ok = written == contents.size();
-  if (close(fd) != 0 && ok) {
-    ok = false;
-    saved = errno;
-  }
-  if (ok && rename(temporary.c_str(), path.c_str()) != 0) {
-    ok = false;
-    saved = errno;
-  }
-  if (!ok) {
-    unlink(temporary.c_str());
-    *why = path + ": " + strerror(saved);
-  }
-  return ok;
 }

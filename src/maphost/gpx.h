@@ -15,10 +15,12 @@ std::string RenderGpx(const std::vector<Position> &positions, const std::string 
                       const std::string &tail = "");
 
 enum class GpxLoad { Loaded, Missing, NotGpx };
-// Reads the waypoints of an existing GPX file into store, each kept as it
-// stood. Missing when there is no file, or an empty one; NotGpx, with the
-// reason, when it is anything but a GPX document.
-GpxLoad LoadGpx(const std::string &path, Store &store, std::string *why);
+// Reads the waypoints of an existing GPX document (the contents of file
+// name) into store, each kept as it stood. Missing for an empty file;
+// NotGpx, with the reason, when it is anything but a GPX document, or one
+// with a document type, whose entities could not be written back.
+GpxLoad LoadGpx(const std::string &contents, const std::string &name, Store &store,
+                std::string *why);
 
 // Text for XML: control characters and bytes that are not UTF-8 replaced
 // by U+FFFD.
@@ -28,8 +30,3 @@ std::string XmlChars(std::string_view text);
 std::string FileUri(std::string_view absolute_path);
 // The absolute path of a file:// URI; empty for other links.
 std::string PathOfFileUri(std::string_view uri);
-
-// Writes a temporary file beside path and renames it over path, so readers
-// see the old or the new document, never a part.
-bool WriteFileAtomically(const std::string &path, const std::string &contents,
-                         std::string *why);

@@ -26,7 +26,7 @@ TEST(Gpx, TextsAreValidXmlWhateverTheBytes) {
   ASSERT_TRUE(WriteFile(dir / "t.gpx", rendered));
   Store store;
   std::string why;
-  ASSERT_EQ(LoadGpx(dir / "t.gpx", store, &why), GpxLoad::Loaded);
+  ASSERT_EQ(LoadGpx(rendered, "t.gpx", store, &why), GpxLoad::Loaded);
   ASSERT_EQ(store.positions.size(), 3u);
   EXPECT_EQ(store.positions[0].name, XmlChars(sent[0].name));
   EXPECT_EQ(store.positions[1].path, "/a b/p&q.jpg");

@@ -1,6 +1,10 @@
 #include "maphost/host.h"
 
+#include <algorithm>
 #include <climits>
+#include <cstdlib>
+#include <libxml/xmlstring.h>
+#include <vector>
 #include <unistd.h>
 
 #include "maphost/gpx.h"
@@ -28,8 +32,9 @@ Position position_of(const MapCommand &command, pid_t peer) {
   position.picture = command.kind == MapCommand::Picture;
   position.name = position.picture ? FileNameOf(command.text) : command.text;
   if (position.picture) {
-    position.path = AbsolutePath(command.text, peer);
+    position.path = CanonicalPath(AbsolutePath(command.text, peer));
     position.href = FileUri(position.path);
+    position.name = FileNameOf(position.path);
   }
   return position;
 }
@@ -43,22 +48,49 @@ std::string AbsolutePath(const std::string &path, pid_t peer) {
   return (directory == "/" ? "" : directory) + "/" + path;
 }
 
+std::string CanonicalPath(const std::string &absolute) {
+  char resolved[PATH_MAX];
+  if (realpath(absolute.c_str(), resolved))
+    return resolved;
+  std::vector<std::string> parts; // gone meanwhile: "." and ".." and "//" at least
+  for (size_t start = 1, end; start <= absolute.size(); start = end + 1) {
+    end = std::min(absolute.find('/', start), absolute.size());
+    std::string part = absolute.substr(start, end - start);
+    if (part == ".." && !parts.empty())
+      parts.pop_back();
+    else if (!part.empty() && part != "." && part != "..")
+      parts.push_back(part);
+  }
+  std::string path;
+  for (const std::string &part : parts)
+    path += "/" + part;
+  return path.empty() ? "/" : path;
+}
+
 std::string PrintableLine(const std::string &command) {
   static const char hex[] = "0123456789abcdef";
   std::string line;
-  for (char c : command) {
-    unsigned char byte = static_cast<unsigned char>(c);
+  for (size_t at = 0; at < command.size();) {
+    unsigned char byte = static_cast<unsigned char>(command[at]);
+    int length = static_cast<int>(std::min<size_t>(command.size() - at, 4));
+    int c = byte < 0x80 ? byte
+                        : xmlGetUTF8Char(reinterpret_cast<const unsigned char *>(&command[at]), &length);
+    size_t bytes = c < 0 ? 1 : byte < 0x80 ? 1 : static_cast<size_t>(length);
     if (c == '\n') {
       line += "\\n";
     } else if (c == '\t') {
       line += "\\t";
-    } else if (byte < 0x20 || byte == 0x7F) {
-      line += "\\x";
-      line.push_back(hex[byte >> 4]);
-      line.push_back(hex[byte & 0xF]);
+    } else if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) { // C0, DEL, C1, and bytes not UTF-8
+      for (size_t i = 0; i < bytes; i++) {
+        unsigned char each = static_cast<unsigned char>(command[at + i]);
+        line += "\\x";
+        line.push_back(hex[each >> 4]);
+        line.push_back(hex[each & 0xF]);
+      }
     } else {
-      line.push_back(c);
+      line.append(command, at, bytes);
     }
+    at += bytes;
   }
   return line;
 }
@@ -68,8 +100,10 @@ WireReply HandleCommand(HostState &state, const WireMessage &message, pid_t peer
   if (!ParseMapCommand(message.command, command))
     return WireReply{kCommandFailed, std::nullopt};
   bool waypoint = command.kind == MapCommand::Waypoint;
-  if (state.keeping) // else keep nothing: memory stays flat
-    KeepPosition(state.store, position_of(command, peer));
+  // Kept in the journal before the reply, or refused; without files or a
+  // web view nothing is kept, and memory stays flat.
+  if (state.keeping && KeepPosition(state.store, position_of(command, peer)) == Kept::Lost)
+    return WireReply{kCommandFailed, std::nullopt};
   std::string result = waypoint ? "waypoint " + std::to_string(++state.waypoints)
                                 : "picture " + std::to_string(++state.pictures);
   WireReply reply{0, std::nullopt};

@@ -29,7 +29,13 @@ WireReply HandleCommand(HostState &state, const WireMessage &message, pid_t peer
 // the process that sent it, else the host's; links are left as they are.
 std::string AbsolutePath(const std::string &path, pid_t peer);
 
-// A command as one printable line: control bytes as \n, \t, \xNN.
+// The real path of an absolute one: links, ".", ".." and "//" resolved,
+// so that every spelling of a picture's path is the same picture. A path
+// that no longer exists is cleaned as text.
+std::string CanonicalPath(const std::string &absolute);
+
+// A command as one printable line: control characters (C0, DEL, C1) and
+// bytes that are not UTF-8 as \n, \t, \xNN.
 std::string PrintableLine(const std::string &command);
 
 // Prints one line on the host's console: false, having said so, when the

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
+#include <unistd.h>
 
 #include "maphost/gpx.h"
 #include "maphost/web/page.h"
@@ -13,22 +14,29 @@ namespace {
 constexpr auto kPause = std::chrono::seconds(1);
 // The exported page holds thumbnails up to this many bytes in all.
 constexpr size_t kMostThumbnailBytes = 32 << 20;
+// How much of a page is read to tell whether this host wrote it.
+constexpr size_t kPageHead = 4096;
 
 } // namespace
 
 struct Keeper {
-  Keeper(Store &kept, const KeptFiles &names) : store(kept), files(names) {}
+  Keeper(Store &kept, KeptFiles &names) : store(kept), files(names) {}
   Store &store;
-  KeptFiles files;
+  KeptFiles &files;
   std::vector<Position> copy; // the store as last written
   std::vector<std::string> thumbnails;
   size_t thumbnail_bytes = 0;
   size_t events_seen = 0;
-  bool stop = false; // under the store's lock
+  bool written = false; // the files hold the copy
+  bool stop = false;    // under the store's lock
   std::thread thread;
 };
 
 namespace {
+
+bool open_file(const char *name, KeptFile &file, std::string *why) {
+  return !name || OpenKeptFile(name, file, why);
+}
 
 // Takes in what changed in the store since the last time; false when
 // nothing did.
@@ -54,17 +62,28 @@ void add_thumbnails(Keeper &keeper) {
 }
 
 bool write_files(Keeper &keeper, std::string *why) {
-  if (!keeper.files.gpx.empty() &&
-      !WriteFileAtomically(keeper.files.gpx,
-                           RenderGpx(keeper.copy, keeper.store.gpx_head, keeper.store.gpx_tail), why))
+  KeptFiles &files = keeper.files;
+  keeper.written = false;
+  if (files.gpx.fd >= 0 &&
+      !ReplaceKeptFile(files.gpx, RenderGpx(keeper.copy, keeper.store.gpx_head, keeper.store.gpx_tail),
+                       why))
     return false;
-  if (keeper.files.html.empty())
-    return true;
-  add_thumbnails(keeper);
-  return WriteFileAtomically(keeper.files.html,
-                             ExportPage(PageConfig{false, keeper.files.tiles}, keeper.copy,
-                                        keeper.thumbnails),
-                             why);
+  if (files.html.fd >= 0) {
+    add_thumbnails(keeper);
+    if (!ReplaceKeptFile(files.html, ExportPage(PageConfig{false, files.tiles, ""}, keeper.copy,
+                                                keeper.thumbnails),
+                         why))
+      return false;
+  }
+  keeper.written = true;
+  return true;
+}
+
+// Once the files hold everything the journal does, it starts over.
+void clear_journal_if_written(Keeper &keeper) {
+  std::lock_guard<std::mutex> hold(keeper.store.lock);
+  if (keeper.written && keeper.events_seen == keeper.store.events.size())
+    ClearJournal(keeper.files.journal);
 }
 
 void keep_current(Keeper &keeper) {
@@ -81,15 +100,37 @@ void keep_current(Keeper &keeper) {
       keeper.store.changed.wait_for(hold, kPause, [&] { return keeper.stop; });
       stopping = keeper.stop;
     }
+    fdatasync(keeper.files.journal.fd); // a power loss costs at most the last second
     std::string why;
     if (take_changes(keeper) && !write_files(keeper, &why))
       fprintf(stderr, "pintrail-maphost: cannot write %s\n", why.c_str());
+    clear_journal_if_written(keeper);
     if (stopping)
       return;
   }
 }
 
 } // namespace
+
+bool OpenKeptFiles(const char *gpx, const char *html, KeptFiles &files, Store &store,
+                   std::string *why) {
+  if (!open_file(gpx, files.gpx, why) || !open_file(html, files.html, why))
+    return false;
+  if (gpx && LoadGpx(ReadKeptFile(files.gpx), gpx, store, why) == GpxLoad::NotGpx) {
+    *why += "; it is left as it is";
+    return false;
+  }
+  if (html && !IsOwnPage(ReadKeptFile(files.html, kPageHead))) {
+    *why = std::string(html) + " is not a page this host wrote; it is left as it is";
+    return false;
+  }
+  if (!gpx && !html)
+    return true;
+  if (!OpenJournal(gpx ? files.gpx.path : files.html.path, files.journal, why))
+    return false;
+  ReplayJournal(files.journal, store);
+  return true;
+}
 
 void KeeperStop::operator()(Keeper *keeper) const {
   {
@@ -99,14 +140,20 @@ void KeeperStop::operator()(Keeper *keeper) const {
   }
   if (keeper->thread.joinable())
     keeper->thread.join();
+  if (keeper->written && keeper->files.journal.fd >= 0) // the files hold everything
+    unlink(keeper->files.journal.path.c_str());
   delete keeper;
 }
 
-KeeperHandle StartKeeper(Store &store, const KeptFiles &files, std::string *why) {
+KeeperHandle StartKeeper(Store &store, KeptFiles &files, std::string *why) {
   KeeperHandle keeper(new Keeper(store, files));
   take_changes(*keeper);
   if (!write_files(*keeper, why))
     return nullptr;
+  if (files.journal.fd >= 0) {
+    ClearJournal(files.journal);
+    store.journal = &files.journal;
+  }
   keeper->thread = std::thread(keep_current, std::ref(*keeper));
   return keeper;
 }

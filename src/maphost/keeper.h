@@ -1,19 +1,28 @@
 // The map host's files, the GPX document and the exported page, kept
-// current by a thread of their own: each is rewritten whole (a temporary
-// file renamed over it) at most once a second, taking in everything that
-// arrived meanwhile, and once more at the end.
+// current by a thread of their own: each is rewritten whole at most once a
+// second, taking in everything that arrived meanwhile, and once more at the
+// end. Until they hold a position, the journal does.
 #pragma once
 
 #include <memory>
 #include <string>
 
+#include "maphost/journal.h"
+#include "maphost/kept_file.h"
 #include "maphost/store.h"
 
 struct KeptFiles {
-  std::string gpx;  // empty: none
-  std::string html;
-  std::string tiles; // the exported page's tile URL template
+  KeptFile gpx, html; // fd -1: none
+  Journal journal;    // beside the GPX file, else the page
+  std::string tiles;  // the exported page's tile URL template
 };
+
+// Opens and locks the files named (nullptr: none), continues the GPX
+// document and replays what a host that ended without writing them left in
+// the journal. False, with the reason, when one cannot be had; a refused
+// file is left as it is.
+bool OpenKeptFiles(const char *gpx, const char *html, KeptFiles &files, Store &store,
+                   std::string *why);
 
 struct Keeper;
 struct KeeperStop {
@@ -21,6 +30,7 @@ struct KeeperStop {
 };
 using KeeperHandle = std::unique_ptr<Keeper, KeeperStop>;
 
-// Writes both files once now; nullptr with the reason when one cannot be
-// written. Then keeps them current.
-KeeperHandle StartKeeper(Store &store, const KeptFiles &files, std::string *why);
+// Writes the files once now, then empties the journal and lets the store
+// write every new position to it; nullptr with the reason when a file
+// cannot be written. Then keeps them current.
+KeeperHandle StartKeeper(Store &store, KeptFiles &files, std::string *why);

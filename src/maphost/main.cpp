@@ -14,6 +14,7 @@
 #include "maphost/web/server.h"
 #include "platform/args.h"
 #include "platform/console.h"
+#include "platform/descriptor.h"
 
 namespace {
 
@@ -112,6 +113,28 @@ bool have_program(const char *name) {
   return false;
 }
 
+// A page that forwards to the web view's address, readable by this user
+// alone: the address goes to the browser in it, not on a command line
+// every user can read. Removed when the host ends.
+struct ForwardingPage {
+  std::string path;
+  ~ForwardingPage() {
+    if (!path.empty())
+      unlink(path.c_str());
+  }
+};
+
+bool write_forwarding_page(ForwardingPage &page, const std::string &beside, const std::string &url) {
+  page.path = beside + ".html";
+  unlink(page.path.c_str());
+  Descriptor fd(open(page.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  std::string html = "<!DOCTYPE html>\n<meta charset=\"utf-8\">\n"
+                     "<meta name=\"referrer\" content=\"no-referrer\">\n"
+                     "<meta http-equiv=\"refresh\" content=\"0;url=" + url + "\">\n"
+                     "<title>pintrail map</title>\n<a href=\"" + url + "\">the map</a>\n";
+  return fd.fd >= 0 && write(fd.fd, html.data(), html.size()) == static_cast<ssize_t>(html.size());
+}
+
 // xdg-open in a grandchild, so no child is left to reap.
 void open_in_browser(const std::string &url) {
   pid_t child = fork();
@@ -128,18 +151,14 @@ void open_in_browser(const std::string &url) {
     waitpid(child, nullptr, 0);
 }
 
-// Continues an existing GPX file; refuses one that is no GPX document, and a
-// page that is not one of the host's.
-bool load_kept(const ArgSlot *slots, HostState &state, std::string *why) {
-  if (slots[kGpx].text && LoadGpx(slots[kGpx].text, state.store, why) == GpxLoad::NotGpx) {
-    *why += "; it is left as it is";
-    return false;
-  }
-  if (slots[kHtml].text && !IsOwnPage(slots[kHtml].text)) {
-    *why = std::string(slots[kHtml].text) + " is not a page this host wrote; it is left as it is";
-    return false;
-  }
-  return true;
+// What the files hold now: "N waypoints and M pictures".
+std::string kept_counts(Store &store) {
+  std::lock_guard<std::mutex> hold(store.lock);
+  size_t pictures = 0;
+  for (const Position &position : store.positions)
+    pictures += position.picture;
+  return std::to_string(store.positions.size() - pictures) + " waypoints and " +
+         std::to_string(pictures) + " pictures";
 }
 
 } // namespace
@@ -165,13 +184,13 @@ int main(int argc, char **argv) {
 
   catch_stop_signals();
   std::string why;
-  if (!load_kept(slots, state, &why))
+  KeptFiles files;
+  files.tiles = slots[kTiles].text ? slots[kTiles].text : "";
+  if (!OpenKeptFiles(slots[kGpx].text, slots[kHtml].text, files, state.store, &why))
     return cannot_start(why);
   std::unique_ptr<PublicPort> port = CreatePublicPort(name, &why);
   if (!port)
     return cannot_start(why);
-  KeptFiles files{slots[kGpx].text ? slots[kGpx].text : "", slots[kHtml].text ? slots[kHtml].text : "",
-                  slots[kTiles].text ? slots[kTiles].text : ""};
   KeeperHandle keeper = StartKeeper(state.store, files, &why);
   if (!keeper)
     return cannot_start("cannot write " + why);
@@ -185,9 +204,10 @@ int main(int argc, char **argv) {
     return kOutputLost;
   if (view && ready < 0 && !PrintHostLine("pintrail-maphost: web view at " + url))
     return kOutputLost;
+  ForwardingPage forward;
   if (view && slots[kOpen].value) {
-    if (have_program("xdg-open"))
-      open_in_browser(url);
+    if (have_program("xdg-open") && write_forwarding_page(forward, port->path, url))
+      open_in_browser(forward.path);
     else if (ready < 0)
       fprintf(stderr, "pintrail-maphost: no xdg-open to open the web view; open the address above\n");
   }
@@ -195,10 +215,9 @@ int main(int argc, char **argv) {
     return kOutputLost;
   view.reset(); // ends live pages, then the files get what came last
   keeper.reset();
-  if (!files.gpx.empty() && !state.quiet &&
-      !PrintHostLine("pintrail-maphost: kept " + std::to_string(state.waypoints) +
-                     " waypoints and " + std::to_string(state.pictures) + " pictures in " +
-                     files.gpx))
+  if (files.gpx.fd >= 0 && !state.quiet &&
+      !PrintHostLine("pintrail-maphost: kept " + kept_counts(state.store) + " in " +
+                     slots[kGpx].text))
     return kOutputLost;
   return 0;
 }

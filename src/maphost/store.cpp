@@ -1,5 +1,7 @@
 #include "maphost/store.h"
 
+#include "maphost/journal.h"
+
 namespace {
 
 std::string waypoint_key(const Position &position) {
@@ -8,31 +10,38 @@ std::string waypoint_key(const Position &position) {
 
 } // namespace
 
-bool KeepPosition(Store &store, Position position, bool from_file) {
+Kept KeepPosition(Store &store, Position position, bool from_file) {
   std::lock_guard<std::mutex> hold(store.lock);
   uint32_t index = static_cast<uint32_t>(store.positions.size());
   if (position.picture) {
-    auto [kept, added] = store.pictures.try_emplace(position.href, index);
-    if (!added && !from_file) {
-      Position &old = store.positions[kept->second];
+    auto kept = store.pictures.find(position.href);
+    if (kept != store.pictures.end() && !from_file) {
+      const Position &old = store.positions[kept->second];
       if (old.latitude == position.latitude && old.longitude == position.longitude)
-        return false;
-      old = std::move(position);
+        return Kept::Same;
       index = kept->second;
     }
-  } else if (!store.waypoints.insert(waypoint_key(position)).second && !from_file) {
-    return false;
+  } else if (store.waypoints.count(waypoint_key(position)) && !from_file) {
+    return Kept::Same;
   }
+  if (store.journal && !AppendJournal(*store.journal, position))
+    return Kept::Lost;
+  if (position.picture)
+    store.pictures.try_emplace(position.href, index);
+  else
+    store.waypoints.insert(waypoint_key(position));
   if (index == store.positions.size()) {
     store.positions.push_back(std::move(position));
     store.changed_at.push_back(0);
+  } else {
+    store.positions[index] = std::move(position);
   }
   store.changed_at[index] = static_cast<uint32_t>(store.events.size());
   store.events.push_back(index);
   store.changes++;
   if (store.event_waiters > 0)
     store.changed.notify_all();
-  return true;
+  return Kept::Changed;
 }
 
 std::string FileNameOf(const std::string &path) {

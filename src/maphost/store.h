@@ -22,6 +22,8 @@ struct Position {
   std::string raw;       // a waypoint read from a GPX file, as it stood there
 };
 
+struct Journal;
+
 struct Store {
   std::mutex lock; // guards everything below
   std::condition_variable changed;
@@ -40,13 +42,18 @@ struct Store {
   // its routes, tracks and extensions. Set before the host serves.
   std::string gpx_head, gpx_tail;
   bool stopping = false;
+  // Where each new position is written before it counts as kept; none
+  // while a file or journal is read in.
+  Journal *journal = nullptr;
 };
 
+enum class Kept { Changed, Same, Lost };
 // Adds a waypoint unless one with the same name and position is kept, and
-// a picture, or moves the one kept with the same link. True when the store
-// changed. Takes the lock. from_file keeps every position, as a file being
+// a picture, or moves the one kept with the same link. Same when nothing
+// changed; Lost, nothing changed, when the journal could not take it.
+// Takes the lock. from_file keeps every position, as a file being
 // continued holds them.
-bool KeepPosition(Store &store, Position position, bool from_file = false);
+Kept KeepPosition(Store &store, Position position, bool from_file = false);
 
 // Waits, the lock held, until ready() or timeout, counted as waiting for
 // the next position.

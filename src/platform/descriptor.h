@@ -8,8 +8,15 @@ struct Descriptor {
   explicit Descriptor(int descriptor) : fd(descriptor) {}
   Descriptor(const Descriptor &) = delete;
   Descriptor &operator=(const Descriptor &) = delete;
-  ~Descriptor() {
+  ~Descriptor() { reset(-1); }
+  void reset(int descriptor) {
     if (fd >= 0)
       close(fd);
+    fd = descriptor;
+  }
+  int release() {
+    int descriptor = fd;
+    fd = -1;
+    return descriptor;
   }
 };

@@ -65,6 +65,16 @@ WireStatus get_text(Reader &reader, std::string &text) {
 
 } // namespace
 
+void PutWireText(std::string &out, std::string_view text) { put_text(out, text); }
+
+WireStatus GetWireText(std::string_view bytes, size_t *at, std::string &text) {
+  Reader reader{bytes, *at};
+  WireStatus status = get_text(reader, text);
+  if (status == WireStatus::Complete)
+    *at = reader.at;
+  return status;
+}
+
 std::string EncodeMessage(const WireMessage &message) {
   std::string out(kMessageMagic);
   put_u32(out, message.action);

@@ -32,3 +32,9 @@ std::string EncodeReply(const WireReply &reply);
 // there. Bytes after a complete frame are ignored.
 WireStatus DecodeMessage(std::string_view bytes, WireMessage &message);
 WireStatus DecodeReply(std::string_view bytes, WireReply &reply);
+
+// One text as the wire has it, for other records built the same way.
+void PutWireText(std::string &out, std::string_view text);
+// The text at *at, moving past it; Complete, NeedMore when bytes end first,
+// Malformed when its length is out of bounds.
+WireStatus GetWireText(std::string_view bytes, size_t *at, std::string &text);

@@ -4,6 +4,8 @@
 (function () {
   'use strict';
   var config = JSON.parse(document.getElementById('config').textContent);
+  // The live page's requests carry the token of its address: no cookie does.
+  var token = '?token=' + encodeURIComponent(new URLSearchParams(location.search).get('token') || '');
   var map = L.map('map').setView([20, 0], 2);
   L.tileLayer(config.tiles, {attribution: config.attribution, maxZoom: 19}).addTo(map);
   var cluster = L.markerClusterGroup({chunkedLoading: true});
@@ -22,7 +24,7 @@
 
   function popup(p) {
     var box = element('div', '', 'popup');
-    var thumb = config.live ? 'thumb/' + p.i : p.thumb;
+    var thumb = config.live ? 'thumb/' + p.i + token : p.thumb;
     if (p.k === 'p' && thumb) {
       var image = document.createElement('img');
       image.className = 'thumb';
@@ -110,7 +112,7 @@
 
   document.getElementById('fit').addEventListener('click', fit);
   if (config.live) {
-    new EventSource('events').onmessage = function (e) { show(JSON.parse(e.data)); };
+    new EventSource('events' + token).onmessage = function (e) { show(JSON.parse(e.data)); };
   } else {
     show(JSON.parse(document.getElementById('positions').textContent));
   }

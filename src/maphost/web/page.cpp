@@ -1,6 +1,7 @@
 #include "maphost/web/page.h"
 
-#include <fstream>
+#include <nettle/base64.h>
+#include <nettle/sha2.h>
 #include <nlohmann/json.hpp>
 
 #include "maphost/web/assets.h"
@@ -43,8 +44,22 @@ std::string fill(std::string head, std::string body) {
   return page;
 }
 
+std::string inline_text(const char *name) { return "\n" + std::string(FindAsset(name)->bytes) + "\n"; }
+
 std::string inline_asset(const char *tag, const char *name) {
-  return "<" + std::string(tag) + ">\n" + std::string(FindAsset(name)->bytes) + "\n</" + tag + ">\n";
+  return "<" + std::string(tag) + ">" + inline_text(name) + "</" + tag + ">\n";
+}
+
+// 'sha256-BASE64' of a script's text, for a Content-Security-Policy.
+std::string script_hash(const std::string &text) {
+  uint8_t digest[SHA256_DIGEST_SIZE];
+  sha256_ctx context;
+  sha256_init(&context);
+  sha256_update(&context, text.size(), reinterpret_cast<const uint8_t *>(text.data()));
+  sha256_digest(&context, sizeof digest, digest);
+  char encoded[BASE64_ENCODE_RAW_LENGTH(SHA256_DIGEST_SIZE) + 1] = {};
+  base64_encode_raw(encoded, sizeof digest, digest);
+  return "'sha256-" + std::string(encoded) + "'";
 }
 
 } // namespace
@@ -75,19 +90,25 @@ std::string PositionsJson(const std::vector<Position> &positions,
 
 std::string LivePage(const PageConfig &config) {
   std::string head;
+  std::string token = "?token=" + config.token;
   for (const char *css : kStyles)
-    head += "<link rel=\"stylesheet\" href=\"assets/" + std::string(css) + "\">\n";
+    head += "<link rel=\"stylesheet\" href=\"assets/" + std::string(css) + token + "\">\n";
   std::string body = config_block(config);
   for (const char *js : kScripts)
-    body += "<script src=\"assets/" + std::string(js) + "\"></script>\n";
+    body += "<script src=\"assets/" + std::string(js) + token + "\"></script>\n";
   return fill(head, body);
 }
 
 std::string ExportPage(const PageConfig &config, const std::vector<Position> &positions,
                        const std::vector<std::string> &thumbnails) {
-  // Inline scripts and styles, and images from anywhere: the file has no server.
+  // Its own inline scripts and styles, and images from anywhere: the file
+  // has no server.
+  std::string scripts;
+  for (const char *js : kScripts)
+    scripts += " " + script_hash(inline_text(js));
   std::string head = "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
-                     "script-src 'unsafe-inline'; style-src 'unsafe-inline'; img-src data: https: http:\">\n";
+                     "script-src" + scripts + "; style-src 'unsafe-inline'; img-src data: https: http:\">\n"
+                     "<meta name=\"referrer\" content=\"no-referrer\">\n";
   for (const char *css : kStyles)
     head += inline_asset("style", css);
   std::vector<uint32_t> numbers(positions.size());
@@ -100,14 +121,8 @@ std::string ExportPage(const PageConfig &config, const std::vector<Position> &po
   return fill(head, body);
 }
 
-bool IsOwnPage(const std::string &path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file)
-    return true;
-  std::string start(4096, '\0');
-  file.read(start.data(), static_cast<std::streamsize>(start.size()));
-  start.resize(static_cast<size_t>(file.gcount()));
-  return start.empty() || start.find(kGenerator) != std::string::npos;
+bool IsOwnPage(const std::string &contents) {
+  return contents.empty() || contents.substr(0, 4096).find(kGenerator) != std::string::npos;
 }
 
 std::string TileSource(const std::string &tiles) {

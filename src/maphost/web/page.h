@@ -10,6 +10,7 @@
 struct PageConfig {
   bool live = true;
   std::string tiles; // a Leaflet URL template; empty: OpenStreetMap's
+  std::string token; // the live page's: its files' addresses carry it
 };
 
 // One position as a JSON object, with its number ("i") and, when given, its
@@ -23,12 +24,14 @@ std::string PositionsJson(const std::vector<Position> &positions,
                           const std::vector<std::string> *thumbnails = nullptr);
 
 std::string LivePage(const PageConfig &config);
+// The exported page runs only its own scripts: the Content-Security-Policy
+// names each by its SHA-256.
 std::string ExportPage(const PageConfig &config, const std::vector<Position> &positions,
                        const std::vector<std::string> &thumbnails);
 
-// Whether a page may be written at path: none is there, it is empty, or it
-// is one this host wrote.
-bool IsOwnPage(const std::string &path);
+// Whether a page may be written over a file that holds contents: it is
+// empty, or it is a page this host wrote.
+bool IsOwnPage(const std::string &contents);
 
 // The origin of a tile URL template, for the page's Content-Security-Policy
 // ("https://*.tile.openstreetmap.org"); the scheme alone when the host part

@@ -17,6 +17,7 @@
 namespace {
 
 constexpr size_t kBatch = 1000;          // positions in one live message
+constexpr size_t kMostBatchBytes = 1 << 20; // and bytes, whatever their paths
 constexpr auto kKeepAlive = std::chrono::seconds(15);
 // A live stream sends what came in this long at once: fifty pages wake a
 // few times a second, not at every command.
@@ -31,7 +32,7 @@ struct WebView {
   explicit WebView(Store &served) : store(served) {}
   Store &store;
   PageConfig config;
-  std::string token, cookie, policy, page;
+  std::string token, policy, page;
   std::string hosts[3]; // the Host headers served
   int port = 0;
   std::atomic<bool> closing{false};
@@ -122,7 +123,7 @@ bool next_message(EventStream &stream) {
   std::unique_lock<std::mutex> hold(store.lock);
   if (stream.next_position < stream.snapshot_end) {
     size_t end = std::min(stream.snapshot_end, stream.next_position + kBatch);
-    for (; stream.next_position < end; stream.next_position++)
+    for (; stream.next_position < end && batch.size() < kMostBatchBytes; stream.next_position++)
       batch.append(",").append(encoded(stream.view, static_cast<uint32_t>(stream.next_position)));
   } else {
     WaitForEvents(store, hold, kKeepAlive, [&] {
@@ -136,7 +137,7 @@ bool next_message(EventStream &stream) {
       hold.lock();
     }
     size_t end = std::min(store.events.size(), stream.next_event + kBatch);
-    for (; stream.next_event < end; stream.next_event++)
+    for (; stream.next_event < end && batch.size() < kMostBatchBytes; stream.next_event++)
       batch.append(",").append(encoded(stream.view, store.events[stream.next_event]));
   }
   hold.unlock();
@@ -206,16 +207,12 @@ MHD_Result answer(void *cls, MHD_Connection *connection, const char *url, const 
   if (!loopback) // a page of another site whose name now resolves to 127.0.0.1
     return refuse(connection, view, MHD_HTTP_FORBIDDEN, "only loopback host names are served");
   const char *token = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "token");
-  if (!token)
-    token = MHD_lookup_connection_value(connection, MHD_COOKIE_KIND, view.cookie.c_str());
   if (!token || !same_secret(token, view.token))
     return refuse(connection, view, MHD_HTTP_FORBIDDEN, "open the address with the token the host printed");
   std::string_view path(url);
   if (path == "/") {
     MHD_Response *page = MHD_create_response_from_buffer(
         view.page.size(), const_cast<char *>(view.page.data()), MHD_RESPMEM_PERSISTENT);
-    std::string cookie = view.cookie + "=" + view.token + "; Path=/; HttpOnly; SameSite=Strict";
-    MHD_add_response_header(page, "Set-Cookie", cookie.c_str());
     return send(connection, view, MHD_HTTP_OK, "text/html; charset=utf-8", page);
   }
   if (path == "/events")
@@ -255,8 +252,8 @@ void WebViewStop::operator()(WebView *view) const {
 
 WebViewHandle StartWebView(Store &store, const WebOptions &options, std::string *why) {
   WebViewHandle view(new WebView(store));
-  view->config = PageConfig{true, options.tiles};
   view->token = random_token();
+  view->config = PageConfig{true, options.tiles, view->token};
   if (view->token.empty()) {
     *why = "no random bytes for the web view's token";
     return nullptr;
@@ -280,7 +277,6 @@ WebViewHandle StartWebView(Store &store, const WebOptions &options, std::string 
   view->hosts[0] = "127.0.0.1:" + port;
   view->hosts[1] = "localhost:" + port;
   view->hosts[2] = "[::1]:" + port;
-  view->cookie = "pintrail_" + port; // cookies ignore ports: one per host
   view->policy = "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' data: " +
                  TileSource(options.tiles) +
                  "; connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
