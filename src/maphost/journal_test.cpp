@@ -1,0 +1,71 @@
+// The journal: records whole or not at all, and a host killed at random
+// moments that loses nothing it acknowledged.
+#include "maphost/journal.h"
+
+#include <gtest/gtest.h>
+#include <random>
+#include <signal.h>
+
+#include "test_support.h"
+
+namespace {
+
+TEST(Journal, RecordsComeBackWholeOrNotAtAll) {
+  Position picture{true, "-33.8568", "151.2153", "o\npera.jpg", "/a\tb/o\npera.jpg", "file:///x", ""};
+  std::string bytes = JournalRecord(picture) + JournalRecord(Position{false, "1", "2", "w", "", "", ""});
+  size_t at = 0;
+  Position back;
+  ASSERT_TRUE(ReadJournalRecord(bytes, &at, back));
+  EXPECT_TRUE(back.picture && back.path == picture.path && back.name == picture.name &&
+              back.href == picture.href && back.latitude == picture.latitude);
+  ASSERT_TRUE(ReadJournalRecord(bytes, &at, back));
+  EXPECT_TRUE(!back.picture && back.name == "w" && back.longitude == "2");
+  EXPECT_EQ(at, bytes.size());
+  std::string first = JournalRecord(picture);
+  for (size_t cut = 0; cut < first.size(); cut++) { // a record cut short by a crash
+    size_t from = 0;
+    EXPECT_FALSE(ReadJournalRecord(first.substr(0, cut), &from, back)) << cut;
+  }
+  std::string bad = bytes;
+  bad[0] = 'X';
+  at = 0;
+  EXPECT_FALSE(ReadJournalRecord(bad, &at, back));
+}
+
+// A stream of commands, the host killed with SIGKILL at random moments and
+// started again on the same files: every position it answered 0 to is in
+// both files at the end.
+TEST(Journal, AHostKilledAtAnyMomentKeepsEveryAcknowledgedPosition) {
+  PrivatePorts ports;
+  std::string gpx = ports.dir / "trip.gpx", html = ports.dir / "trip.html";
+  std::vector<std::string> words{"QUIET", "GPX=" + gpx, "HTML=" + html};
+  std::mt19937 random(11);
+  std::vector<int> acknowledged;
+  int sent = 0;
+  for (int trial = 0; trial < 6; trial++) {
+    MapHost host(ports, words);
+    int burst = 200 + static_cast<int>(random() % 600);
+    for (int i = 0; i < burst; i++, sent++) {
+      std::string command = "AddJPGPos " + std::to_string(sent % 80) + ".5 2 /crash/" +
+                            std::to_string(sent) + ".jpg";
+      if (SendCommand(kMapPortName, command.c_str()))
+        acknowledged.push_back(sent);
+    }
+    usleep(static_cast<useconds_t>(random() % 1500000)); // before, during or after a write
+    EXPECT_EQ(StopProcess(host.pid, SIGKILL), 128 + SIGKILL);
+    host.pid = -1;
+  }
+  { MapHost last(ports, words); } // replays, writes, ends
+  std::string kept = ReadFileText(gpx), page = ReadFileText(html);
+  EXPECT_EQ(static_cast<int>(acknowledged.size()), sent);
+  int lost = 0;
+  for (int n : acknowledged) {
+    std::string path = "/crash/" + std::to_string(n) + ".jpg";
+    lost += kept.find("file://" + path + "\"") == std::string::npos ||
+            page.find("\"" + path + "\"") == std::string::npos;
+  }
+  EXPECT_EQ(lost, 0) << "of " << acknowledged.size();
+  EXPECT_NE(access((gpx + ".journal").c_str(), F_OK), 0); // a clean end leaves none
+}
+
+} // namespace

@@ -1,0 +1,84 @@
+// The host's files: modes kept, links never followed where they were not
+// named, one host per file through any spelling.
+#include "maphost/kept_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "maphost/journal.h"
+#include "test_support.h"
+
+namespace {
+
+mode_t mode_of(const std::string &path) {
+  struct stat info {};
+  stat(path.c_str(), &info);
+  return info.st_mode & 07777;
+}
+
+TEST(KeptFile, ModesKeptNewFilesPrivateReadOnlyAndPlantedLinksLeftAlone) {
+  TempDir dir;
+  std::string shared = dir / "shared.gpx", fresh = dir / "sub/../fresh.gpx", victim = dir / "victim";
+  ASSERT_TRUE(WriteFile(shared, "old") && WriteFile(victim, "victim's"));
+  chmod(shared.c_str(), 0640);
+  // Where the temporary file once went, and where the journal goes.
+  ASSERT_EQ(symlink(victim.c_str(), (shared + ".tmp." + std::to_string(getpid())).c_str()), 0);
+  ASSERT_EQ(symlink(victim.c_str(), (dir / "fresh.gpx.journal").c_str()), 0);
+  mkdir((dir / "sub").c_str(), 0700);
+  std::string why;
+  {
+    KeptFile kept, made;
+    ASSERT_TRUE(OpenKeptFile(shared, kept, &why)) << why;
+    EXPECT_EQ(ReadKeptFile(kept), "old");
+    ASSERT_TRUE(ReplaceKeptFile(kept, "new", &why)) << why;
+    ASSERT_TRUE(OpenKeptFile(fresh, made, &why)) << why;
+    EXPECT_EQ(made.path, dir / "fresh.gpx");
+    ASSERT_TRUE(ReplaceKeptFile(made, "made", &why)) << why;
+    Journal journal;
+    EXPECT_FALSE(OpenJournal(made.path, journal, &why)); // a link: refused
+  }
+  EXPECT_EQ(ReadFileText(shared), "new");
+  EXPECT_EQ(mode_of(shared), 0640u);
+  EXPECT_EQ(mode_of(dir / "fresh.gpx"), 0600u);
+  EXPECT_EQ(ReadFileText(victim), "victim's");
+  chmod(shared.c_str(), 0444);
+  KeptFile refused;
+  EXPECT_FALSE(OpenKeptFile(shared, refused, &why));
+  EXPECT_NE(why.find("read-only"), std::string::npos) << why;
+  EXPECT_EQ(ReadFileText(shared), "new");
+  {
+    KeptFile unused; // created for a host that never wrote it: removed
+    ASSERT_TRUE(OpenKeptFile(dir / "unused.gpx", unused, &why));
+  }
+  EXPECT_NE(access((dir / "unused.gpx").c_str(), F_OK), 0);
+}
+
+// A second host naming a file another host keeps, through any spelling, is
+// refused with the holder's process id; so is a document type.
+TEST(KeptFile, OneHostPerFileThroughAnySpelling) {
+  PrivatePorts ports;
+  std::string gpx = ports.dir / "trip.gpx";
+  MapHost host(ports, {"GPX=" + gpx});
+  ASSERT_TRUE(WaitFor([&] { return ReadFileText(ports.dir / "host.out").find("serving") != std::string::npos; }));
+  std::string link = ports.dir / "link.gpx", hard = ports.dir / "hard.gpx";
+  ASSERT_EQ(symlink(gpx.c_str(), link.c_str()), 0);
+  ASSERT_EQ(::link(gpx.c_str(), hard.c_str()), 0);
+  PrivatePorts other; // a host of its own port
+  for (const std::string &name : {std::string("trip.gpx"), link, hard}) {
+    ProcessResult second = RunProcess({"/bin/sh", "-c", "cd \"$0\" && exec \"$1\" QUIET \"GPX=$2\"",
+                                       ports.dir.path, MAPHOST_BIN, name}, {other.env_entry()});
+    EXPECT_EQ(second.code, 10) << name;
+    EXPECT_NE(second.err.find("kept by another host (process " + std::to_string(host.pid) + ")"),
+              std::string::npos) << second.err;
+  }
+  std::string typed = other.dir / "typed.gpx";
+  std::string document = "<?xml version=\"1.0\"?>\n<!DOCTYPE gpx [<!ENTITY place \"Rome\">]>\n"
+                         "<gpx version=\"1.1\" xmlns=\"http://www.topografix.com/GPX/1/1\">"
+                         "<wpt lat=\"1\" lon=\"2\"><name>&place;</name></wpt></gpx>\n";
+  ASSERT_TRUE(WriteFile(typed, document));
+  ProcessResult entities = RunProcess({MAPHOST_BIN, "GPX=" + typed}, {other.env_entry()});
+  EXPECT_EQ(entities.code, 10);
+  EXPECT_EQ(ReadFileText(typed), document);
+}
+
+} // namespace

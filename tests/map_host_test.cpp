@@ -1,0 +1,66 @@
+// The map host as its owner meets it: one pin per picture whatever the
+// folder's spelling, a console that no name can drive, and a browser that
+// gets the address in no process's arguments.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include "maphost/host.h"
+#include "test_support.h"
+
+namespace {
+
+TEST(MapHost, EverySpellingOfAFolderIsTheSamePictures) {
+  PrivatePorts ports;
+  std::string trip = ports.dir / "trip", gpx = ports.dir / "trip.gpx";
+  mkdir(trip.c_str(), 0755);
+  for (const char *name : {"a.jpg", "b.jpg", "c.jpg"})
+    WriteFile(trip + "/" + name, MakeJpeg(GpsEntries(GpsFix{})));
+  ASSERT_EQ(symlink(trip.c_str(), (ports.dir / "link").c_str()), 0);
+  {
+    MapHost host(ports, {"GPX=" + gpx});
+    const std::pair<std::string, std::string> spellings[] = {
+        {ports.dir.path, "trip"}, {ports.dir.path, "trip/"}, {trip, "."},
+        {ports.dir.path, "link"}, {"/", trip}, {ports.dir.path, "./trip/../trip"}};
+    for (const auto &[where, folder] : spellings)
+      RunProcess({"/bin/sh", "-c", "cd \"$0\" && exec \"$1\" \"$2\" PICLIST", where, PINTRAIL_BIN, folder},
+                 {ports.env_entry()});
+  }
+  std::string out = ReadFileText(ports.dir / "host.out");
+  EXPECT_NE(out.find("kept 0 waypoints and 3 pictures in " + gpx), std::string::npos) << out;
+  EXPECT_NE(ReadFileText(gpx).find("file://" + trip + "/a.jpg\""), std::string::npos);
+}
+
+TEST(MapHost, ControlCharactersOfEveryKindAreShownEscaped) {
+  EXPECT_EQ(PrintableLine("a\tb\nc\x1b[2J\x7f"), "a\\tb\\nc\\x1b[2J\\x7f");
+  EXPECT_EQ(PrintableLine("\xC2\x9B" "31m \x9B \xC3\xA9 \xE2\x82\xAC"), // C1 CSI, as UTF-8 and alone
+            "\\xc2\\x9b31m \\x9b \xC3\xA9 \xE2\x82\xAC");
+  EXPECT_EQ(CanonicalPath("/gone//a/./b/../c.jpg"), "/gone/a/c.jpg");
+}
+
+// OPEN hands the browser a page only its owner can read, which forwards to
+// the address: the token is in no process's arguments.
+TEST(MapHost, OpenPassesTheTokenInNoArguments) {
+  PrivatePorts ports;
+  std::string bin = ports.dir / "bin", said = ports.dir / "xdg-open.args";
+  mkdir(bin.c_str(), 0755);
+  WriteFile(bin + "/xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"" + said + ".part\"\n"
+                               "cat \"$1\" > \"" + said + ".page\"\nmv \"" + said + ".part\" \"" + said + "\"\n");
+  chmod((bin + "/xdg-open").c_str(), 0755);
+  pid_t host = StartProcess({MAPHOST_BIN, "OPEN"}, {ports.env_entry(), "PATH=" + bin + ":/usr/bin:/bin"},
+                            ports.dir / "host.out", ports.dir / "host.err");
+  EXPECT_TRUE(WaitFor([&] { return access(said.c_str(), F_OK) == 0; }));
+  std::string out = ReadFileText(ports.dir / "host.out");
+  std::string token = out.substr(out.find("token=") + 6, 64);
+  std::string argument = ReadFileText(said);
+  EXPECT_EQ(argument, ports.port_path() + ".html\n");
+  EXPECT_EQ(argument.find(token), std::string::npos);
+  EXPECT_NE(ReadFileText(said + ".page").find("?token=" + token), std::string::npos);
+  struct stat page {};
+  stat((ports.port_path() + ".html").c_str(), &page);
+  EXPECT_EQ(page.st_mode & 0777, 0600u);
+  EXPECT_EQ(StopProcess(host, SIGTERM), 0);
+  EXPECT_NE(access((ports.port_path() + ".html").c_str(), F_OK), 0);
+}
+
+} // namespace
