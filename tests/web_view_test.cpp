@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,6 +44,8 @@ struct WebHost {
   // The whole response to a GET of target with these header lines.
   std::string get(const std::string &target, const std::string &headers) const {
     int fd = ask("GET " + target + " HTTP/1.1\r\n" + headers + "Connection: close\r\n\r\n");
+    timeval patience{10, 0}; // no answer is a failure, never a hang
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
     std::string response;
     char buffer[4096];
     for (ssize_t got; fd >= 0 && (got = read(fd, buffer, sizeof buffer)) > 0;)
@@ -93,6 +99,49 @@ TEST(WebView, ServesOnlyTheTokenHolderOnLoopbackNamesAndOnlyItsOwnFiles) {
   EXPECT_EQ(page.find("Set-Cookie"), std::string::npos);
   EXPECT_NE(page.find("Referrer-Policy: no-referrer"), std::string::npos);
   EXPECT_NE(page.find("assets/app.js" + token), std::string::npos);
+}
+
+// Another local user's thousand connections, trickling a request byte by
+// byte and coming back as they are dropped, lock the owner out of nothing.
+TEST(WebView, AFloodOfSlowConnectionsLocksNobodyOut) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "flooding as another user needs root";
+  WebHost web;
+  std::string photo = web.ports.dir / "p.jpg";
+  WriteFile(photo, MakeJpeg(GpsEntries(GpsFix{}), 400));
+  SendCommand(kMapPortName, ("AddJPGPos 1 2 " + photo).c_str());
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t flood = fork();
+  if (flood == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    rlimit files{4096, 4096};
+    if (setrlimit(RLIMIT_NOFILE, &files) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+        setresuid(65534, 65534, 65534) != 0)
+      _exit(2);
+    std::vector<int> slow(1000, -1);
+    for (int second = 0; second < 9; second++) {
+      for (int &fd : slow)
+        if (fd < 0 || send(fd, "G", 1, MSG_NOSIGNAL | MSG_DONTWAIT) != 1) {
+          close(fd);
+          fd = web.ask("G"); // dropped: back again
+        }
+      if (second == 0)
+        (void)!write(ready[1], "r", 1);
+      sleep(1);
+    }
+    _exit(0);
+  }
+  close(ready[1]);
+  char byte;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  for (int round = 0; round < 3; round++, sleep(2)) { // before, while and after they are dropped
+    EXPECT_EQ(web.get("/?token=" + web.token, web.host_line()).substr(9, 3), "200") << round;
+    EXPECT_EQ(web.get("/thumb/0?token=" + web.token, web.host_line()).substr(9, 3), "200") << round;
+  }
+  kill(flood, SIGKILL);
+  waitpid(flood, nullptr, 0);
+  close(ready[0]);
 }
 
 TEST(WebView, LiveClientsNeverSlowThePortExchange) {

@@ -1,6 +1,8 @@
 #include "maphost/web/server.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <sys/socket.h>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -13,48 +15,26 @@
 #include "maphost/web/assets.h"
 #include "maphost/web/page.h"
 #include "maphost/web/thumbnail.h"
+#include "maphost/web/view.h"
 
 namespace {
 
-constexpr size_t kBatch = 1000;          // positions in one live message
-constexpr size_t kMostBatchBytes = 1 << 20; // and bytes, whatever their paths
-constexpr auto kKeepAlive = std::chrono::seconds(15);
-// A live stream sends what came in this long at once: fifty pages wake a
-// few times a second, not at every command.
-constexpr auto kGather = std::chrono::milliseconds(250);
 constexpr int kLiveNice = 10;
-constexpr unsigned kIdleSeconds = 120;   // a client silent this long is dropped
-constexpr unsigned kMostConnections = 256;
+constexpr unsigned kIdleSeconds = 120; // a client silent this long is dropped
+// A connection that has not shown the token this long is closed, however
+// slowly it trickles its request.
+constexpr auto kProveTime = std::chrono::seconds(5);
+constexpr unsigned kPoolThreads = 2;    // per address: connections cost no thread
 
 } // namespace
 
-struct WebView {
-  explicit WebView(Store &served) : store(served) {}
-  Store &store;
-  PageConfig config;
-  std::string token, policy, page;
-  std::string hosts[3]; // the Host headers served
-  int port = 0;
-  std::atomic<bool> closing{false};
-  // Each position's JSON as of the event that last changed it, made once
-  // for every live page; under the store's lock.
-  std::vector<std::string> encoded;
-  std::vector<uint32_t> encoded_at;
-  MHD_Daemon *daemons[2] = {nullptr, nullptr};
+// A connection that has yet to show the token.
+struct Visitor {
+  MHD_socket fd;
+  std::chrono::steady_clock::time_point since;
 };
 
 namespace {
-
-// A stream of live positions: first every position kept when it opened,
-// then each one added or changed since, as server-sent events.
-struct EventStream {
-  WebView &view;
-  size_t snapshot_end;
-  size_t next_position = 0;
-  size_t next_event;
-  std::string message;
-  size_t sent = 0;
-};
 
 std::string random_token() {
   unsigned char bytes[32];
@@ -97,87 +77,45 @@ MHD_Result send_bytes(MHD_Connection *connection, const WebView &view, unsigned 
                                               MHD_RESPMEM_MUST_COPY));
 }
 
+// A refusal closes the connection: whoever has no token starts over.
 MHD_Result refuse(MHD_Connection *connection, const WebView &view, unsigned status,
                   const char *why) {
-  return send_bytes(connection, view, status, "text/plain; charset=utf-8", std::string(why) + "\n");
+  std::string text = std::string(why) + "\n";
+  MHD_Response *response = MHD_create_response_from_buffer(text.size(), text.data(), MHD_RESPMEM_MUST_COPY);
+  if (response)
+    MHD_add_response_header(response, "Connection", "close");
+  return send(connection, view, status, "text/plain; charset=utf-8", response);
 }
 
-// Position i's JSON, made when it changed since; the store's lock is held.
-const std::string &encoded(WebView &view, uint32_t i) {
-  Store &store = view.store;
-  if (view.encoded.size() < store.positions.size()) {
-    view.encoded.resize(store.positions.size());
-    view.encoded_at.resize(store.positions.size(), UINT32_MAX);
-  }
-  if (view.encoded_at[i] != store.changed_at[i]) {
-    view.encoded[i] = PositionJson(store.positions[i], i);
-    view.encoded_at[i] = store.changed_at[i];
-  }
-  return view.encoded[i];
+// The connection showed the token: it is its owner's, with no time limit.
+void proven(MHD_Connection *connection, WebView &view) {
+  const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  std::lock_guard<std::mutex> hold(view.visitors_lock);
+  if (info)
+    view.visitors.erase(static_cast<Visitor *>(info->socket_context));
 }
 
-// The next message of a stream, or false when the view closes.
-bool next_message(EventStream &stream) {
-  Store &store = stream.view.store;
-  std::string batch;
-  std::unique_lock<std::mutex> hold(store.lock);
-  if (stream.next_position < stream.snapshot_end) {
-    size_t end = std::min(stream.snapshot_end, stream.next_position + kBatch);
-    for (; stream.next_position < end && batch.size() < kMostBatchBytes; stream.next_position++)
-      batch.append(",").append(encoded(stream.view, static_cast<uint32_t>(stream.next_position)));
-  } else {
-    WaitForEvents(store, hold, kKeepAlive, [&] {
-      return stream.view.closing || store.events.size() > stream.next_event;
-    });
-    if (stream.view.closing)
-      return false;
-    if (store.events.size() > stream.next_event && store.events.size() - stream.next_event < kBatch) {
-      hold.unlock();
-      std::this_thread::sleep_for(kGather);
-      hold.lock();
-    }
-    size_t end = std::min(store.events.size(), stream.next_event + kBatch);
-    for (; stream.next_event < end && batch.size() < kMostBatchBytes; stream.next_event++)
-      batch.append(",").append(encoded(stream.view, store.events[stream.next_event]));
+// Every connection is a visitor until it shows the token. Web threads
+// yield to the port exchange when both want a core.
+void track_visitor(void *cls, MHD_Connection *connection, void **context,
+                   MHD_ConnectionNotificationCode code) {
+  WebView &view = *static_cast<WebView *>(cls);
+  static thread_local bool niced = false;
+  if (!niced) {
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kLiveNice);
+    niced = true;
   }
-  hold.unlock();
-  if (!batch.empty())
-    batch[0] = '[';
-  stream.message = batch.empty() ? ":\n\n" // keeps the connection alive
-                                 : "id: " + std::to_string(stream.next_event) + "\ndata: " + batch + "]\n\n";
-  stream.sent = 0;
-  return true;
-}
-
-ssize_t read_events(void *cls, uint64_t, char *buffer, size_t most) {
-  EventStream &stream = *static_cast<EventStream *>(cls);
-  if (stream.sent == stream.message.size() && !next_message(stream))
-    return MHD_CONTENT_READER_END_OF_STREAM;
-  size_t length = std::min(most, stream.message.size() - stream.sent);
-  memcpy(buffer, stream.message.data() + stream.sent, length);
-  stream.sent += length;
-  return static_cast<ssize_t>(length);
-}
-
-void free_events(void *cls) { delete static_cast<EventStream *>(cls); }
-
-MHD_Result serve_events(MHD_Connection *connection, WebView &view) {
-  // This connection's thread yields to the port exchange when both want a core.
-  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kLiveNice);
-  auto *stream = new EventStream{view, 0, 0, 0, "", 0};
-  const char *last = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Last-Event-ID");
-  {
-    std::lock_guard<std::mutex> hold(view.store.lock);
-    stream->next_event = view.store.events.size();
-    stream->snapshot_end = view.store.positions.size();
-    char *end = nullptr;
-    unsigned long resume = last ? strtoul(last, &end, 10) : 0;
-    if (last && *last && !*end && resume <= stream->next_event) // a reconnection picks up
-      stream->next_event = resume, stream->snapshot_end = 0;
+  std::lock_guard<std::mutex> hold(view.visitors_lock);
+  if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+    const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    auto *visitor = new Visitor{info ? info->connect_fd : MHD_INVALID_SOCKET, std::chrono::steady_clock::now()};
+    *context = visitor;
+    view.visitors.insert(visitor);
+  } else { // closed: its descriptor is closed after this returns
+    auto *visitor = static_cast<Visitor *>(*context);
+    view.visitors.erase(visitor);
+    delete visitor;
   }
-  return send(connection, view, MHD_HTTP_OK, "text/event-stream",
-              MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 64 * 1024, read_events,
-                                                stream, free_events));
 }
 
 // A thumbnail by the picture's number, never by a path from the URL.
@@ -209,6 +147,7 @@ MHD_Result answer(void *cls, MHD_Connection *connection, const char *url, const 
   const char *token = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "token");
   if (!token || !same_secret(token, view.token))
     return refuse(connection, view, MHD_HTTP_FORBIDDEN, "open the address with the token the host printed");
+  proven(connection, view);
   std::string_view path(url);
   if (path == "/") {
     MHD_Response *page = MHD_create_response_from_buffer(
@@ -216,7 +155,9 @@ MHD_Result answer(void *cls, MHD_Connection *connection, const char *url, const 
     return send(connection, view, MHD_HTTP_OK, "text/html; charset=utf-8", page);
   }
   if (path == "/events")
-    return serve_events(connection, view);
+    return send(connection, view, MHD_HTTP_OK, "text/event-stream",
+                EventsResponse(connection, view,
+                               MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Last-Event-ID")));
   if (path.substr(0, 7) == "/thumb/")
     return serve_thumbnail(connection, view, url + 7);
   const Asset *asset = path.substr(0, 8) == "/assets/" ? FindAsset(path.substr(8)) : nullptr;
@@ -227,16 +168,42 @@ MHD_Result answer(void *cls, MHD_Connection *connection, const char *url, const 
                                               MHD_RESPMEM_PERSISTENT));
 }
 
+// As many connections as the descriptors allow, raised to the hard limit:
+// an event loop holds them, not a thread each.
+unsigned most_connections() {
+  rlimit files{};
+  getrlimit(RLIMIT_NOFILE, &files);
+  files.rlim_cur = std::min<rlim_t>(files.rlim_max, 1 << 16);
+  setrlimit(RLIMIT_NOFILE, &files);
+  getrlimit(RLIMIT_NOFILE, &files);
+  return files.rlim_cur > 256 ? static_cast<unsigned>((files.rlim_cur - 128) / 2) : 64;
+}
+
 MHD_Daemon *start_daemon(WebView &view, const sockaddr *address) {
   return MHD_start_daemon(
-      MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD |
+      MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME |
           (address->sa_family == AF_INET6 ? MHD_USE_IPv6 : 0),
       0, nullptr, nullptr, answer, &view, MHD_OPTION_SOCK_ADDR, address,
-      MHD_OPTION_CONNECTION_TIMEOUT, kIdleSeconds, MHD_OPTION_CONNECTION_LIMIT,
-      kMostConnections, MHD_OPTION_END);
+      MHD_OPTION_THREAD_POOL_SIZE, kPoolThreads, MHD_OPTION_CONNECTION_TIMEOUT, kIdleSeconds,
+      MHD_OPTION_CONNECTION_LIMIT, most_connections(), MHD_OPTION_NOTIFY_CONNECTION,
+      track_visitor, &view, MHD_OPTION_END);
 }
 
 } // namespace
+
+void DropSlowVisitors(WebView &view) {
+  auto limit = std::chrono::steady_clock::now() - kProveTime;
+  std::lock_guard<std::mutex> hold(view.visitors_lock);
+  for (auto visitor = view.visitors.begin(); visitor != view.visitors.end();) {
+    if ((*visitor)->since > limit) {
+      ++visitor;
+      continue;
+    }
+    if ((*visitor)->fd != MHD_INVALID_SOCKET)
+      shutdown((*visitor)->fd, SHUT_RDWR); // the event loop sees it end, and closes it
+    visitor = view.visitors.erase(visitor);
+  }
+}
 
 void WebViewStop::operator()(WebView *view) const {
   {
@@ -244,6 +211,9 @@ void WebViewStop::operator()(WebView *view) const {
     view->closing = true;
     view->store.changed.notify_all();
   }
+  if (view->waker.joinable())
+    view->waker.join();
+  ResumeAllStreams(*view); // each ends; a suspended one would outlive its daemon
   for (MHD_Daemon *daemon : view->daemons)
     if (daemon)
       MHD_stop_daemon(daemon);
@@ -281,6 +251,7 @@ WebViewHandle StartWebView(Store &store, const WebOptions &options, std::string 
                  TileSource(options.tiles) +
                  "; connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
   view->page = LivePage(view->config);
+  view->waker = std::thread(WakeStreams, std::ref(*view));
   return view;
 }
 

@@ -1,0 +1,151 @@
+// The web view's live streams: server-sent events that hold no thread while
+// they wait, however many pages are open.
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "maphost/web/view.h"
+
+namespace {
+
+constexpr size_t kBatch = 1000;             // positions in one live message
+constexpr size_t kMostBatchBytes = 1 << 20; // and bytes, whatever their paths
+constexpr auto kKeepAlive = std::chrono::seconds(15);
+// A live stream sends what came in this long at once: fifty pages wake a
+// few times a second, not at every command.
+constexpr auto kGather = std::chrono::milliseconds(250);
+constexpr auto kWatch = std::chrono::seconds(1); // how often slow visitors are looked for
+
+} // namespace
+
+struct EventStream {
+  WebView &view;
+  MHD_Connection *connection;
+  size_t snapshot_end;
+  size_t next_position = 0;
+  size_t next_event;
+  std::string message;
+  size_t sent = 0;
+  bool resumed = false; // by the waker: with nothing new, a keep-alive is due
+};
+
+namespace {
+
+// The next message of a stream: positions of the snapshot, else what
+// changed since; empty when there is nothing to send.
+std::string next_batch(EventStream &stream) {
+  Store &store = stream.view.store;
+  std::string batch;
+  std::lock_guard<std::mutex> hold(store.lock);
+  if (stream.next_position < stream.snapshot_end) {
+    size_t end = std::min(stream.snapshot_end, stream.next_position + kBatch);
+    for (; stream.next_position < end && batch.size() < kMostBatchBytes; stream.next_position++)
+      batch.append(",").append(EncodedPosition(stream.view, static_cast<uint32_t>(stream.next_position)));
+  } else {
+    size_t end = std::min(store.events.size(), stream.next_event + kBatch);
+    for (; stream.next_event < end && batch.size() < kMostBatchBytes; stream.next_event++)
+      batch.append(",").append(EncodedPosition(stream.view, store.events[stream.next_event]));
+  }
+  if (!batch.empty())
+    batch[0] = '[';
+  return batch;
+}
+
+// The stream's next message; false, the stream suspended, when it has
+// nothing to say.
+bool next_message(EventStream &stream) {
+  std::lock_guard<std::mutex> hold(stream.view.streams_lock); // no wake-up slips past
+  std::string batch = next_batch(stream);
+  if (batch.empty() && !stream.resumed) {
+    stream.view.suspended.insert(&stream);
+    MHD_suspend_connection(stream.connection);
+    return false;
+  }
+  stream.resumed = false;
+  stream.message = batch.empty() ? ":\n\n" // keeps the connection alive
+                                 : "id: " + std::to_string(stream.next_event) + "\ndata: " + batch + "]\n\n";
+  stream.sent = 0;
+  return true;
+}
+
+ssize_t read_events(void *cls, uint64_t, char *buffer, size_t most) {
+  EventStream &stream = *static_cast<EventStream *>(cls);
+  if (stream.view.closing)
+    return MHD_CONTENT_READER_END_OF_STREAM;
+  if (stream.sent == stream.message.size() && !next_message(stream))
+    return 0; // suspended until the waker resumes it
+  size_t length = std::min(most, stream.message.size() - stream.sent);
+  memcpy(buffer, stream.message.data() + stream.sent, length);
+  stream.sent += length;
+  return static_cast<ssize_t>(length);
+}
+
+void free_events(void *cls) { delete static_cast<EventStream *>(cls); }
+
+void resume_all(WebView &view) {
+  std::lock_guard<std::mutex> hold(view.streams_lock);
+  for (EventStream *stream : view.suspended) {
+    stream->resumed = true;
+    MHD_resume_connection(stream->connection);
+  }
+  view.suspended.clear();
+}
+
+} // namespace
+
+const std::string &EncodedPosition(WebView &view, uint32_t i) {
+  Store &store = view.store;
+  if (view.encoded.size() < store.positions.size()) {
+    view.encoded.resize(store.positions.size());
+    view.encoded_at.resize(store.positions.size(), UINT32_MAX);
+  }
+  if (view.encoded_at[i] != store.changed_at[i]) {
+    view.encoded[i] = PositionJson(store.positions[i], i);
+    view.encoded_at[i] = store.changed_at[i];
+  }
+  return view.encoded[i];
+}
+
+MHD_Response *EventsResponse(MHD_Connection *connection, WebView &view, const char *last) {
+  auto *stream = new EventStream{view, connection, 0, 0, 0, "", 0, false};
+  {
+    std::lock_guard<std::mutex> hold(view.store.lock);
+    stream->next_event = view.store.events.size();
+    stream->snapshot_end = view.store.positions.size();
+    char *end = nullptr;
+    unsigned long resume = last ? strtoul(last, &end, 10) : 0;
+    if (last && *last && !*end && resume <= stream->next_event) // a reconnection picks up
+      stream->next_event = resume, stream->snapshot_end = 0;
+  }
+  MHD_Response *response =
+      MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 64 * 1024, read_events, stream, free_events);
+  if (!response)
+    delete stream;
+  return response;
+}
+
+void WakeStreams(WebView &view) {
+  Store &store = view.store;
+  size_t seen = 0;
+  auto keep_alive = std::chrono::steady_clock::now() + kKeepAlive;
+  while (!view.closing) {
+    bool news;
+    {
+      std::unique_lock<std::mutex> hold(store.lock);
+      WaitForEvents(store, hold, kWatch, [&] { return view.closing || store.events.size() > seen; });
+      news = store.events.size() > seen;
+      seen = store.events.size();
+    }
+    DropSlowVisitors(view);
+    if (news)
+      std::this_thread::sleep_for(kGather);
+    if (news || std::chrono::steady_clock::now() >= keep_alive) {
+      keep_alive = std::chrono::steady_clock::now() + kKeepAlive;
+      resume_all(view);
+    }
+  }
+}
+
+void ResumeAllStreams(WebView &view) { resume_all(view); }

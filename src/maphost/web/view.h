@@ -1,0 +1,57 @@
+// The web view's state, shared by its request handling and its live
+// streams; private to the web view.
+#pragma once
+
+#include <atomic>
+#include <microhttpd.h>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include "maphost/store.h"
+#include "maphost/web/page.h"
+
+struct EventStream;
+struct Visitor;
+
+struct WebView {
+  explicit WebView(Store &served) : store(served) {}
+  Store &store;
+  PageConfig config;
+  std::string token, policy, page;
+  std::string hosts[3]; // the Host headers served
+  int port = 0;
+  std::atomic<bool> closing{false};
+  // Each position's JSON as of the event that last changed it, made once
+  // for every live page; under the store's lock.
+  std::vector<std::string> encoded;
+  std::vector<uint32_t> encoded_at;
+  // Live streams with nothing to send are suspended, costing no thread; the
+  // waker resumes them when positions arrive, and for a keep-alive.
+  std::mutex streams_lock;
+  std::unordered_set<EventStream *> suspended;
+  // Connections that have not shown the token yet: each has a few seconds.
+  std::mutex visitors_lock;
+  std::unordered_set<Visitor *> visitors;
+  std::thread waker;
+  MHD_Daemon *daemons[2] = {nullptr, nullptr};
+};
+
+// Position i's JSON, made when it changed since; the store's lock is held.
+const std::string &EncodedPosition(WebView &view, uint32_t i);
+
+// A live stream for a request of /events: every position kept, then each
+// one added or changed since, as server-sent events. last_event_id, when
+// a reconnecting page sends it, picks up where it left.
+MHD_Response *EventsResponse(MHD_Connection *connection, WebView &view, const char *last_event_id);
+
+// The waker's loop, until the view closes: resumes the suspended streams
+// when positions arrive (gathered a quarter second) or a keep-alive is due,
+// and drops visitors that took too long to show the token.
+void WakeStreams(WebView &view);
+// Resumes every suspended stream, so that each can end.
+void ResumeAllStreams(WebView &view);
+// Closes the connections of visitors older than their time limit.
+void DropSlowVisitors(WebView &view);
