@@ -8,6 +8,8 @@
 #include <libxml/xmlwriter.h>
 #include <memory>
 
+#include "maphost/gpx10.h"
+
 namespace {
 
 constexpr char kReplacement[] = "\xEF\xBF\xBD"; // U+FFFD
@@ -215,6 +217,9 @@ GpxLoad LoadGpx(const std::string &contents, const std::string &name, Store &sto
   }
   if (text_of(XmlString(xmlTextReaderLocalName(reader.get()))) != "gpx")
     return GpxLoad::NotGpx;
+  std::string converted; // GPX 1.0, continued as the GPX 1.1 of the same fields
+  if (text_of(XmlString(xmlTextReaderNamespaceUri(reader.get()))) == kGpx10Namespace)
+    return ConvertGpx10(contents, converted) ? LoadGpx(converted, name, store, why) : GpxLoad::NotGpx;
   std::vector<Position> kept;
   std::string head, tail;
   int got = xmlTextReaderRead(reader.get());

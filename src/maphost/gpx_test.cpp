@@ -107,4 +107,45 @@ TEST(Gpx, ExistingFilesAreContinuedOrLeftAsTheyAre) {
   EXPECT_NE(continued.find("<trk><name>walk</name></trk>"), std::string::npos) << continued;
 }
 
+// A GPX 1.0 document is continued as GPX 1.1 with every field: GPSBabel
+// reads the same waypoints, routes and tracks from both.
+TEST(Gpx, Version10IsContinuedFieldByField) {
+  if (RunProcess({"/bin/sh", "-c", "command -v gpsbabel && command -v xmllint"}).code != 0)
+    GTEST_SKIP() << "gpsbabel or xmllint missing (tools/setup installs them)";
+  PrivatePorts ports;
+  std::string old = ports.dir / "old.gpx", kept = ports.dir / "kept.gpx";
+  WriteFile(old, "<?xml version=\"1.0\"?>\n<gpx version=\"1.0\" creator=\"c\" "
+                 "xmlns=\"http://www.topografix.com/GPX/1/0\" xmlns:x=\"urn:x\"><name>Trip</name>"
+                 "<author>Ann</author><email>ann@example.org</email><time>2016-07-04T10:00:00Z</time>"
+                 "<bounds minlat=\"41\" minlon=\"12\" maxlat=\"42\" maxlon=\"13\"/>"
+                 "<wpt lat=\"41.9\" lon=\"12.5\"><ele>21.5</ele><time>2016-07-04T10:00:00Z</time>"
+                 "<course>90</course><name>Rome</name><desc>Forum</desc><url>http://e.org/r</url>"
+                 "<urlname>R</urlname><sym>Flag</sym><x:note>mine</x:note></wpt>"
+                 "<rte><name>R</name><rtept lat=\"41.8\" lon=\"12.4\"><name>A</name></rtept></rte>"
+                 "<trk><name>T</name><trkseg><trkpt lat=\"41.7\" lon=\"12.3\"><ele>10</ele>"
+                 "<time>2016-07-04T10:01:00Z</time><speed>1.2</speed></trkpt></trkseg></trk></gpx>\n");
+  RunProcess({"/bin/cp", old, kept});
+  {
+    MapHost host(ports, {"QUIET", "GPX=" + kept});
+    EXPECT_EQ(SendCommand(kMapPortName, "addwaypoint 3 4 \"new\""), std::string("waypoint 1"));
+  }
+  EXPECT_EQ(RunProcess({"/usr/bin/xmllint", "--noout", kept}).code, 0);
+  auto rows = [](const std::string &gpx) { // every field GPSBabel reads, less the row number
+    std::string csv = RunProcess({"/usr/bin/gpsbabel", "-w", "-r", "-t", "-i", "gpx", "-f", gpx,
+                                  "-o", "unicsv", "-F", "-"}).out;
+    std::vector<std::string> all;
+    for (const std::string &line : LinesOf(csv))
+      all.push_back(line.substr(line.find(',')));
+    return all;
+  };
+  std::vector<std::string> before = rows(old), after = rows(kept);
+  for (const std::string &row : before)
+    EXPECT_NE(std::find(after.begin(), after.end(), row), after.end()) << row;
+  std::string document = ReadFileText(kept);
+  for (const char *field : {"<email id=\"ann\" domain=\"example.org\"/>", "<text>R</text>",
+                            "<course xmlns=\"http://www.topografix.com/GPX/1/0\">90</course>",
+                            "<x:note xmlns:x=\"urn:x\">mine</x:note>", "<name>new</name>"})
+    EXPECT_NE(document.find(field), std::string::npos) << field << "\n" << document;
+}
+
 } // namespace
