@@ -108,7 +108,8 @@ TEST(Gpx, ExistingFilesAreContinuedOrLeftAsTheyAre) {
 }
 
 // A GPX 1.0 document is continued as GPX 1.1 with every field: GPSBabel
-// reads the same waypoints, routes and tracks from both.
+// reads the same waypoints, routes and tracks from both, and what GPX 1.1
+// has no place for is in extensions.
 TEST(Gpx, Version10IsContinuedFieldByField) {
   if (RunProcess({"/bin/sh", "-c", "command -v gpsbabel && command -v xmllint"}).code != 0)
     GTEST_SKIP() << "gpsbabel or xmllint missing (tools/setup installs them)";
@@ -119,11 +120,11 @@ TEST(Gpx, Version10IsContinuedFieldByField) {
                  "<author>Ann</author><email>ann@example.org</email><time>2016-07-04T10:00:00Z</time>"
                  "<bounds minlat=\"41\" minlon=\"12\" maxlat=\"42\" maxlon=\"13\"/>"
                  "<wpt lat=\"41.9\" lon=\"12.5\"><ele>21.5</ele><time>2016-07-04T10:00:00Z</time>"
-                 "<course>90</course><name>Rome</name><desc>Forum</desc><url>http://e.org/r</url>"
+                 "<course>90</course><speed>1.2</speed><name>Rome</name><desc>Forum</desc><url>http://e.org/r</url>"
                  "<urlname>R</urlname><sym>Flag</sym><x:note>mine</x:note></wpt>"
                  "<rte><name>R</name><rtept lat=\"41.8\" lon=\"12.4\"><name>A</name></rtept></rte>"
                  "<trk><name>T</name><trkseg><trkpt lat=\"41.7\" lon=\"12.3\"><ele>10</ele>"
-                 "<time>2016-07-04T10:01:00Z</time><speed>1.2</speed></trkpt></trkseg></trk></gpx>\n");
+                 "<time>2016-07-04T10:01:00Z</time></trkpt></trkseg></trk></gpx>\n");
   RunProcess({"/bin/cp", old, kept});
   {
     MapHost host(ports, {"QUIET", "GPX=" + kept});
@@ -131,19 +132,21 @@ TEST(Gpx, Version10IsContinuedFieldByField) {
   }
   EXPECT_EQ(RunProcess({"/usr/bin/xmllint", "--noout", kept}).code, 0);
   auto rows = [](const std::string &gpx) { // every field GPSBabel reads, less the row number
-    std::string csv = RunProcess({"/usr/bin/gpsbabel", "-w", "-r", "-t", "-i", "gpx", "-f", gpx,
-                                  "-o", "unicsv", "-F", "-"}).out;
     std::vector<std::string> all;
-    for (const std::string &line : LinesOf(csv))
-      all.push_back(line.substr(line.find(',')));
+    for (const char *kind : {"-w", "-r", "-t"})
+      for (const std::string &line : LinesOf(RunProcess({"/usr/bin/gpsbabel", kind, "-i", "gpx", "-f",
+                                                         gpx, "-o", "unicsv", "-F", "-"}).out))
+        all.push_back(kind + line.substr(line.find(',')));
     return all;
   };
   std::vector<std::string> before = rows(old), after = rows(kept);
+  EXPECT_EQ(before.size(), 6u); // a header and a row for each of the three
   for (const std::string &row : before)
     EXPECT_NE(std::find(after.begin(), after.end(), row), after.end()) << row;
   std::string document = ReadFileText(kept);
   for (const char *field : {"<email id=\"ann\" domain=\"example.org\"/>", "<text>R</text>",
                             "<course xmlns=\"http://www.topografix.com/GPX/1/0\">90</course>",
+                            "<speed xmlns=\"http://www.topografix.com/GPX/1/0\">1.2</speed>",
                             "<x:note xmlns:x=\"urn:x\">mine</x:note>", "<name>new</name>"})
     EXPECT_NE(document.find(field), std::string::npos) << field << "\n" << document;
 }
