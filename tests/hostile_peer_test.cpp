@@ -2,6 +2,7 @@
 // clients that are silent, malformed, another user's, or never stop.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -109,6 +110,55 @@ TEST(HostilePeer, UnusablePortDirectories) {
   refused = RunProcess({MAPHOST_BIN}, {ports.env_entry()});
   EXPECT_EQ(refused.code, 10);
   EXPECT_NE(refused.err.find("VANTORA.1 is taken"), std::string::npos) << refused.err;
+}
+
+bool closed(int fd) { return fcntl(fd, F_GETFD) == -1; }
+
+// Descriptor 0 is a descriptor like any other, as a client's connection, a
+// host's accepted one and its listening socket: used, answered, let go.
+TEST(HostilePeer, DescriptorZeroIsADescriptorLikeAnyOther) {
+  PrivatePorts ports;
+  std::string photo = ports.dir / "p.jpg";
+  WriteFile(photo, MakeJpeg(GpsEntries(GpsFix{})));
+  int stdin_copy = dup(0);
+  {
+    TestPeer host(3, 0);
+    close(0);
+    EXPECT_EQ(SendCommand(kMapPortName, "addwaypoint 1 2 \"x\""), std::optional<std::string>("done"));
+    EXPECT_TRUE(FindPort(kMapPortName) != nullptr); // a probe, let go
+    EXPECT_TRUE(closed(0));
+    std::string why;
+    EXPECT_FALSE(CreatePublicPort(kMapPortName, &why)); // its probe on 0 found the host
+    EXPECT_TRUE(closed(0)) << why;
+    ProcessResult run = RunProcess({PINTRAIL_BIN, photo, "WAYPOINT", "PICLIST"}); // accepted on 0
+    EXPECT_EQ(run.code, 0) << run.err;
+  }
+  EXPECT_TRUE(closed(0));
+  {
+    TestPeer host(1, 0);
+    EXPECT_EQ(host.port->listen_fd, 0);
+    EXPECT_EQ(SendCommand(kMapPortName, "x"), std::optional<std::string>("done"));
+  }
+  EXPECT_TRUE(closed(0));
+  EXPECT_NE(access(ports.port_path().c_str(), F_OK), 0); // removed with it
+  dup2(stdin_copy, 0);
+  close(stdin_copy);
+}
+
+// A port whose path does not fit a socket address, with its terminator, is
+// no port to a host or a client.
+TEST(HostilePeer, PortPathsThatDoNotFitASocketAddress) {
+  TempDir dir;
+  for (size_t length : {107u, 108u}) {
+    std::string ports = dir / std::string(length - dir.path.size() - 1 - sizeof kMapPortName, 'd');
+    mkdir(ports.c_str(), 0700);
+    setenv("REXX_PORT_DIR", ports.c_str(), 1);
+    std::string why;
+    std::unique_ptr<PublicPort> port = CreatePublicPort(kMapPortName, &why);
+    EXPECT_EQ(port != nullptr, length < 108) << why;
+    EXPECT_EQ(FindPort(kMapPortName) != nullptr, length < 108);
+  }
+  unsetenv("REXX_PORT_DIR");
 }
 
 // The host's open descriptors and resident memory (KiB).

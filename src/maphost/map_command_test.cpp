@@ -45,6 +45,10 @@ TEST(MapCommand, PlainDecimalKeepsTheValue) {
   };
   for (const Case &c : cases)
     EXPECT_EQ(PlainDecimal(c.in), c.out) << c.in;
+  EXPECT_EQ(PlainDecimal("1e-400"), "0." + std::string(399, '0') + "1"); // the bounds of the
+  EXPECT_EQ(PlainDecimal("1e-401"), "");                                  // exponent
+  EXPECT_EQ(PlainDecimal("1e400").size(), 401u);
+  EXPECT_EQ(PlainDecimal("1e401"), "");
 }
 
 } // namespace

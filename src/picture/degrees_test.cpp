@@ -19,6 +19,9 @@ TEST(Degrees, FromCoordinateTexts) {
   for (const Case &c : cases)
     EXPECT_DOUBLE_EQ(DegreesFromText(c.text, c.reference), c.expected)
         << c.text << " " << c.reference;
+  // A token is read to its 63rd character: the digits after it count nothing.
+  std::string long_token = "0." + std::string(61, '0') + "55";
+  EXPECT_EQ(DegreesFromText(long_token.c_str(), "N"), 0.0);
 }
 
 TEST(Degrees, AltitudeIsTheLeadingNumberOverAThousand) {

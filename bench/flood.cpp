@@ -1,0 +1,87 @@
+// pintrail-flood: the web view under a flood of slow connections.
+//   pintrail-flood PORT TOKEN CONNECTIONS SECONDS
+// Opens CONNECTIONS connections to 127.0.0.1:PORT that each trickle a
+// request one byte a second, opening again those that are dropped, and
+// meanwhile asks for the page and the first thumbnail with the token five
+// times a second. Prints "WORST_MS ANSWERED ASKED": the owner's slowest
+// response, and how many of its requests got a 200.
+#include <arpa/inet.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+int port = 0;
+
+int connect_to_view() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// The status of a whole GET, or 0 when none came within five seconds.
+int get(const std::string &target) {
+  int fd = connect_to_view();
+  std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                        "\r\nConnection: close\r\n\r\n";
+  timeval patience{5, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+  std::string response;
+  char buffer[65536];
+  if (fd >= 0 && send(fd, request.data(), request.size(), MSG_NOSIGNAL) > 0)
+    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;)
+      response.append(buffer, static_cast<size_t>(got));
+  close(fd);
+  return response.size() > 12 ? atoi(response.c_str() + 9) : 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  if (argc != 5) {
+    fprintf(stderr, "usage: pintrail-flood PORT TOKEN CONNECTIONS SECONDS\n");
+    return 2;
+  }
+  port = atoi(argv[1]);
+  std::string token = argv[2];
+  rlimit files{65536, 65536};
+  setrlimit(RLIMIT_NOFILE, &files);
+  std::vector<int> slow(static_cast<size_t>(atoi(argv[3])), -1);
+  auto start = std::chrono::steady_clock::now(), trickled = start - std::chrono::seconds(1);
+  double worst = 0;
+  int asked = 0, answered = 0;
+  while (std::chrono::steady_clock::now() - start < std::chrono::seconds(atoi(argv[4]))) {
+    if (std::chrono::steady_clock::now() - trickled >= std::chrono::seconds(1)) {
+      trickled = std::chrono::steady_clock::now();
+      for (int &fd : slow)
+        if (fd < 0 || send(fd, "G", 1, MSG_NOSIGNAL | MSG_DONTWAIT) != 1) {
+          close(fd);
+          fd = connect_to_view(); // dropped: back again
+        }
+    }
+    for (const char *target : {"/?token=", "/thumb/0?token="}) {
+      auto asking = std::chrono::steady_clock::now();
+      answered += get(target + token) == 200;
+      asked++;
+      worst = std::max(worst, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - asking).count());
+    }
+    usleep(200000);
+  }
+  printf("%.1f %d %d\n", worst, answered, asked);
+  return 0;
+}
