@@ -186,16 +186,20 @@ int main(int argc, char **argv) {
   std::string why;
   KeptFiles files;
   files.tiles = slots[kTiles].text ? slots[kTiles].text : "";
+  // A port another host owns touches no file. The port itself opens last:
+  // whoever finds it is answered.
+  if (FindPort(name))
+    return cannot_start("port " + std::string(name) + " is taken");
   if (!OpenKeptFiles(slots[kGpx].text, slots[kHtml].text, files, state.store, &why))
-    return cannot_start(why);
-  std::unique_ptr<PublicPort> port = CreatePublicPort(name, &why);
-  if (!port)
     return cannot_start(why);
   KeeperHandle keeper = StartKeeper(state.store, files, &why);
   if (!keeper)
     return cannot_start("cannot write " + why);
   WebViewHandle view;
   if (web && !(view = StartWebView(state.store, WebOptions{slots[kWebPort].value, files.tiles}, &why)))
+    return cannot_start(why);
+  std::unique_ptr<PublicPort> port = CreatePublicPort(name, &why);
+  if (!port)
     return cannot_start(why);
   std::string url = view ? WebViewUrl(*view) : "";
   if (ready >= 0)

@@ -15,7 +15,7 @@ TEST(Wire, MessageBytesAndRoundTrip) {
     EXPECT_EQ(DecodeMessage(bytes.substr(0, n), got), WireStatus::NeedMore) << n;
   ASSERT_EQ(DecodeMessage(bytes + "trailing", got), WireStatus::Complete);
   EXPECT_EQ(EncodeMessage(got), bytes);
-  WireReply reply; // a result without text: length 0xFFFFFFFF
+  WireReply reply{0, "stale"}; // a result without text: length 0xFFFFFFFF
   EXPECT_EQ(EncodeReply({-5, std::nullopt}), "RXR1" + Be32(0xFFFFFFFB) + Be32(0xFFFFFFFF));
   ASSERT_EQ(DecodeReply(EncodeReply({-5, std::nullopt}), reply), WireStatus::Complete);
   EXPECT_EQ(reply.result1 + reply.result2.has_value(), -5);
