@@ -62,6 +62,16 @@ TEST(Cli, LostOutputEndsWithCode10) {
               program.substr(program.rfind('/') + 1) +
                   ": cannot write the output: No space left on device\n");
   }
+  int pipe_ends[2]; // a reader that went away: the host ends quietly, not killed
+  ASSERT_EQ(pipe(pipe_ends), 0);
+  close(pipe_ends[0]);
+  pid_t host = StartProcess({MAPHOST_BIN}, {"REXX_PORT_DIR=" + dir.path},
+                            "/proc/self/fd/" + std::to_string(pipe_ends[1]), dir / "err");
+  close(pipe_ends[1]);
+  int status = 0;
+  waitpid(host, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 10) << status;
+  EXPECT_EQ(ReadFileText(dir / "err"), "");
 }
 
 // A DIR that cannot be read is no success (10); a folder below it that

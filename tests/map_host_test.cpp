@@ -31,6 +31,22 @@ TEST(MapHost, EverySpellingOfAFolderIsTheSamePictures) {
   EXPECT_NE(ReadFileText(gpx).find("file://" + trip + "/a.jpg\""), std::string::npos);
 }
 
+// Without standard input its first file takes descriptor 0, and is kept
+// like any other.
+TEST(MapHost, StartedWithoutStandardInput) {
+  PrivatePorts ports;
+  std::string gpx = ports.dir / "trip.gpx";
+  pid_t host = StartProcess({"/bin/sh", "-c", "exec 0<&-; exec \"$0\" \"GPX=$1\" \"HTML=$1.html\"",
+                             MAPHOST_BIN, gpx}, {ports.env_entry()}, ports.dir / "host.out");
+  ASSERT_TRUE(WaitFor([] { return FindPort(kMapPortName) != nullptr; }));
+  EXPECT_TRUE(SendCommand(kMapPortName, "addwaypoint 1 2 \"x\""));
+  EXPECT_TRUE(SendCommand(kMapPortName, "AddJPGPos 1 2 /p.jpg"));
+  EXPECT_EQ(StopProcess(host, SIGTERM), 0);
+  EXPECT_NE(ReadFileText(ports.dir / "host.out").find("kept 1 waypoints and 1 pictures in " + gpx),
+            std::string::npos);
+  EXPECT_NE(ReadFileText(gpx).find("<name>x</name>"), std::string::npos);
+}
+
 TEST(MapHost, ControlCharactersOfEveryKindAreShownEscaped) {
   EXPECT_EQ(PrintableLine("a\tb\nc\x1b[2J\x7f"), "a\\tb\\nc\\x1b[2J\\x7f");
   EXPECT_EQ(PrintableLine("\xC2\x9B" "31m \x9B \xC3\xA9 \xE2\x82\xAC"), // C1 CSI, as UTF-8 and alone

@@ -169,6 +169,17 @@ TEST(WebView, LiveClientsNeverSlowThePortExchange) {
   for (int fd : readers)
     close(fd);
   close(stalled);
+  // A page that comes back having seen all 3,000 gets the next one alone.
+  int back = web.ask("GET /events?token=" + web.token + " HTTP/1.1\r\n" + web.host_line() +
+                     "Last-Event-ID: 3000\r\n\r\n");
+  usleep(100000);
+  SendCommand(kMapPortName, "AddJPGPos 1 2 /the/next.jpg");
+  std::string got;
+  char buffer[4096];
+  for (ssize_t n; got.find("]\n\n") == std::string::npos && (n = read(back, buffer, sizeof buffer)) > 0;)
+    got.append(buffer, static_cast<size_t>(n));
+  EXPECT_NE(got.find("id: 3001\ndata: [{\"i\":3000,"), std::string::npos) << testing::PrintToString(got.substr(0, 400));
+  close(back);
   EXPECT_EQ(StopProcess(web.host.pid, SIGTERM), 0); // a stalled stream does not hold up the end
   web.host.pid = -1;
 }

@@ -168,10 +168,7 @@ bool ConvertGpx10(const std::string &contents, std::string &converted) {
   xmlNode *root = xmlNewDocNode(doc.get(), nullptr, x("gpx"), nullptr);
   xmlDocSetRootElement(doc.get(), root);
   xmlNs *ns = xmlNewNs(root, x(kGpx11), nullptr);
-  xmlSetNs(root, ns);
-  xmlNewProp(root, x("version"), x("1.1"));
-  std::unique_ptr<xmlChar, XmlFree> creator(xmlGetProp(gpx, x("creator")));
-  xmlNewProp(root, x("creator"), creator ? creator.get() : x("pintrail-maphost"));
+  xmlSetNs(root, ns); // the root's attributes are the writer's own
   convert_metadata(gpx, root, ns);
   for (const char *kind : {"wpt", "rte", "trk"})
     for (const xmlNode *node = gpx->children; node; node = node->next)

@@ -35,16 +35,17 @@ TEST(Gpx, TextsAreValidXmlWhateverTheBytes) {
 
 TEST(Gpx, AWriteFailureIsReportedAndTheHostGoesOn) {
   PrivatePorts ports;
-  std::string keep = ports.dir / "keep";
+  std::string keep = ports.dir / "keep", pages = ports.dir / "pages";
   mkdir(keep.c_str(), 0755);
-  MapHost host(ports, {"QUIET", "GPX=" + keep + "/trip.gpx"});
-  RunProcess({"/bin/rm", "-rf", keep});
-  EXPECT_EQ(SendCommand(kMapPortName, "addwaypoint 1 2 \"x\""), std::string("waypoint 1"));
-  EXPECT_EQ(SendCommand(kMapPortName, "AddJPGPos 1 2 /x.jpg"), std::string("picture 1"));
-  EXPECT_TRUE(WaitFor([&] {
-    return ReadFileText(ports.dir / "host.err").find("cannot write " + keep + "/trip.gpx") !=
-           std::string::npos;
-  }));
+  mkdir(pages.c_str(), 0755);
+  MapHost host(ports, {"QUIET", "GPX=" + keep + "/trip.gpx", "HTML=" + pages + "/trip.html"});
+  for (const std::string &gone : {pages + "/trip.html", keep + "/trip.gpx"}) { // the page, then both
+    RunProcess({"/bin/rm", "-rf", gone.substr(0, gone.rfind('/'))});
+    EXPECT_TRUE(SendCommand(kMapPortName, ("AddJPGPos 1 2 " + gone).c_str()));
+    EXPECT_TRUE(WaitFor([&] {
+      return ReadFileText(ports.dir / "host.err").find("cannot write " + gone) != std::string::npos;
+    }));
+  }
 }
 
 // The whole round: pictures surveyed into the host, its GPX read back by

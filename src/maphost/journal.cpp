@@ -56,10 +56,12 @@ bool OpenJournal(const std::string &beside, Journal &journal, std::string *why) 
   struct stat info;
   if (fd.fd < 0 || fstat(fd.fd, &info) != 0) {
     *why = journal.path + ": " + strerror(errno);
+    journal.path.clear();
     return false;
   }
   if (!S_ISREG(info.st_mode) || info.st_uid != geteuid()) {
     *why = journal.path + " is not this user's journal; it is left as it is";
+    journal.path.clear();
     return false;
   }
   fcntl(fd.fd, F_SETFL, O_APPEND);

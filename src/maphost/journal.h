@@ -10,7 +10,7 @@
 #include "maphost/store.h"
 
 struct Journal {
-  std::string path;
+  std::string path; // empty: none
   int fd = -1;
   Journal() = default;
   Journal(const Journal &) = delete;

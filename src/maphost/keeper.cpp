@@ -140,7 +140,7 @@ void KeeperStop::operator()(Keeper *keeper) const {
   }
   if (keeper->thread.joinable())
     keeper->thread.join();
-  if (keeper->written && keeper->files.journal.fd >= 0) // the files hold everything
+  if (keeper->written && !keeper->files.journal.path.empty()) // the files hold everything
     unlink(keeper->files.journal.path.c_str());
   delete keeper;
 }
@@ -150,7 +150,7 @@ KeeperHandle StartKeeper(Store &store, KeptFiles &files, std::string *why) {
   take_changes(*keeper);
   if (!write_files(*keeper, why))
     return nullptr;
-  if (files.journal.fd >= 0) {
+  if (!files.journal.path.empty()) {
     ClearJournal(files.journal);
     store.journal = &files.journal;
   }
