@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 namespace {
 
 constexpr auto kPause = std::chrono::seconds(1);
+constexpr int kWriterNice = 10;
 // The exported page holds thumbnails up to this many bytes in all.
 constexpr size_t kMostThumbnailBytes = 32 << 20;
 // How much of a page is read to tell whether this host wrote it.
@@ -87,6 +89,9 @@ void clear_journal_if_written(Keeper &keeper) {
 }
 
 void keep_current(Keeper &keeper) {
+  // Writing yields to the port exchange when both want a core: the journal
+  // keeps what the files do not hold yet.
+  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWriterNice);
   for (;;) {
     {
       std::unique_lock<std::mutex> hold(keeper.store.lock);
