@@ -87,17 +87,13 @@ TEST(Cli, UnreadableFoldersEndWithAFailingCode) {
   std::string tree = picture_tree(dir), closed = tree + "/closed";
   mkdir(closed.c_str(), 0700);
   chmod(dir.path.c_str(), 0755);
-  std::vector<std::string> as_nobody{"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
-                                     "--clear-groups", PINTRAIL_BIN};
-  auto run = [&](const std::string &path) {
-    std::vector<std::string> argv = as_nobody;
-    argv.insert(argv.end(), {path, "POSITION"});
-    return RunProcess(argv);
+  auto as_nobody = [&](const std::string &path) {
+    return RunProcess({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                       PINTRAIL_BIN, path, "POSITION"});
   };
-  ProcessResult denied = run(closed);
+  ProcessResult denied = as_nobody(closed), partly = as_nobody(tree);
   EXPECT_EQ(denied.code, 10);
   EXPECT_EQ(denied.err, "pintrail: cannot open " + closed + ": Permission denied\n");
-  ProcessResult partly = run(tree);
   EXPECT_EQ(partly.code, 5);
   EXPECT_EQ(partly.out, kLine);
   EXPECT_EQ(partly.err, "pintrail: cannot list " + closed + ": Permission denied\n");

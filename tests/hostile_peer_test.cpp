@@ -149,14 +149,12 @@ TEST(HostilePeer, DescriptorZeroIsADescriptorLikeAnyOther) {
 // no port to a host or a client.
 TEST(HostilePeer, PortPathsThatDoNotFitASocketAddress) {
   TempDir dir;
-  for (size_t length : {107u, 108u}) {
-    std::string ports = dir / std::string(length - dir.path.size() - 1 - sizeof kMapPortName, 'd');
+  for (size_t length : {107u, 108u}) { // the port's path, and sun_path's size
+    std::string ports = dir / std::string(length - dir.path.size() - 1 - sizeof kMapPortName, 'd'), why;
     mkdir(ports.c_str(), 0700);
     setenv("REXX_PORT_DIR", ports.c_str(), 1);
-    std::string why;
     std::unique_ptr<PublicPort> port = CreatePublicPort(kMapPortName, &why);
-    EXPECT_EQ(port != nullptr, length < 108) << why;
-    EXPECT_EQ(FindPort(kMapPortName) != nullptr, length < 108);
+    EXPECT_EQ(port != nullptr && FindPort(kMapPortName) != nullptr, length < 108) << why;
   }
   unsetenv("REXX_PORT_DIR");
 }
