@@ -132,12 +132,21 @@ TEST(WebView, AFloodOfSlowConnectionsLocksNobodyOut) {
     _exit(0);
   }
   close(ready[1]);
-  char byte;
+  char byte, buffer[65536];
   ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  int silent = web.ask("GET /?tok"); // never shows the token: closed within seconds
+  int stream = web.ask("GET /events?token=" + web.token + " HTTP/1.1\r\n" + web.host_line() + "\r\n");
   for (int round = 0; round < 3; round++, sleep(2)) { // before, while and after they are dropped
     EXPECT_EQ(web.get("/?token=" + web.token, web.host_line()).substr(9, 3), "200") << round;
     EXPECT_EQ(web.get("/thumb/0?token=" + web.token, web.host_line()).substr(9, 3), "200") << round;
   }
+  EXPECT_TRUE(WaitFor([&] { return recv(silent, &byte, 1, MSG_DONTWAIT) == 0; }));
+  ssize_t got;
+  while ((got = recv(stream, buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
+  }
+  EXPECT_TRUE(got < 0 && errno == EAGAIN) << "the owner's live stream was closed";
+  close(silent);
+  close(stream);
   kill(flood, SIGKILL);
   waitpid(flood, nullptr, 0);
   close(ready[0]);
