@@ -1,6 +1,5 @@
-// The map host as its owner meets it: one pin per picture whatever the
-// folder's spelling, a console that no name can drive, and a browser that
-// gets the address in no process's arguments.
+// The map host as its owner meets it: one pin per picture however spelled,
+// a console no name can drive, a browser given the address in no argument.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>

@@ -72,18 +72,15 @@ TEST(MapLink, AgainstTheMapHost) {
                          "My IMG.jpg: Send pic list to vantora...\n" + kMissing);
 }
 
-// What the map refused or left unanswered is said on standard error and
-// ends the run with 5; standard output stays as it was.
+// Refused or unanswered: said on standard error, code 5, stdout unchanged.
 TEST(MapLink, RefusedAndUnansweredCommandsEndWithCode5) {
+  const std::string silent = "pintrail: My IMG.jpg: no answer from the map\n";
   const std::pair<std::function<void(HostMsg &)>, std::string> cases[] = {
       {[](HostMsg &m) { ReplyMsg(m, WireReply{5, std::nullopt}); },
        "pintrail: My IMG.jpg: the map refused the waypoint (code 5)\n"
        "pintrail: My IMG.jpg: the map refused the picture position (code 5)\n"},
-      {[](HostMsg &) {}, "pintrail: My IMG.jpg: no answer from the map\n"
-                         "pintrail: My IMG.jpg: no answer from the map\n"},
-      {[](HostMsg &m) { (void)!send(m.fd, "HTTP/1.1 200 OK\r\n\r\n", 19, MSG_NOSIGNAL); },
-       "pintrail: My IMG.jpg: no answer from the map\n"
-       "pintrail: My IMG.jpg: no answer from the map\n"},
+      {[](HostMsg &) {}, silent + silent}, // closes without a reply
+      {[](HostMsg &m) { (void)!send(m.fd, "HTTP/1.1 200 OK\r\n\r\n", 19, MSG_NOSIGNAL); }, silent + silent},
   };
   for (const auto &[answer, said] : cases) {
     PrivatePorts ports;

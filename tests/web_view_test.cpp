@@ -101,8 +101,7 @@ TEST(WebView, ServesOnlyTheTokenHolderOnLoopbackNamesAndOnlyItsOwnFiles) {
   EXPECT_NE(page.find("assets/app.js" + token), std::string::npos);
 }
 
-// Another local user's thousand connections, trickling a request byte by
-// byte and coming back as they are dropped, lock the owner out of nothing.
+// Another user's thousand connections, trickling requests, lock out nobody.
 TEST(WebView, AFloodOfSlowConnectionsLocksNobodyOut) {
   if (geteuid() != 0)
     GTEST_SKIP() << "flooding as another user needs root";

@@ -1,5 +1,4 @@
-// The journal: records whole or not at all, and a host killed at random
-// moments that loses nothing it acknowledged.
+// The journal: whole records, and nothing acknowledged lost to a kill -9.
 #include "maphost/journal.h"
 
 #include <gtest/gtest.h>

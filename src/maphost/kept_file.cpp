@@ -27,16 +27,20 @@ std::string real_path(const std::string &given) {
   return std::string(resolved) + (resolved[1] ? "/" : "") + name;
 }
 
-// A write lock on the whole file, or the process id of the host that holds it.
-bool lock(int fd, pid_t *holder) {
+// A write lock on the whole file.
+bool lock(int fd) {
   struct flock whole {};
   whole.l_type = F_WRLCK;
   whole.l_whence = SEEK_SET;
-  if (fcntl(fd, F_SETLK, &whole) == 0)
-    return true;
+  return fcntl(fd, F_SETLK, &whole) == 0;
+}
+
+// The process that holds a lock on the file, or 0.
+pid_t lock_holder(int fd) {
+  struct flock whole {};
   whole.l_type = F_WRLCK;
-  *holder = fcntl(fd, F_GETLK, &whole) == 0 && whole.l_type != F_UNLCK ? whole.l_pid : 0;
-  return false;
+  whole.l_whence = SEEK_SET;
+  return fcntl(fd, F_GETLK, &whole) == 0 && whole.l_type != F_UNLCK ? whole.l_pid : 0;
 }
 
 bool write_all(int fd, const std::string &contents) {
@@ -93,9 +97,8 @@ bool OpenKeptFile(const std::string &given, KeptFile &file, std::string *why) {
     *why = given + " is read-only; it is left as it is";
     return false;
   }
-  pid_t holder = 0;
-  if (!lock(fd.fd, &holder)) {
-    *why = given + " is kept by another host (process " + std::to_string(holder) + ")";
+  if (!lock(fd.fd)) {
+    *why = given + " is kept by another host (process " + std::to_string(lock_holder(fd.fd)) + ")";
     return false;
   }
   fcntl(fd.fd, F_SETFL, 0); // blocking again
@@ -125,12 +128,11 @@ bool ReplaceKeptFile(KeptFile &file, const std::string &contents, std::string *w
   Descriptor fd(mkostemp(temporary.data(), O_CLOEXEC)); // O_EXCL, mode 0600
   if (fd.fd < 0)
     return fail(why, file.path);
-  pid_t holder = 0;
   // Owner and group first: a change of owner clears the set-id bits.
   bool owned = fchown(fd.fd, old.st_uid, old.st_gid) == 0 ||
                (old.st_uid == geteuid() && old.st_gid == getegid());
   bool ok = owned && write_all(fd.fd, contents) && fchmod(fd.fd, old.st_mode & 07777) == 0 &&
-            fdatasync(fd.fd) == 0 && lock(fd.fd, &holder) &&
+            fdatasync(fd.fd) == 0 && lock(fd.fd) &&
             rename(temporary.c_str(), file.path.c_str()) == 0;
   if (!ok) {
     int saved = owned ? errno : EPERM;

@@ -1,5 +1,4 @@
-// The host's files: modes kept, links never followed where they were not
-// named, one host per file through any spelling.
+// The host's files: modes kept, no planted link followed, one host a file.
 #include "maphost/kept_file.h"
 
 #include <gtest/gtest.h>
