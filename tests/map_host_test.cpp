@@ -16,6 +16,7 @@ TEST(MapHost, EverySpellingOfAFolderIsTheSamePictures) {
   for (const char *name : {"a.jpg", "b.jpg", "c.jpg"})
     WriteFile(trip + "/" + name, MakeJpeg(GpsEntries(GpsFix{})));
   ASSERT_EQ(symlink(trip.c_str(), (ports.dir / "link").c_str()), 0);
+  ASSERT_EQ(symlink("a.jpg", (trip + "/same-as-a.jpg").c_str()), 0); // a link is its picture
   {
     MapHost host(ports, {"GPX=" + gpx});
     const std::pair<std::string, std::string> spellings[] = {
