@@ -108,9 +108,8 @@ TEST(Gpx, ExistingFilesAreContinuedOrLeftAsTheyAre) {
   EXPECT_NE(continued.find("<trk><name>walk</name></trk>"), std::string::npos) << continued;
 }
 
-// A GPX 1.0 document is continued as GPX 1.1 with every field: GPSBabel
-// reads the same waypoints, routes and tracks from both, and what GPX 1.1
-// has no place for is in extensions.
+// GPX 1.0 continued as 1.1: GPSBabel reads the same waypoints, routes and
+// tracks from both, and what GPX 1.1 has no place for is in extensions.
 TEST(Gpx, Version10IsContinuedFieldByField) {
   if (RunProcess({"/bin/sh", "-c", "command -v gpsbabel && command -v xmllint"}).code != 0)
     GTEST_SKIP() << "gpsbabel or xmllint missing (tools/setup installs them)";
