@@ -185,7 +185,7 @@ TEST(WebView, LiveClientsNeverSlowThePortExchange) {
   char buffer[4096];
   for (ssize_t n; got.find("]\n\n") == std::string::npos && (n = read(back, buffer, sizeof buffer)) > 0;)
     got.append(buffer, static_cast<size_t>(n));
-  EXPECT_EQ(got.substr(got.find("\r\n", got.find("\r\n\r\n") + 4) + 2, 14), "id: 3001\ndata:") << got;
+  EXPECT_EQ(got.find("\nid: "), got.find("\nid: 3001\ndata:")) << got; // keep-alives aside
   close(back);
   EXPECT_EQ(StopProcess(web.host.pid, SIGTERM), 0); // a stalled stream does not hold up the end
   web.host.pid = -1;
