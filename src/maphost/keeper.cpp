@@ -26,8 +26,9 @@ struct Keeper {
   Store &store;
   KeptFiles &files;
   std::vector<Position> copy; // the store as last written
-  std::vector<std::string> thumbnails;
-  size_t thumbnail_bytes = 0;
+  std::vector<std::string> thumbnails; // data URIs, for every stride-th picture
+  std::vector<bool> thumbnail_made;
+  size_t stride = 1;
   size_t events_seen = 0;
   bool written = false; // the files hold the copy
   bool stop = false;    // under the store's lock
@@ -53,13 +54,30 @@ bool take_changes(Keeper &keeper) {
   return true;
 }
 
+// The thumbnails of every stride-th picture, the stride doubling until they
+// fit the page's budget: they spread over the whole library, and those
+// made stay chosen as it grows.
 void add_thumbnails(Keeper &keeper) {
-  for (size_t i = keeper.thumbnails.size(); i < keeper.copy.size(); i++) {
-    std::string jpeg;
-    if (keeper.copy[i].picture && keeper.thumbnail_bytes < kMostThumbnailBytes)
-      jpeg = ReadThumbnail(keeper.copy[i].path);
-    keeper.thumbnails.push_back(jpeg.empty() ? "" : JpegDataUri(jpeg));
-    keeper.thumbnail_bytes += keeper.thumbnails.back().size();
+  keeper.thumbnails.resize(keeper.copy.size());
+  keeper.thumbnail_made.resize(keeper.copy.size());
+  for (;;) {
+    size_t bytes = 0, ordinal = 0, i = 0;
+    for (; i < keeper.copy.size() && bytes <= kMostThumbnailBytes; i++) {
+      if (!keeper.copy[i].picture)
+        continue;
+      bool chosen = ordinal++ % keeper.stride == 0;
+      if (chosen && !keeper.thumbnail_made[i]) {
+        std::string jpeg = ThumbnailOf(keeper.copy[i].path);
+        keeper.thumbnails[i] = jpeg.empty() ? "" : JpegDataUri(jpeg);
+      } else if (!chosen) {
+        std::string().swap(keeper.thumbnails[i]);
+      }
+      keeper.thumbnail_made[i] = chosen;
+      bytes += keeper.thumbnails[i].size();
+    }
+    if (bytes <= kMostThumbnailBytes)
+      return;
+    keeper.stride *= 2;
   }
 }
 

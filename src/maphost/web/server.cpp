@@ -14,7 +14,7 @@
 
 #include "maphost/web/assets.h"
 #include "maphost/web/page.h"
-#include "maphost/web/thumbnail.h"
+#include "maphost/web/picture_work.h"
 #include "maphost/web/view.h"
 
 namespace {
@@ -118,23 +118,46 @@ void track_visitor(void *cls, MHD_Connection *connection, void **context,
   }
 }
 
-// A thumbnail by the picture's number, never by a path from the URL.
-MHD_Result serve_thumbnail(MHD_Connection *connection, WebView &view, const char *number) {
-  std::string path;
-  if (strlen(number) <= 9 && number[strspn(number, "0123456789")] == '\0' && *number) {
-    size_t index = strtoul(number, nullptr, 10);
-    std::lock_guard<std::mutex> hold(view.store.lock);
-    if (index < view.store.positions.size() && view.store.positions[index].picture)
-      path = view.store.positions[index].path;
-  }
-  std::string jpeg = path.empty() ? "" : ReadThumbnail(path);
-  if (jpeg.empty())
-    return refuse(connection, view, MHD_HTTP_NOT_FOUND, "no such thumbnail");
-  return send_bytes(connection, view, MHD_HTTP_OK, "image/jpeg", jpeg);
+// The picture's path by its number in the URL, never a path from the URL;
+// empty when there is no such picture.
+std::string picture_path(WebView &view, const char *number) {
+  if (strlen(number) > 9 || number[strspn(number, "0123456789")] != '\0' || !*number)
+    return "";
+  size_t index = strtoul(number, nullptr, 10);
+  std::lock_guard<std::mutex> hold(view.store.lock);
+  bool picture = index < view.store.positions.size() && view.store.positions[index].picture;
+  return picture ? view.store.positions[index].path : "";
+}
+
+// A thumbnail, the whole picture or its facts: from the cache, or made by
+// the picture worker while the connection waits suspended; called again
+// with the job when it is done.
+MHD_Result serve_picture(MHD_Connection *connection, WebView &view, PictureWant want,
+                         const char *number, void **request) {
+  if (auto *job = static_cast<PictureJob *>(*request))
+    return job->type ? send_bytes(connection, view, MHD_HTTP_OK, job->type, job->bytes)
+                     : refuse(connection, view, MHD_HTTP_NOT_FOUND, "no such picture");
+  std::string path = picture_path(view, number), jpeg;
+  uint32_t index = static_cast<uint32_t>(strtoul(number, nullptr, 10));
+  if (path.empty())
+    return refuse(connection, view, MHD_HTTP_NOT_FOUND, "no such picture");
+  if (want == PictureWant::Thumbnail && CachedThumbnail(view.pictures, index, jpeg))
+    return jpeg.empty() ? refuse(connection, view, MHD_HTTP_NOT_FOUND, "no such thumbnail")
+                        : send_bytes(connection, view, MHD_HTTP_OK, "image/jpeg", jpeg);
+  auto *job = new PictureJob{want, index, path, connection, nullptr, ""};
+  *request = job; // freed when the request completes
+  MHD_suspend_connection(connection);
+  QueuePictureJob(view.pictures, job);
+  return MHD_YES;
+}
+
+void free_job(void *, MHD_Connection *, void **request, MHD_RequestTerminationCode) {
+  delete static_cast<PictureJob *>(*request);
+  *request = nullptr;
 }
 
 MHD_Result answer(void *cls, MHD_Connection *connection, const char *url, const char *method,
-                  const char *, const char *, size_t *, void **) {
+                  const char *, const char *, size_t *, void **request) {
   WebView &view = *static_cast<WebView *>(cls);
   if (strcmp(method, "GET") != 0 && strcmp(method, "HEAD") != 0)
     return refuse(connection, view, MHD_HTTP_METHOD_NOT_ALLOWED, "only GET is served");
@@ -158,8 +181,14 @@ MHD_Result answer(void *cls, MHD_Connection *connection, const char *url, const 
     return send(connection, view, MHD_HTTP_OK, "text/event-stream",
                 EventsResponse(connection, view,
                                MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Last-Event-ID")));
-  if (path.substr(0, 7) == "/thumb/")
-    return serve_thumbnail(connection, view, url + 7);
+  static const struct {
+    std::string_view prefix;
+    PictureWant want;
+  } kPictures[] = {{"/thumb/", PictureWant::Thumbnail}, {"/picture/", PictureWant::Whole},
+                   {"/facts/", PictureWant::Facts}};
+  for (const auto &served : kPictures)
+    if (path.substr(0, served.prefix.size()) == served.prefix)
+      return serve_picture(connection, view, served.want, url + served.prefix.size(), request);
   const Asset *asset = path.substr(0, 8) == "/assets/" ? FindAsset(path.substr(8)) : nullptr;
   if (!asset)
     return refuse(connection, view, MHD_HTTP_NOT_FOUND, "not served here");
@@ -186,7 +215,7 @@ MHD_Daemon *start_daemon(WebView &view, const sockaddr *address) {
       0, nullptr, nullptr, answer, &view, MHD_OPTION_SOCK_ADDR, address,
       MHD_OPTION_THREAD_POOL_SIZE, kPoolThreads, MHD_OPTION_CONNECTION_TIMEOUT, kIdleSeconds,
       MHD_OPTION_CONNECTION_LIMIT, most_connections(), MHD_OPTION_NOTIFY_CONNECTION,
-      track_visitor, &view, MHD_OPTION_END);
+      track_visitor, &view, MHD_OPTION_NOTIFY_COMPLETED, free_job, nullptr, MHD_OPTION_END);
 }
 
 } // namespace
@@ -213,6 +242,7 @@ void WebViewStop::operator()(WebView *view) const {
   }
   if (view->waker.joinable())
     view->waker.join();
+  StopPictureWork(view->pictures);
   ResumeAllStreams(*view); // each ends; a suspended one would outlive its daemon
   for (MHD_Daemon *daemon : view->daemons)
     if (daemon)
@@ -252,6 +282,7 @@ WebViewHandle StartWebView(Store &store, const WebOptions &options, std::string 
                  "; connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
   view->page = LivePage(view->config);
   view->waker = std::thread(WakeStreams, std::ref(*view));
+  view->pictures.thread = std::thread(DoPictureWork, std::ref(view->pictures));
   return view;
 }
 

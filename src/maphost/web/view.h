@@ -12,6 +12,7 @@
 
 #include "maphost/store.h"
 #include "maphost/web/page.h"
+#include "maphost/web/picture_work.h"
 
 struct EventStream;
 struct Visitor;
@@ -28,6 +29,7 @@ struct WebView {
   // for every live page; under the store's lock.
   std::vector<std::string> encoded;
   std::vector<uint32_t> encoded_at;
+  FolderTable folders;
   // Live streams with nothing to send are suspended, costing no thread; the
   // waker resumes them when positions arrive, and for a keep-alive.
   std::mutex streams_lock;
@@ -36,6 +38,7 @@ struct WebView {
   std::mutex visitors_lock;
   std::unordered_set<Visitor *> visitors;
   std::thread waker;
+  PictureWork pictures;
   MHD_Daemon *daemons[2] = {nullptr, nullptr};
 };
 

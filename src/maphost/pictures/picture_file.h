@@ -1,0 +1,40 @@
+// What the web view shows of a picture file the host was told about: its
+// thumbnail, the whole picture in a form browsers show, and the EXIF facts
+// its popup gives. The format is known from the first bytes, never from
+// the name.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+enum class PictureFormat { Unknown, Jpeg, Png, Webp, Heif, Tiff, Raf };
+
+// Files larger than this are not read.
+constexpr long long kMostPictureBytes = 256LL << 20;
+constexpr int kThumbnailSide = 256;
+
+PictureFormat FormatOf(std::string_view file);
+
+// The whole file at path; false when it is gone, no regular file, larger
+// than kMostPictureBytes, or unreadable. A FIFO or device never blocks.
+bool ReadPictureFile(const std::string &path, std::string &bytes);
+
+// A JPEG of at most kThumbnailSide pixels a side, upright; empty when the
+// picture has none that can be made.
+std::string MakeThumbnail(std::string_view file);
+
+struct WholePicture {
+  const char *type = nullptr; // its media type; nullptr when none can be shown
+  std::string bytes;
+};
+// JPEG, PNG and WebP as they are; HEIF as JPEG; TIFF and raw files as the
+// largest JPEG preview they carry.
+WholePicture ShowWhole(std::string file);
+
+struct PictureFacts {
+  std::string time; // DateTimeOriginal as it stands, e.g. "2016:07:05 09:15:00"
+  bool has_altitude = false;
+  double altitude = 0; // metres above sea level; negative below it
+  int orientation = 1;
+};
+PictureFacts ReadFacts(std::string_view file);

@@ -1,0 +1,131 @@
+// The web view's pictures: a thumbnail from each format, upright and small;
+// bombs refused by their headers; damaged files of every format survived.
+#include "maphost/pictures/picture_file.h"
+
+#include <gtest/gtest.h>
+#include <turbojpeg.h>
+
+#include "fixtures/fixture.h"
+#include "fixtures/formats.h"
+#include "maphost/pictures/decode.h"
+
+namespace {
+
+std::pair<int, int> jpeg_size(const std::string &jpeg) {
+  tjhandle decoder = tjInitDecompress();
+  int width = 0, height = 0, sampling, colours;
+  tjDecompressHeader3(decoder, reinterpret_cast<const unsigned char *>(jpeg.data()), jpeg.size(),
+                      &width, &height, &sampling, &colours);
+  tjDestroy(decoder);
+  return {width, height};
+}
+
+std::vector<FixtureEntry> with(std::vector<FixtureEntry> entries, FixtureEntry more) {
+  entries.push_back(more);
+  return entries;
+}
+
+struct Sample {
+  const char *name;
+  std::string file;
+  std::pair<int, int> thumbnail; // its size; {0, 0}: none
+};
+
+std::vector<Sample> samples() {
+  std::string block = ExifBlock(GpsEntries(GpsFix{}));
+  return {{"turned JPEG", WrapJpeg(ExifBlock(with(GpsEntries(GpsFix{}), Short(EXIF_IFD_0, 0x0112, 6))), 640, 320), {128, 256}},
+          {"JPEG with an EXIF thumbnail", MakeJpeg(GpsEntries(GpsFix{}), 400), {1, 1}},
+          {"HEIC", MakeHeic(block), {64, 64}},
+          {"PNG", MakePng(block), {1, 1}},
+          {"WebP", MakeWebp(block), {1, 1}},
+          {"TIFF with a preview", MakeTiff(ExifBlock(GpsEntries(GpsFix{}), 400)), {1, 1}},
+          {"ORF with a preview", MakeTiff(ExifBlock(GpsEntries(GpsFix{}), 400), "MMOR"), {1, 1}},
+          {"TIFF without one", MakeTiff(block), {0, 0}},
+          {"RAF", MakeRaf(MakeJpeg(GpsEntries(GpsFix{}))), {1, 1}},
+          {"text", "not a picture at all", {0, 0}}};
+}
+
+TEST(PictureFile, AThumbnailFromEachFormatUprightAndSmall) {
+  for (const Sample &sample : samples()) {
+    std::string thumbnail = MakeThumbnail(sample.file);
+    std::pair<int, int> none{0, 0};
+    EXPECT_EQ(thumbnail.empty() ? none : jpeg_size(thumbnail), sample.thumbnail) << sample.name;
+    WholePicture whole = ShowWhole(sample.file);
+    EXPECT_EQ(whole.type != nullptr, sample.thumbnail.first != 0) << sample.name;
+    if (whole.type) {
+      EXPECT_GT(jpeg_size(whole.bytes).first + (std::string(whole.type) != "image/jpeg"), 0) << sample.name;
+    }
+  }
+  EXPECT_EQ(ShowWhole(MakePng(ExifBlock({}))).bytes, MakePng(ExifBlock({}))); // shown as it is
+}
+
+TEST(PictureFile, FactsFromTheExifOfEachFormat) {
+  GpsFix below;
+  below.altitude_ref = 1;
+  for (const std::string &file : {MakeJpeg(GpsEntries(below)), MakePng(ExifBlock(GpsEntries(below))),
+                                  MakeTiff(ExifBlock(GpsEntries(below)))}) {
+    PictureFacts facts = ReadFacts(file);
+    EXPECT_EQ(facts.time, "2016:07:04 12:34:56");
+    EXPECT_TRUE(facts.has_altitude);
+    EXPECT_DOUBLE_EQ(facts.altitude, -245.0);
+  }
+  GpsFix level;
+  level.with_altitude = false;
+  EXPECT_FALSE(ReadFacts(MakeJpeg(GpsEntries(level))).has_altitude);
+  EXPECT_EQ(ReadFacts(MakeJpeg(with(CameraEntries(), Short(EXIF_IFD_0, 0x0112, 8)))).orientation, 8);
+}
+
+// A header claiming 60,000 x 60,000 pixels (3.6 billion) is refused before
+// any of them is allocated: ASan would fail the run otherwise.
+TEST(PictureFile, BombsRefusedByTheirHeaders) {
+  std::string png = MakePng(ExifBlock({}));
+  png.replace(16, 8, std::string("\x00\x00\xEA\x60\x00\x00\xEA\x60", 8)); // IHDR width and height
+  EXPECT_TRUE(DecodePng(png).rgb.empty());
+  EXPECT_EQ(MakeThumbnail(png), "");
+  std::string jpeg = WrapJpeg("", 65000, 65000);
+  EXPECT_TRUE(DecodeJpeg(jpeg, 0).rgb.empty());
+  std::string heic = MakeHeic(ExifBlock({}));
+  size_t ispe = heic.find("ispe");
+  ASSERT_NE(ispe, std::string::npos);
+  heic.replace(ispe + 8, 8, std::string("\x00\x00\xEA\x60\x00\x00\xEA\x60", 8));
+  EXPECT_TRUE(DecodeHeif(heic, true).rgb.empty());
+  EXPECT_FALSE(FitsInMemory(kMostPixels + 1, 1));
+  EXPECT_TRUE(FitsInMemory(kMostPixels, 1));
+}
+
+// Every prefix and a flipped byte of each sample: nothing crashes, leaks
+// or reads out of bounds (the sanitizer build checks).
+TEST(PictureFile, DamagedFilesOfEveryFormat) {
+  for (const Sample &sample : samples())
+    for (size_t length = 0; length < sample.file.size(); length += 1 + length / 4) {
+      std::string damaged = sample.file.substr(0, length);
+      MakeThumbnail(damaged);
+      ReadFacts(damaged);
+      ShowWhole(damaged);
+      damaged = sample.file;
+      damaged[length] = static_cast<char>(~damaged[length]);
+      MakeThumbnail(damaged);
+    }
+}
+
+TEST(PictureFile, OrientTurnsEachOfTheEight) {
+  Raster picture; // 2 x 1: a red pixel, then a blue one
+  picture.width = 2, picture.height = 1, picture.rgb = {255, 0, 0, 0, 0, 255};
+  const std::pair<int, std::vector<uint8_t>> cases[] = {
+      {1, {255, 0, 0, 0, 0, 255}}, {2, {0, 0, 255, 255, 0, 0}}, {3, {0, 0, 255, 255, 0, 0}},
+      {4, {255, 0, 0, 0, 0, 255}}, {5, {255, 0, 0, 0, 0, 255}}, {6, {255, 0, 0, 0, 0, 255}},
+      {7, {0, 0, 255, 255, 0, 0}}, {8, {0, 0, 255, 255, 0, 0}}};
+  for (const auto &[orientation, rgb] : cases) {
+    Raster turned = Orient(picture, orientation);
+    EXPECT_EQ(turned.rgb, rgb) << orientation;
+    EXPECT_EQ(turned.width, orientation >= 5 ? 1 : 2) << orientation;
+  }
+  Raster wide; // 4 x 2 averages to 2 x 1
+  wide.width = 4, wide.height = 2, wide.rgb.assign(24, 0);
+  for (int i = 0; i < 4; i++) wide.rgb[3 * i] = 200;
+  Raster small = FitWithin(wide, 2);
+  EXPECT_EQ(small.width, 2);
+  EXPECT_EQ(small.rgb[0], 100);
+}
+
+} // namespace
