@@ -183,7 +183,7 @@ TEST(WebView, LiveClientsNeverSlowThePortExchange) {
   SendCommand(kMapPortName, "AddJPGPos 1 2 /the/next.jpg");
   std::string got;
   char buffer[4096];
-  for (ssize_t n; got.find("]\n\n") == std::string::npos && (n = read(back, buffer, sizeof buffer)) > 0;)
+  for (ssize_t n; got.find("]}\n\n") == std::string::npos && (n = read(back, buffer, sizeof buffer)) > 0;)
     got.append(buffer, static_cast<size_t>(n));
   EXPECT_EQ(got.find("\nid: "), got.find("\nid: 3001\ndata:")) << got; // keep-alives aside
   close(back);

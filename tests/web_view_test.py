@@ -2,7 +2,7 @@
 """The map host's web view in a real browser (headless Chromium, driven over
 its DevTools protocol): what a person sees as pictures arrive, and the
 exported page. Usage: web_view_test.py BUILD_DIR ARTIFACT_DIR"""
-import json, os, resource, shutil, signal, subprocess, sys, tempfile, time, urllib.request
+import base64, json, os, resource, shutil, signal, subprocess, sys, tempfile, time, urllib.request
 
 try:
     import websocket  # Debian's python3-websocket
@@ -45,7 +45,7 @@ class Page:
         problems = [e['params'] for e in self.events
                     if e.get('method') in ('Runtime.exceptionThrown', 'Runtime.consoleAPICalled')]
         raise AssertionError('the page never showed %s: %s\n%s' % (
-            what, problems, self.eval('document.body.innerHTML')))
+            what, problems, self.eval('document.body.innerHTML')[:3000]))
 
 
 def start_browser():
@@ -72,28 +72,57 @@ def start_browser():
     return process, page
 
 
-def survey(folder):
-    subprocess.run([build + '/pintrail', folder, 'WAYPOINT', 'PICLIST', 'ALLFORMATS'], check=True,
-                   stdout=subprocess.DEVNULL)
+def survey(folder, *switches):
+    subprocess.run([build + '/pintrail', folder] + list(switches or ('WAYPOINT', 'PICLIST')) + ['ALLFORMATS'],
+                   check=True, stdout=subprocess.DEVNULL)
 
 
-def show_thumbnail(page):
-    page.eval("[...document.querySelectorAll('#pictures button')].find(b => b.textContent == 'Paris at night.jpg').click()")
+COUNTS = "['picture-count', 'place-count', 'waypoint-count'].map(id => +document.getElementById(id).textContent)"
+
+
+def wait_counts(page, expected):
+    page.wait("%s.join() == '%s'" % (COUNTS, ','.join(map(str, expected))),
+              'counts %s (not %s)' % (expected, page.eval(COUNTS)))
+    page.wait('window.pintrailBuilt > 0 && !pintrail.pending()', 'the markers made')
+
+
+def screenshot(page, name):
+    os.makedirs(artifacts, exist_ok=True)
+    with open(os.path.join(artifacts, name), 'wb') as out:
+        out.write(base64.b64decode(page.send('Page.captureScreenshot', format='png')['data']))
+
+
+def show(page, name):
+    """Picks a picture from the list; its popup's thumbnail, once loaded: [width, height]."""
+    page.eval("pintrail.pick(pintrail.rows().find(i => i >= 0 && pintrail.name(i) == %s))" % json.dumps(name))
     page.wait("(i => i && i.complete && i.naturalWidth > 0)(document.querySelector('.popup img.thumb'))",
-              'a thumbnail')
+              'a thumbnail of ' + name)
+    return page.eval("(i => [i.naturalWidth, i.naturalHeight])(document.querySelector('.popup img.thumb'))")
 
 
-def counts(page):
-    return page.eval("[+document.getElementById('picture-count').textContent,"
-                     " +document.getElementById('waypoint-count').textContent]")
+# Land and sea both fill a good part of the outline map's canvas.
+OUTLINE_DRAWN = """(() => { const c = document.querySelector('.leaflet-outline-pane canvas');
+        if (!c || !c.width) return false;
+        const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data; let land = 0, sea = 0;
+        for (let i = 3; i < d.length; i += 4 * 7) d[i] == 255 ? land++ : d[i] == 0 && sea++;
+        return land > 1000 && sea > 1000; })()"""
+
+
+def drag_map(page):
+    for kind, x in (('mousePressed', 700), ('mouseMoved', 650), ('mouseMoved', 600), ('mouseReleased', 600)):
+        page.send('Input.dispatchMouseEvent', type=kind, x=x, y=400, button='left', clickCount=1)
+
+
+def markers(page):
+    """The index's points by kind: pictures, and waypoints shown on their own."""
+    return page.eval("pintrail.points()")
 
 
 def main():
-    photos, later = os.path.join(work, 'Photos'), os.path.join(work, 'Later')
+    photos, formats = os.path.join(work, 'Photos'), os.path.join(work, 'Formats')
     subprocess.run([build + '/pintrail-fixtures', 'demo', photos], check=True)
-    os.makedirs(later)
+    subprocess.run([build + '/pintrail-fixtures', 'formats', formats], check=True)
     shutil.copy(os.path.join(photos, '2016 Trip', 'IMG_0001.jpg'), os.path.join(photos, HOSTILE))
-    shutil.copy(os.path.join(photos, '2016 Trip', 'Rio', 'IMG_0002.jpg'), os.path.join(later, 'late.jpg'))
     html = os.path.join(work, 'trip.html')
     started = subprocess.run([build + '/pintrail-maphost', 'WEB', 'DETACH', 'HTML=' + html],
                              check=True, capture_output=True, text=True).stdout.split()
@@ -101,25 +130,55 @@ def main():
     browser_process = None
     try:
         browser_process, page = start_browser()
-        survey(photos) # 5 pictures with a position (one a copy), 4 distinct waypoints
+        survey(photos) # 5 pictures with a position (one a copy) at 4 places, each with its waypoint
         page.send('Page.navigate', url=url)
-        page.wait("document.getElementById('picture-count').textContent == '5'", 'five pictures')
-        assert counts(page) == [5, 4], counts(page)
-        names = page.eval("[...document.querySelectorAll('#pictures button')].map(b => b.textContent)")
+        wait_counts(page, [5, 4, 0])
+        assert markers(page) == [5, 0], markers(page)
+        names = page.eval("pintrail.rows().filter(i => i >= 0).map(pintrail.name)")
         assert HOSTILE in names, names # the name as text: no element made of it
-        assert page.eval("document.querySelectorAll('img[src=x], #pictures img').length") == 0
+        assert page.eval("document.querySelectorAll('img[src=x], #list img').length") == 0
+        # Offline, the outline map stands in for the tiles, and says so.
+        page.wait("document.getElementById('note').textContent == 'offline: outline map'", 'the offline note')
+        page.wait(OUTLINE_DRAWN, 'land and sea in the outline map')
+        screenshot(page, 'web-offline-outline.png')
+
+        # A survey far away comes into view; once the user moved the map, none moves it.
         page.eval("window.stillTheSamePage = true")
-        survey(later)
-        page.wait("document.getElementById('picture-count').textContent == '6'", 'a sixth picture live')
+        survey(os.path.join(formats, 'far'))
+        wait_counts(page, [6, 5, 0])
+        assert page.eval("pintrail.map.getBounds().contains([-60, 13.41])"), 'the map did not follow'
+        screenshot(page, 'web-followed.png')
+        drag_map(page)
+        time.sleep(1) # the drag's inertia ends
+        center = page.eval("(c => [c.lat, c.lng])(pintrail.map.getCenter())")
+        assert page.eval("!pintrail.following()"), 'a drag did not stop the following'
+        survey(formats, 'WAYPOINT') # 8 waypoints, one already kept, 7 waiting for their pictures
+        wait_counts(page, [6, 5, 7])
+        os.rename(os.path.join(formats, 'alone.jpg'), os.path.join(work, 'alone.jpg'))
+        survey(formats, 'PICLIST')
+        wait_counts(page, [12, 11, 1]) # one marker a picture; alone.jpg's waypoint stays one
+        assert markers(page) == [12, 1], markers(page)
+        moved = page.eval("(c => [c.lat, c.lng])(pintrail.map.getCenter())")
+        assert max(abs(moved[0] - center[0]), abs(moved[1] - center[1])) < 0.1, (center, moved)
         assert page.eval("window.stillTheSamePage === true"), 'the page was reloaded'
-        show_thumbnail(page)
-        page.eval("document.getElementById('fit').click()")
-        time.sleep(0.5)
-        os.makedirs(artifacts, exist_ok=True)
-        shot = page.send('Page.captureScreenshot', format='png')['data']
-        with open(os.path.join(artifacts, 'web-view.png'), 'wb') as out:
-            import base64
-            out.write(base64.b64decode(shot))
+
+        # A thumbnail for each format; the JPEG turned a quarter is upright.
+        sizes = {name: show(page, name) for name in
+                 ('turned.jpg', 'phone.heic', 'screen.png', 'web.webp', 'scan.tif', 'camera.raf', 'Paris at night.jpg')}
+        assert sizes['turned.jpg'][1] > sizes['turned.jpg'][0], sizes
+        page.eval("pintrail.pick(pintrail.rows().find(i => i >= 0 && pintrail.name(i) == 'turned.jpg'))")
+        page.wait("/Altitude 245.0 m/.test(document.querySelector('.popup').textContent)", 'the altitude')
+        screenshot(page, 'web-thumbnail-turned.png')
+
+        # The search finds a picture by its folder; the trail joins pictures in time order.
+        page.eval("(s => { s.value = 'far/'; s.dispatchEvent(new Event('input')); })(document.getElementById('search'))")
+        page.wait("pintrail.rows().filter(i => i >= 0).map(pintrail.name).join() == 'south.jpg'", 'the search')
+        screenshot(page, 'web-search.png')
+        trail = page.eval("pintrail.trail().map(pintrail.name)")
+        assert trail[0] in ('IMG_0001.jpg', HOSTILE), trail # the first of the two pairs with the waypoint
+        assert trail[1:] == ['IMG_0002.jpg', 'Paris at night.jpg', 'IMG_0005.HEIC', 'turned.jpg', 'phone.heic',
+                             'screen.png', 'web.webp', 'scan.tif', 'south.jpg', 'camera.raf'], trail
+
         dialogs = [e for e in page.events if e.get('method') == 'Page.javascriptDialogOpening']
         assert not dialogs, dialogs
         os.kill(host, signal.SIGTERM) # the exported page gets everything at the end
@@ -128,11 +187,11 @@ def main():
                 break
             time.sleep(0.1)
         page.send('Page.navigate', url='file://' + html)
-        page.wait("document.getElementById('picture-count').textContent == '6'", 'the export')
-        assert counts(page) == [6, 4], counts(page) # late.jpg's waypoint was there
-        show_thumbnail(page) # embedded in the file
-        print('web view: 6 pictures and 4 waypoints shown live and exported; screenshot in',
-              os.path.join(artifacts, 'web-view.png'))
+        wait_counts(page, [12, 11, 1])
+        page.wait(OUTLINE_DRAWN, 'the outline map in the export')
+        show(page, 'Paris at night.jpg') # embedded in the file
+        screenshot(page, 'web-export.png')
+        print('web view: 12 pictures and a lone waypoint shown live and exported; screenshots in', artifacts)
     finally: # whatever happened, nothing started here outlives the test
         if browser_process:
             browser_process.kill()

@@ -26,6 +26,7 @@ struct EventStream {
   size_t snapshot_end;
   size_t next_position = 0;
   size_t next_event;
+  size_t folders_sent = 0; // the view's folders this page knows
   std::string message;
   size_t sent = 0;
   bool resumed = false; // by the waker: with nothing new, a keep-alive is due
@@ -48,9 +49,11 @@ std::string next_batch(EventStream &stream) {
     for (; stream.next_event < end && batch.size() < kMostBatchBytes; stream.next_event++)
       batch.append(",").append(EncodedPosition(stream.view, store.events[stream.next_event]));
   }
-  if (!batch.empty())
-    batch[0] = '[';
-  return batch;
+  if (batch.empty())
+    return batch;
+  std::string message = BatchJson(batch.substr(1), stream.view.folders, stream.folders_sent);
+  stream.folders_sent = stream.view.folders.names.size();
+  return message;
 }
 
 // The stream's next message; false, the stream suspended, when it has
@@ -65,7 +68,7 @@ bool next_message(EventStream &stream) {
   }
   stream.resumed = false;
   stream.message = batch.empty() ? ":\n\n" // keeps the connection alive
-                                 : "id: " + std::to_string(stream.next_event) + "\ndata: " + batch + "]\n\n";
+                                 : "id: " + std::to_string(stream.next_event) + "\ndata: " + batch + "\n\n";
   stream.sent = 0;
   return true;
 }
@@ -102,14 +105,14 @@ const std::string &EncodedPosition(WebView &view, uint32_t i) {
     view.encoded_at.resize(store.positions.size(), UINT32_MAX);
   }
   if (view.encoded_at[i] != store.changed_at[i]) {
-    view.encoded[i] = PositionJson(store.positions[i], i);
+    view.encoded[i] = PositionJson(store.positions[i], i, view.folders);
     view.encoded_at[i] = store.changed_at[i];
   }
   return view.encoded[i];
 }
 
 MHD_Response *EventsResponse(MHD_Connection *connection, WebView &view, const char *last) {
-  auto *stream = new EventStream{view, connection, 0, 0, 0, "", 0, false};
+  auto *stream = new EventStream{view, connection, 0, 0, 0, 0, "", 0, false};
   {
     std::lock_guard<std::mutex> hold(view.store.lock);
     stream->next_event = view.store.events.size();

@@ -13,7 +13,7 @@ constexpr char kAttribution[] =
     "&copy; <a href=\"https://www.openstreetmap.org/copyright\">OpenStreetMap</a> contributors";
 // The page's files, in the order they load.
 const char *const kStyles[] = {"leaflet.css", "MarkerCluster.css", "MarkerCluster.Default.css", "app.css"};
-const char *const kScripts[] = {"leaflet.js", "leaflet.markercluster.js", "app.js"};
+const char *const kScripts[] = {"leaflet.js", "supercluster.min.js", "app.js"};
 constexpr char kGenerator[] = "<meta name=\"generator\" content=\"pintrail-maphost\">";
 
 // JSON that no "<" can end or reopen inside an HTML script element.
@@ -64,28 +64,29 @@ std::string script_hash(const std::string &text) {
 
 } // namespace
 
-std::string PositionJson(const Position &p, uint32_t number, const std::string *thumbnail) {
-  nlohmann::json item = {{"i", number},
-                         {"k", p.picture ? "p" : "w"},
-                         {"lat", strtod(p.latitude.c_str(), nullptr)},
-                         {"lon", strtod(p.longitude.c_str(), nullptr)},
-                         {"name", p.name}};
-  if (p.picture)
-    item["path"] = p.path.empty() ? p.href : p.path;
-  if (thumbnail && !thumbnail->empty())
-    item["thumb"] = *thumbnail;
+std::string FolderOf(const Position &p) {
+  const std::string &where = p.path.empty() ? p.href : p.path;
+  size_t slash = where.rfind('/');
+  return slash == std::string::npos ? "" : where.substr(0, slash + 1);
+}
+
+std::string PositionJson(const Position &p, uint32_t number, FolderTable &folders) {
+  nlohmann::json item = {number, p.picture ? 1 : 0, strtod(p.latitude.c_str(), nullptr),
+                         strtod(p.longitude.c_str(), nullptr), p.name};
+  if (p.picture) {
+    auto added = folders.ids.try_emplace(FolderOf(p), static_cast<uint32_t>(folders.names.size()));
+    if (added.second)
+      folders.names.push_back(added.first->first);
+    item.push_back(added.first->second);
+  }
   return script_safe(item);
 }
 
-std::string PositionsJson(const std::vector<Position> &positions,
-                          const std::vector<uint32_t> &numbers,
-                          const std::vector<std::string> *thumbnails) {
-  std::string list = "[";
-  for (size_t i = 0; i < positions.size(); i++) {
-    bool thumbed = thumbnails && i < thumbnails->size();
-    list += (i ? "," : "") + PositionJson(positions[i], numbers[i], thumbed ? &(*thumbnails)[i] : nullptr);
-  }
-  return list + "]";
+std::string BatchJson(const std::string &positions, const FolderTable &folders, size_t first_folder) {
+  nlohmann::json added = nlohmann::json::array();
+  for (size_t i = first_folder; i < folders.names.size(); i++)
+    added.push_back(folders.names[i]);
+  return "{\"f\":" + script_safe(added) + ",\"p\":[" + positions + "]}";
 }
 
 std::string LivePage(const PageConfig &config) {
@@ -111,11 +112,17 @@ std::string ExportPage(const PageConfig &config, const std::vector<Position> &po
                      "<meta name=\"referrer\" content=\"no-referrer\">\n";
   for (const char *css : kStyles)
     head += inline_asset("style", css);
-  std::vector<uint32_t> numbers(positions.size());
-  for (size_t i = 0; i < numbers.size(); i++)
-    numbers[i] = static_cast<uint32_t>(i);
-  std::string body = config_block(config) +
-                     data_block("positions", PositionsJson(positions, numbers, &thumbnails));
+  FolderTable folders;
+  std::string list;
+  nlohmann::json embedded = nlohmann::json::object(); // thumbnails by position number
+  for (size_t i = 0; i < positions.size(); i++) {
+    list += (i ? "," : "") + PositionJson(positions[i], static_cast<uint32_t>(i), folders);
+    if (i < thumbnails.size() && !thumbnails[i].empty())
+      embedded[std::to_string(i)] = thumbnails[i];
+  }
+  std::string body = config_block(config) + data_block("positions", BatchJson(list, folders, 0)) +
+                     data_block("thumbnails", script_safe(embedded)) +
+                     data_block("world", std::string(FindAsset("countries-50m.json")->bytes));
   for (const char *js : kScripts)
     body += inline_asset("script", js);
   return fill(head, body);
@@ -126,6 +133,8 @@ bool IsOwnPage(const std::string &contents) {
 }
 
 std::string TileSource(const std::string &tiles) {
+  if (tiles == "none")
+    return "";
   std::string source = tiles.empty() ? kOsmTiles : tiles;
   size_t scheme = source.find("://");
   if (scheme == std::string::npos)

@@ -3,25 +3,33 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "maphost/store.h"
 
 struct PageConfig {
   bool live = true;
-  std::string tiles; // a Leaflet URL template; empty: OpenStreetMap's
+  std::string tiles; // a Leaflet URL template; empty: OpenStreetMap's; "none": the outline map alone
   std::string token; // the live page's: its files' addresses carry it
 };
 
-// One position as a JSON object, with its number ("i") and, when given, its
-// thumbnail as a data URI. Safe inside an HTML script element.
-std::string PositionJson(const Position &position, uint32_t number,
-                         const std::string *thumbnail = nullptr);
-// The positions as a JSON array, each with its number ("i"); thumbnails,
-// when given, as data URIs beside them. Safe inside an HTML script element.
-std::string PositionsJson(const std::vector<Position> &positions,
-                          const std::vector<uint32_t> &numbers,
-                          const std::vector<std::string> *thumbnails = nullptr);
+// Pictures' folders, numbered as they first come: positions name theirs by number.
+struct FolderTable {
+  std::unordered_map<std::string, uint32_t> ids;
+  std::vector<std::string> names;
+};
+
+// A picture's folder: its path, or link, up to and with the last "/".
+std::string FolderOf(const Position &position);
+// One position as a JSON array, with its number: [number, 0, latitude,
+// longitude, name] for a waypoint; a picture's has 1 and its folder's
+// number (its folder added to folders when new). Safe inside an HTML
+// script element.
+std::string PositionJson(const Position &position, uint32_t number, FolderTable &folders);
+// A batch of positions (their JSON joined by commas) as a JSON object: the
+// folders from first_folder on as "f", the positions as "p".
+std::string BatchJson(const std::string &positions, const FolderTable &folders, size_t first_folder);
 
 std::string LivePage(const PageConfig &config);
 // The exported page runs only its own scripts: the Content-Security-Policy

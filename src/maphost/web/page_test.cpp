@@ -10,10 +10,17 @@ namespace {
 
 TEST(Page, NamesStayTextInsideTheScriptElement) {
   Position hostile{true, "1.5", "-2", "</script><img src=x onerror=alert(1)>\xFF", "/a/b.jpg", "", ""};
-  std::string json = PositionJson(hostile, 7);
+  FolderTable folders;
+  std::string json = PositionJson(hostile, 7, folders);
   EXPECT_EQ(json.find('<'), std::string::npos) << json;
   EXPECT_NE(json.find("\\u003c/script>\\u003cimg src=x onerror=alert(1)>\xEF\xBF\xBD"), std::string::npos) << json;
-  EXPECT_EQ(json.substr(0, 33), "{\"i\":7,\"k\":\"p\",\"lat\":1.5,\"lon\":-2");
+  EXPECT_EQ(json.substr(0, 13), "[7,1,1.5,-2.0");
+  // Pictures of one folder share its number; a waypoint has none.
+  Position other{true, "0", "0", "c.jpg", "/a/c.jpg", "", ""}, waypoint{false, "0", "0", "w", "", "", ""};
+  EXPECT_EQ(PositionJson(other, 8, folders), "[8,1,0.0,0.0,\"c.jpg\",0]");
+  EXPECT_EQ(PositionJson(waypoint, 9, folders), "[9,0,0.0,0.0,\"w\"]");
+  EXPECT_EQ(BatchJson("[1]", folders, 0), "{\"f\":[\"/a/\"],\"p\":[[1]]}");
+  EXPECT_EQ(BatchJson("", folders, 1), "{\"f\":[],\"p\":[]}");
 }
 
 TEST(Page, TileServersTheSecurityPolicyAllows) {
