@@ -2,74 +2,17 @@
 """The map host's web view in a real browser (headless Chromium, driven over
 its DevTools protocol): what a person sees as pictures arrive, and the
 exported page. Usage: web_view_test.py BUILD_DIR ARTIFACT_DIR"""
-import base64, json, os, resource, shutil, signal, subprocess, sys, tempfile, time, urllib.request
+import base64, json, os, shutil, signal, subprocess, sys, tempfile, time
 
-try:
-    import websocket  # Debian's python3-websocket
-except ImportError:
-    websocket = None
-SKIP = 77
+from devtools import SKIP, available, start_browser
+
 build, artifacts = sys.argv[1], sys.argv[2]
-browser = shutil.which('chromium')
-if not browser or not websocket:
+if not available():
     print('SKIP: chromium or python3-websocket missing (tools/setup --test installs them)')
     sys.exit(SKIP)
 work = tempfile.mkdtemp(prefix='pintrail-web-')
 os.environ['REXX_PORT_DIR'] = os.path.join(work, 'ports')
 HOSTILE = '<img src=x onerror=alert(1)>.jpg'
-
-
-class Page:
-    """One browser tab: commands, and the events that came meanwhile."""
-    def __init__(self, url):
-        self.socket, self.next, self.events = websocket.create_connection(url, timeout=30), 0, []
-
-    def send(self, method, **params):
-        self.next += 1
-        self.socket.send(json.dumps({'id': self.next, 'method': method, 'params': params}))
-        while True:
-            reply = json.loads(self.socket.recv())
-            if reply.get('id') == self.next:
-                return reply.get('result', {})
-            self.events.append(reply)
-
-    def eval(self, expression):
-        return self.send('Runtime.evaluate', expression=expression, returnByValue=True,
-                         awaitPromise=True)['result'].get('value')
-
-    def wait(self, expression, what):
-        for _ in range(200):
-            if self.eval(expression):
-                return
-            time.sleep(0.1)
-        problems = [e['params'] for e in self.events
-                    if e.get('method') in ('Runtime.exceptionThrown', 'Runtime.consoleAPICalled')]
-        raise AssertionError('the page never showed %s: %s\n%s' % (
-            what, problems, self.eval('document.body.innerHTML')[:3000]))
-
-
-def start_browser():
-    profile = os.path.join(work, 'profile')
-    process = subprocess.Popen([browser, '--headless=new', '--no-sandbox', '--disable-gpu',
-                                '--remote-debugging-port=0', '--remote-allow-origins=*', '--window-size=1200,800',
-                                '--user-data-dir=' + profile, 'about:blank'],
-                               stdout=subprocess.DEVNULL, stderr=open(profile + '.log', 'w'))
-    port_file = os.path.join(profile, 'DevToolsActivePort')
-    for _ in range(1200): # a loaded machine can take long to start it
-        if os.path.exists(port_file) and open(port_file).read().count('\n'):
-            break
-        if process.poll() is not None:
-            if resource.getrlimit(resource.RLIMIT_AS)[0] != resource.RLIM_INFINITY:
-                print('SKIP: chromium cannot start with an address-space limit (ulimit -v)')
-                sys.exit(SKIP)
-            raise AssertionError('chromium ended: ' + open(profile + '.log').read()[-2000:])
-        time.sleep(0.1)
-    port = open(port_file).read().split()[0]
-    targets = json.load(urllib.request.urlopen('http://127.0.0.1:%s/json/list' % port))
-    page = Page([t for t in targets if t['type'] == 'page'][0]['webSocketDebuggerUrl'])
-    page.send('Page.enable')
-    page.send('Runtime.enable')
-    return process, page
 
 
 def survey(folder, *switches):
@@ -129,7 +72,7 @@ def main():
     host, url = int(started[0]), started[1]
     browser_process = None
     try:
-        browser_process, page = start_browser()
+        browser_process, page = start_browser(os.path.join(work, 'profile'))
         survey(photos) # 5 pictures with a position (one a copy) at 4 places, each with its waypoint
         page.send('Page.navigate', url=url)
         wait_counts(page, [5, 4, 0])
