@@ -1,0 +1,79 @@
+#!/usr/bin/python3
+"""The live map page with a large library: a map host continuing a GPX file
+of N positions (pictures and the waypoints of their capture times, in
+folders of 500 around 40 cities), the page opened in headless Chromium.
+Prints the seconds until its counts and clusters show every position, the
+slowest and median frame of eight pans and eight zooms, and the JS heap.
+Usage: page_load.py BUILD_DIR N"""
+import datetime, os, random, shutil, signal, subprocess, sys, tempfile, time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests'))
+from devtools import available, start_browser
+
+FRAMES = """(async () => {
+  const frame = () => new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r)));
+  const map = pintrail.map, times = [];
+  for (let k = 0; k < 16; k++) {
+    const start = performance.now();
+    if (k < 8) map.panBy([k % 2 ? 300 : -200, k % 3 ? 150 : -100], {animate: false});
+    else map.setZoom(map.getZoom() + (k % 2 ? -1 : 2), {animate: false});
+    await frame();
+    times.push(performance.now() - start);
+  }
+  times.sort((a, b) => a - b);
+  return [times[times.length - 1], times[8]];
+})()"""
+
+
+def write_gpx(path, positions):
+    rng = random.Random(7)
+    cities = [(rng.uniform(-50, 60), rng.uniform(-170, 170)) for _ in range(40)]
+    when = datetime.datetime(2010, 1, 1)
+    with open(path, 'w') as out:
+        out.write('<?xml version="1.0" encoding="UTF-8"?>\n<gpx version="1.1" creator="bench" '
+                  'xmlns="http://www.topografix.com/GPX/1/1">\n')
+        for k in range(positions // 2):
+            lat, lon = cities[(k // 2000) % len(cities)]
+            lat, lon = lat + rng.gauss(0, 0.05), lon + rng.gauss(0, 0.05)
+            when += datetime.timedelta(seconds=rng.randint(1, 600))
+            folder = 'file:///photos/%d/trip-%d' % (when.year, k // 500)
+            out.write('<wpt lat="%.7f" lon="%.7f"><name>%s</name></wpt>\n'
+                      '<wpt lat="%.7f" lon="%.7f"><name>IMG_%06d.jpg</name><link href="%s/IMG_%06d.jpg"/></wpt>\n'
+                      % (lat, lon, when.strftime('%Y:%m:%d %H:%M:%S'), lat, lon, k, folder, k))
+        out.write('</gpx>\n')
+
+
+def main():
+    build, positions = sys.argv[1], int(sys.argv[2])
+    if not available():
+        print('page: chromium or python3-websocket missing')
+        return
+    work = tempfile.mkdtemp(prefix='pintrail-page-')
+    os.environ['REXX_PORT_DIR'] = os.path.join(work, 'ports')
+    gpx = os.path.join(work, 'library.gpx')
+    write_gpx(gpx, positions)
+    host = browser = None
+    try:
+        started = subprocess.run([build + '/pintrail-maphost', 'WEB', 'DETACH', 'QUIET', 'GPX=' + gpx],
+                                 check=True, capture_output=True, text=True).stdout.split()
+        host, url = int(started[0]), started[1]
+        browser, page = start_browser(os.path.join(work, 'profile'))
+        start = time.monotonic()
+        page.send('Page.navigate', url=url)
+        page.wait("+document.getElementById('picture-count').textContent == %d && window.pintrailBuilt > 0 "
+                  "&& !pintrail.pending() && pintrail.points()[0] == %d" % (positions // 2, positions // 2),
+                  'every position', tries=1200)
+        shown = time.monotonic() - start
+        slowest, median = page.eval(FRAMES)
+        heap = page.send('Runtime.getHeapUsage')['usedSize']
+        print('  %9d positions: counts and clusters in %5.2f s; frames of pans and zooms: slowest %5.1f ms, '
+              'median %5.1f ms; JS heap %4.0f MB' % (positions, shown, slowest, median, heap / 1e6))
+    finally:
+        if browser:
+            browser.kill()
+        if host:
+            os.kill(host, signal.SIGKILL)
+        shutil.rmtree(work, ignore_errors=True)
+
+
+main()
