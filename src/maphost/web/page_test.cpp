@@ -30,6 +30,7 @@ TEST(Page, TileServersTheSecurityPolicyAllows) {
   EXPECT_EQ(TileSource("https://t-{s}.example.org/{z}/{x}/{y}.png"), "https:"); // no such wildcard
   EXPECT_EQ(TileSource("http://x.org;script-src *;/{z}.png"), "http:"); // nothing added to the policy
   EXPECT_EQ(TileSource("tiles/{z}.png"), "https:");
+  EXPECT_EQ(TileSource("none"), ""); // the outline map alone: no tile server
 }
 
 TEST(Page, ThumbnailsAsDataUris) {
