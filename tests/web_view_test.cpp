@@ -41,9 +41,9 @@ struct WebHost {
     }
     return fd;
   }
-  // The whole response to a GET of target with these header lines.
-  std::string get(const std::string &target, const std::string &headers) const {
-    int fd = ask("GET " + target + " HTTP/1.1\r\n" + headers + "Connection: close\r\n\r\n");
+  // The whole response to a request of target with these header lines.
+  std::string get(const std::string &target, const std::string &headers, const char *method = "GET") const {
+    int fd = ask(method + (" " + target) + " HTTP/1.1\r\n" + headers + "Connection: close\r\n\r\n");
     timeval patience{10, 0}; // no answer is a failure, never a hang
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
     std::string response;
@@ -83,6 +83,9 @@ TEST(WebView, ServesOnlyTheTokenHolderOnLoopbackNamesAndOnlyItsOwnFiles) {
       {"/assets/../../../etc/passwd" + token, web.host_line(), "404"},
       {"/etc/passwd" + token, web.host_line(), "404"},
       {"/thumb/1" + token, web.host_line(), "200"},
+      {"/picture/1" + token, web.host_line(), "200"},
+      {"/facts/1" + token, web.host_line(), "200"},
+      {"/picture/2" + token, web.host_line(), "404"},
       {"/thumb/2" + token, web.host_line(), "404"}, // now a FIFO
       {"/thumb/0" + token, web.host_line(), "404"}, // no picture
       {"/thumb/3" + token, web.host_line(), "404"}, // out of range
@@ -95,6 +98,9 @@ TEST(WebView, ServesOnlyTheTokenHolderOnLoopbackNamesAndOnlyItsOwnFiles) {
     EXPECT_NE(response.find("X-Content-Type-Options: nosniff"), std::string::npos) << c.target;
     EXPECT_NE(response.find("Content-Security-Policy: default-src 'none'; script-src 'self';"), std::string::npos);
   }
+  EXPECT_EQ(web.get("/" + token, web.host_line(), "POST").substr(9, 3), "405");
+  EXPECT_NE(web.get("/facts/1" + token, web.host_line()).find("\r\n\r\n{\"altitude\":245.0,\"time\":\"2016:07:04 12:34:56\"}"),
+            std::string::npos);
   std::string page = web.get("/" + token, web.host_line());
   EXPECT_EQ(page.find("Set-Cookie"), std::string::npos);
   EXPECT_NE(page.find("Referrer-Policy: no-referrer"), std::string::npos);
@@ -185,6 +191,7 @@ TEST(WebView, LiveClientsNeverSlowThePortExchange) {
   char buffer[4096];
   for (ssize_t n; got.find("]}\n\n") == std::string::npos && (n = read(back, buffer, sizeof buffer)) > 0;)
     got.append(buffer, static_cast<size_t>(n));
+  EXPECT_NE(got.find("\r\nid: 3001\ndata: {"), std::string::npos) << got; // a chunk of its own
   EXPECT_EQ(got.find("\nid: "), got.find("\nid: 3001\ndata:")) << got; // keep-alives aside
   close(back);
   EXPECT_EQ(StopProcess(web.host.pid, SIGTERM), 0); // a stalled stream does not hold up the end

@@ -1,5 +1,6 @@
 // The GPX document the map host keeps, and the map host keeping it.
 #include "maphost/gpx.h"
+#include "maphost/gpx10.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -106,6 +107,9 @@ TEST(Gpx, ExistingFilesAreContinuedOrLeftAsTheyAre) {
   EXPECT_NE(continued.find("<ele>5</ele><name>old</name>"), std::string::npos) << continued;
   EXPECT_NE(continued.find("<name>new</name>"), std::string::npos) << continued;
   EXPECT_NE(continued.find("<trk><name>walk</name></trk>"), std::string::npos) << continued;
+  EXPECT_NE(continued.find("<gpx version=\"1.1\""), std::string::npos) << continued;
+  std::string converted; // a GPX 1.0 document is one whose root is gpx
+  EXPECT_FALSE(ConvertGpx10("<rte xmlns=\"http://www.topografix.com/GPX/1/0\"/>", converted));
 }
 
 // GPX 1.0 continued as 1.1: GPSBabel reads the same waypoints, routes and
@@ -147,7 +151,7 @@ TEST(Gpx, Version10IsContinuedFieldByField) {
   for (const char *field : {"<email id=\"ann\" domain=\"example.org\"/>", "<text>R</text>",
                             "<course xmlns=\"http://www.topografix.com/GPX/1/0\">90</course>",
                             "<speed xmlns=\"http://www.topografix.com/GPX/1/0\">1.2</speed>",
-                            "<x:note xmlns:x=\"urn:x\">mine</x:note>", "<name>new</name>"})
+                            "<x:note xmlns:x=\"urn:x\">mine</x:note>", "<name>new</name>", "<rte>\n    <name>R</name>"})
     EXPECT_NE(document.find(field), std::string::npos) << field << "\n" << document;
 }
 

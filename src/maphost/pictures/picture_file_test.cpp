@@ -32,16 +32,18 @@ struct Sample {
 };
 
 std::vector<Sample> samples() {
-  std::string block = ExifBlock(GpsEntries(GpsFix{}));
+  std::string block = ExifBlock(GpsEntries(GpsFix{})), raf = MakeRaf(PlainJpeg());
   return {{"turned JPEG", WrapJpeg(ExifBlock(with(GpsEntries(GpsFix{}), Short(EXIF_IFD_0, 0x0112, 6))), 640, 320), {128, 256}},
           {"JPEG with an EXIF thumbnail", MakeJpeg(GpsEntries(GpsFix{}), 400), {1, 1}},
           {"HEIC", MakeHeic(block), {64, 64}},
+          {"HEIC with a thumbnail item", MakeHeic(block, 32), {32, 32}},
           {"PNG", MakePng(block), {1, 1}},
           {"WebP", MakeWebp(block), {1, 1}},
           {"TIFF with a preview", MakeTiff(ExifBlock(GpsEntries(GpsFix{}), 400)), {1, 1}},
           {"ORF with a preview", MakeTiff(ExifBlock(GpsEntries(GpsFix{}), 400), "MMOR"), {1, 1}},
           {"TIFF without one", MakeTiff(block), {0, 0}},
           {"RAF", MakeRaf(MakeJpeg(GpsEntries(GpsFix{}))), {1, 1}},
+          {"RAF ending with its JPEG", raf.substr(0, raf.size() - 4096), {1, 1}},
           {"text", "not a picture at all", {0, 0}}};
 }
 
