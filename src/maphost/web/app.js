@@ -12,7 +12,9 @@
   var token = '?token=' + encodeURIComponent(new URLSearchParams(location.search).get('token') || '');
   var map = L.map('map', {zoomSnap: 1}).setView([20, 0], 2);
   var canvas = L.canvas({padding: 0.2});
-  var MAX_ZOOM = 17, ROW = 22, DAY = 864e5, FAR_KM = 500;
+  // Clusters part up to CLUSTER_ZOOM; past it a cluster lists its pictures.
+  var MAX_ZOOM = 17, CLUSTER_ZOOM = 14, ROW = 22, DAY = 864e5, FAR_KM = 500;
+  var TRAIL_BY_DEFAULT = 50000; // pictures: a larger library's trail is shown on request
 
   function element(tag, text, className) {
     var node = document.createElement(tag);
@@ -86,15 +88,16 @@
   var unpaired = new Map(); // place -> positions waiting for their partner
   var places = new Set();
   var counts = {pictures: 0, waypoints: 0};
-  var bounds = null;
+  var bounds = null, expected = 0, received = 0; // the snapshot's size, and what came
 
-  function place(i) { return lat[i] + ',' + lon[i]; }
+  // A place as one number: its position to a metre or so, exact in a double.
+  function place(i) { return Math.round((lat[i] + 90) * 1e5) * 36000001 + Math.round((lon[i] + 180) * 1e5); }
 
   // The waypoint pintrail sends of a picture's capture time and the picture
   // share their place; they pair in the order they came.
   function pair(i) {
     var key = place(i), waiting = unpaired.get(key);
-    if (waiting && kind[waiting[0]] !== kind[i]) {
+    if (waiting && kind[waiting[0]] !== kind[i] && lat[waiting[0]] === lat[i] && lon[waiting[0]] === lon[i]) {
       var other = waiting.shift();
       if (!waiting.length) unpaired.delete(key);
       partner[i] = other;
@@ -117,32 +120,40 @@
       pair(i);
     }
     if (kind[i]) places.add(place(i));
-    var here = L.latLng(p[2], p[3]);
-    if (bounds) bounds.extend(here); else bounds = L.latLngBounds(here, here);
+    if (!bounds) bounds = [p[2], p[3], p[2], p[3]];
+    bounds[0] = Math.min(bounds[0], p[2]); bounds[1] = Math.min(bounds[1], p[3]);
+    bounds[2] = Math.max(bounds[2], p[2]); bounds[3] = Math.max(bounds[3], p[3]);
   }
 
   function receive(batch) {
+    if (batch.n !== undefined) expected = batch.n;
+    received += batch.p.length;
     batch.f.forEach(function (f) { folders.push(f); members.push([]); });
     batch.p.forEach(add);
     document.getElementById('picture-count').textContent = counts.pictures;
     document.getElementById('place-count').textContent = places.size;
     document.getElementById('waypoint-count').textContent = counts.waypoints;
     schedule(batch.p.length);
-    if (following && batch.p.length) follow();
+    if (following && batch.p.length && received >= expected) follow();
   }
 
   // ---- following the positions -------------------------------------------
-  var following = true, fitting = false;
+  var following = true, fitting = false, fitted = '';
+  // Fits the map to the positions; nothing to do when they have not spread
+  // since (every move redraws the outline map).
   function follow() {
-    if (!bounds) return;
+    if (!bounds || bounds.join() === fitted) return;
+    fitted = bounds.join();
     fitting = true;
-    map.fitBounds(bounds.pad(0.1), {maxZoom: 15, animate: false});
+    map.fitBounds(L.latLngBounds([bounds[0], bounds[1]], [bounds[2], bounds[3]]).pad(0.1),
+                  {maxZoom: 15, animate: false});
     fitting = false;
   }
   map.on('dragstart', function () { following = false; });
   map.on('zoomstart', function () { if (!fitting) following = false; });
   document.getElementById('fit').addEventListener('click', function () {
     following = true;
+    fitted = '';
     follow();
   });
 
@@ -159,7 +170,7 @@
       if (kind[i] === undefined || (!kind[i] && partner[i] >= 0)) continue;
       points.push({geometry: {coordinates: [lon[i], lat[i]]}, i: i});
     }
-    index = new Supercluster({radius: 50, maxZoom: MAX_ZOOM - 1}).load(points);
+    index = new Supercluster({radius: 50, maxZoom: CLUSTER_ZOOM}).load(points);
   }
 
   function clusterIcon(count) {
@@ -194,7 +205,7 @@
   // share a spot lists them instead of fanning out a ball of legs.
   function openCluster(f, at) {
     var id = f.properties.cluster_id, zoom = index.getClusterExpansionZoom(id);
-    if (zoom < MAX_ZOOM) {
+    if (zoom <= CLUSTER_ZOOM) {
       following = false;
       map.setView(at, zoom);
       return;
@@ -267,9 +278,10 @@
 
   // ---- the trail ----------------------------------------------------------
   var trail = L.polyline([], {renderer: canvas, color: '#d33', weight: 2, opacity: 0.6, interactive: false});
-  var trailShown = document.getElementById('trail');
+  var trailShown = document.getElementById('trail'), trailChosen = false;
   trailShown.addEventListener('change', function () {
-    if (trailShown.checked) trail.addTo(map); else trail.remove();
+    trailChosen = true;
+    if (trailShown.checked) { buildTrail(); trail.addTo(map); } else trail.remove();
   });
 
   function timeOf(i) { // "2016:07:05 09:15:00", or NaN
@@ -286,7 +298,7 @@
   // Pictures joined in capture-time order, broken between two more than a
   // day or 500 km apart.
   function buildTrail() {
-    var timed = [], times = [];
+    var timed = [], times = new Float64Array(kind.length);
     for (var i = 0; i < kind.length; i++) {
       if (kind[i] !== 1) continue;
       var t = timeOf(i);
@@ -300,7 +312,7 @@
         if (segment.length > 1) segments.push(segment);
         segment = [];
       }
-      segment.push([lat[i], lon[i]]);
+      if (!segment.length || lat[i] !== lat[before] || lon[i] !== lon[before]) segment.push([lat[i], lon[i]]);
     });
     if (segment.length > 1) segments.push(segment);
     trail.setLatLngs(segments);
@@ -359,19 +371,21 @@
 
   // ---- bringing it together ----------------------------------------------
   // The index, trail and list are made again once a flow of positions
-  // pauses, and at least every few seconds while it does not.
+  // pauses, and at least every few seconds while it does not; a live page
+  // waits for the whole snapshot first.
   var timer = 0, waitingSince = 0;
   function rebuild() {
     timer = 0;
     waitingSince = 0;
     buildIndex();
-    buildTrail();
+    if (!trailChosen) trailShown.checked = counts.pictures <= TRAIL_BY_DEFAULT;
+    if (trailShown.checked) { buildTrail(); trail.addTo(map); } else trail.remove();
     buildRows();
     drawMarkers();
     window.pintrailBuilt = (window.pintrailBuilt || 0) + 1;
   }
   function schedule(size) {
-    if (!size) return;
+    if (!size || received < expected) return;
     var now = Date.now();
     waitingSince = waitingSince || now;
     clearTimeout(timer);
@@ -388,7 +402,6 @@
                                p.filter(function (f) { return !kind[f.i]; }).length];
                      }};
   basemap();
-  if (trailShown.checked) trail.addTo(map);
   if (config.live) {
     new EventSource('events' + token).onmessage = function (e) { receive(JSON.parse(e.data)); };
   } else {

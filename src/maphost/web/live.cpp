@@ -27,6 +27,7 @@ struct EventStream {
   size_t next_position = 0;
   size_t next_event;
   size_t folders_sent = 0; // the view's folders this page knows
+  bool first = true;       // its first message says how many positions the snapshot holds
   std::string message;
   size_t sent = 0;
   bool resumed = false; // by the waker: with nothing new, a keep-alive is due
@@ -51,7 +52,9 @@ std::string next_batch(EventStream &stream) {
   }
   if (batch.empty())
     return batch;
-  std::string message = BatchJson(batch.substr(1), stream.view.folders, stream.folders_sent);
+  std::string message = BatchJson(batch.substr(1), stream.view.folders, stream.folders_sent,
+                                  stream.first ? static_cast<long long>(stream.snapshot_end) : -1);
+  stream.first = false;
   stream.folders_sent = stream.view.folders.names.size();
   return message;
 }
@@ -112,7 +115,7 @@ const std::string &EncodedPosition(WebView &view, uint32_t i) {
 }
 
 MHD_Response *EventsResponse(MHD_Connection *connection, WebView &view, const char *last) {
-  auto *stream = new EventStream{view, connection, 0, 0, 0, 0, "", 0, false};
+  auto *stream = new EventStream{view, connection, 0, 0, 0, 0, true, "", 0, false};
   {
     std::lock_guard<std::mutex> hold(view.store.lock);
     stream->next_event = view.store.events.size();

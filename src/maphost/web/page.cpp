@@ -82,11 +82,13 @@ std::string PositionJson(const Position &p, uint32_t number, FolderTable &folder
   return script_safe(item);
 }
 
-std::string BatchJson(const std::string &positions, const FolderTable &folders, size_t first_folder) {
+std::string BatchJson(const std::string &positions, const FolderTable &folders, size_t first_folder,
+                      long long total) {
   nlohmann::json added = nlohmann::json::array();
   for (size_t i = first_folder; i < folders.names.size(); i++)
     added.push_back(folders.names[i]);
-  return "{\"f\":" + script_safe(added) + ",\"p\":[" + positions + "]}";
+  std::string counted = total >= 0 ? "\"n\":" + std::to_string(total) + "," : "";
+  return "{" + counted + "\"f\":" + script_safe(added) + ",\"p\":[" + positions + "]}";
 }
 
 std::string LivePage(const PageConfig &config) {

@@ -20,7 +20,7 @@ TEST(Page, NamesStayTextInsideTheScriptElement) {
   EXPECT_EQ(PositionJson(other, 8, folders), "[8,1,0.0,0.0,\"c.jpg\",0]");
   EXPECT_EQ(PositionJson(waypoint, 9, folders), "[9,0,0.0,0.0,\"w\"]");
   EXPECT_EQ(BatchJson("[1]", folders, 0), "{\"f\":[\"/a/\"],\"p\":[[1]]}");
-  EXPECT_EQ(BatchJson("", folders, 1), "{\"f\":[],\"p\":[]}");
+  EXPECT_EQ(BatchJson("", folders, 1, 5), "{\"n\":5,\"f\":[],\"p\":[]}");
 }
 
 TEST(Page, TileServersTheSecurityPolicyAllows) {
