@@ -99,6 +99,10 @@ TEST(Gpx, ExistingFilesAreContinuedOrLeftAsTheyAre) {
     EXPECT_NE(run.err.find("left as it is"), std::string::npos) << run.err;
   }
   EXPECT_EQ(ReadFileText(notes), "my notes\n");
+  std::string cut = trip.substr(0, trip.find("<trk>")), broken = ports.dir / "broken.gpx";
+  ASSERT_TRUE(WriteFile(broken, cut)); // a GPX cut short keeps the rest of it unknown: refused
+  EXPECT_EQ(RunProcess({MAPHOST_BIN, "GPX=" + broken}, {ports.env_entry()}).code, 10);
+  EXPECT_EQ(ReadFileText(broken), cut);
   {
     MapHost host(ports, {"QUIET", "GPX=" + kept});
     EXPECT_EQ(SendCommand(kMapPortName, "addwaypoint 3 4 \"new\""), std::string("waypoint 1"));
@@ -120,7 +124,7 @@ TEST(Gpx, Version10IsContinuedFieldByField) {
   PrivatePorts ports;
   std::string old = ports.dir / "old.gpx", kept = ports.dir / "kept.gpx";
   WriteFile(old, "<?xml version=\"1.0\"?>\n<gpx version=\"1.0\" creator=\"c\" "
-                 "xmlns=\"http://www.topografix.com/GPX/1/0\" xmlns:x=\"urn:x\"><name>Trip</name>"
+                 "xmlns=\"http://www.topografix.com/GPX/1/0\" xmlns:x=\"urn:x\"><name>Trip</name><url>http://e.org/t</url>"
                  "<author>Ann</author><email>ann@example.org</email><time>2016-07-04T10:00:00Z</time>"
                  "<bounds minlat=\"41\" minlon=\"12\" maxlat=\"42\" maxlon=\"13\"/>"
                  "<wpt lat=\"41.9\" lon=\"12.5\"><ele>21.5</ele><time>2016-07-04T10:00:00Z</time>"
@@ -151,7 +155,7 @@ TEST(Gpx, Version10IsContinuedFieldByField) {
   for (const char *field : {"<email id=\"ann\" domain=\"example.org\"/>", "<text>R</text>",
                             "<course xmlns=\"http://www.topografix.com/GPX/1/0\">90</course>",
                             "<speed xmlns=\"http://www.topografix.com/GPX/1/0\">1.2</speed>",
-                            "<x:note xmlns:x=\"urn:x\">mine</x:note>", "<name>new</name>", "<rte>\n    <name>R</name>"})
+                            "<x:note xmlns:x=\"urn:x\">mine</x:note>", "<name>new</name>", "<rte>\n    <name>R</name>", "<link href=\"http://e.org/t\""})
     EXPECT_NE(document.find(field), std::string::npos) << field << "\n" << document;
 }
 

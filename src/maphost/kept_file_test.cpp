@@ -35,6 +35,9 @@ TEST(KeptFile, ModesKeptNewFilesPrivateReadOnlyAndPlantedLinksLeftAlone) {
     ASSERT_TRUE(ReplaceKeptFile(made, "made", &why)) << why;
     Journal journal;
     EXPECT_FALSE(OpenJournal(made.path, journal, &why)); // a link: refused
+    ASSERT_EQ(mkfifo((shared + ".journal").c_str(), 0600), 0);
+    EXPECT_FALSE(OpenJournal(shared, journal, &why)); // no regular file: refused
+    EXPECT_NE(why.find("not this user's journal"), std::string::npos) << why;
   }
   EXPECT_EQ(ReadFileText(shared), "n");
   EXPECT_EQ(mode_of(shared), 0640u);

@@ -3,6 +3,7 @@
 #include "maphost/pictures/picture_file.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 #include <turbojpeg.h>
 
 #include "fixtures/fixture.h"
@@ -25,6 +26,21 @@ std::vector<FixtureEntry> with(std::vector<FixtureEntry> entries, FixtureEntry m
   return entries;
 }
 
+// A DNG-like TIFF whose IFD 0 holds its preview as a single JPEG strip.
+std::string strip_tiff(const std::string &jpeg) {
+  std::string tiff("II*\0\x08\0\0\0", 8);
+  auto put = [&](uint32_t value, int bytes) {
+    for (int k = 0; k < bytes; k++)
+      tiff += char(value >> (8 * k) & 0xFF);
+  };
+  put(3, 2); // entries: compression 7 (JPEG), the strip's offset and length
+  for (auto [tag, type, value] : {std::tuple{0x103u, 3u, 7u}, {0x111u, 4u, 50u}, {0x117u, 4u, uint32_t(jpeg.size())}}) {
+    put(tag, 2), put(type, 2), put(1, 4), put(value, 4);
+  }
+  put(0, 4); // no next IFD
+  return tiff + jpeg; // at 8 + 2 + 36 + 4 = 50
+}
+
 struct Sample {
   const char *name;
   std::string file;
@@ -42,6 +58,7 @@ std::vector<Sample> samples() {
           {"TIFF with a preview", MakeTiff(ExifBlock(GpsEntries(GpsFix{}), 400)), {1, 1}},
           {"ORF with a preview", MakeTiff(ExifBlock(GpsEntries(GpsFix{}), 400), "MMOR"), {1, 1}},
           {"TIFF without one", MakeTiff(block), {0, 0}},
+          {"TIFF with a JPEG strip", strip_tiff(PlainJpeg()), {1, 1}},
           {"RAF", MakeRaf(MakeJpeg(GpsEntries(GpsFix{}))), {1, 1}},
           {"RAF ending with its JPEG", raf.substr(0, raf.size() - 4096), {1, 1}},
           {"text", "not a picture at all", {0, 0}}};
