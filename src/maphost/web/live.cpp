@@ -24,13 +24,13 @@ struct EventStream {
   WebView &view;
   MHD_Connection *connection;
   size_t snapshot_end;
-  size_t next_position = 0;
+  size_t next_position;
   size_t next_event;
-  size_t folders_sent = 0; // the view's folders this page knows
-  bool first = true;       // its first message says how many positions the snapshot holds
+  size_t folders_sent; // the view's folders this page knows
+  bool first;          // its first message says how many positions the snapshot holds
   std::string message;
-  size_t sent = 0;
-  bool resumed = false; // by the waker: with nothing new, a keep-alive is due
+  size_t sent;
+  bool resumed; // by the waker: with nothing new, a keep-alive is due
 };
 
 namespace {
