@@ -31,7 +31,7 @@ TEST(Gpx, TextsAreValidXmlWhateverTheBytes) {
   ASSERT_EQ(store.positions.size(), 3u);
   EXPECT_EQ(store.positions[0].name, XmlChars(sent[0].name));
   EXPECT_EQ(store.positions[1].path, "/a b/p&q.jpg");
-  EXPECT_TRUE(store.positions[1].picture && !store.positions[2].picture);
+  EXPECT_TRUE(!store.positions[0].picture && store.positions[1].picture && !store.positions[2].picture);
 }
 
 TEST(Gpx, AWriteFailureIsReportedAndTheHostGoesOn) {

@@ -26,19 +26,20 @@ std::vector<FixtureEntry> with(std::vector<FixtureEntry> entries, FixtureEntry m
   return entries;
 }
 
-// A DNG-like TIFF whose IFD 0 holds its preview as a single JPEG strip.
+// A DNG-like TIFF: its preview a single JPEG strip in a sub-IFD of IFD 0.
 std::string strip_tiff(const std::string &jpeg) {
   std::string tiff("II*\0\x08\0\0\0", 8);
   auto put = [&](uint32_t value, int bytes) {
     for (int k = 0; k < bytes; k++)
       tiff += char(value >> (8 * k) & 0xFF);
   };
-  put(3, 2); // entries: compression 7 (JPEG), the strip's offset and length
-  for (auto [tag, type, value] : {std::tuple{0x103u, 3u, 7u}, {0x111u, 4u, 50u}, {0x117u, 4u, uint32_t(jpeg.size())}}) {
+  put(1, 2), put(0x14A, 2), put(4, 2), put(1, 4), put(26, 4), put(0, 4); // IFD 0: SubIFDs
+  put(3, 2); // at 26: compression 7 (JPEG), the strip's offset and length
+  for (auto [tag, type, value] : {std::tuple{0x103u, 3u, 7u}, {0x111u, 4u, 68u}, {0x117u, 4u, uint32_t(jpeg.size())}}) {
     put(tag, 2), put(type, 2), put(1, 4), put(value, 4);
   }
   put(0, 4); // no next IFD
-  return tiff + jpeg; // at 8 + 2 + 36 + 4 = 50
+  return tiff + jpeg; // at 26 + 2 + 36 + 4 = 68
 }
 
 struct Sample {
@@ -61,7 +62,7 @@ std::vector<Sample> samples() {
           {"TIFF with a JPEG strip", strip_tiff(PlainJpeg()), {1, 1}},
           {"RAF", MakeRaf(MakeJpeg(GpsEntries(GpsFix{}))), {1, 1}},
           {"RAF ending with its JPEG", raf.substr(0, raf.size() - 4096), {1, 1}},
-          {"text", "not a picture at all", {0, 0}}};
+          {"text", "not a picture at all", {0, 0}}, {"0xFF, then no JPEG", "\xFF\xD9\xFF", {0, 0}}};
 }
 
 TEST(PictureFile, AThumbnailFromEachFormatUprightAndSmall) {
