@@ -37,8 +37,9 @@ void as_message(const uint8_t *data, size_t size) {
   PrintableLine(message.command);
   // and what the GPX document and the page would make of it
   RenderGpx(state.store.positions);
-  std::vector<uint32_t> numbers(state.store.positions.size());
-  PositionsJson(state.store.positions, numbers);
+  FolderTable folders;
+  for (const Position &position : state.store.positions)
+    PositionJson(position, 0, folders);
 }
 
 } // namespace
