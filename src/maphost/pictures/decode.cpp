@@ -52,10 +52,11 @@ Raster DecodeJpeg(std::string_view bytes, int least) {
   if (!decoder || tjDecompressHeader3(decoder.get(), data, bytes.size(), &width, &height,
                                       &subsampling, &colours) != 0)
     return {};
+  // A progressive JPEG holds all its coefficients whatever the scale.
+  if (!FitsInMemory(uint64_t(width), uint64_t(height)))
+    return {};
   int factor = shrink_factor(width, height, least, 8);
   int scaled_width = (width + factor - 1) / factor, scaled_height = (height + factor - 1) / factor;
-  if (!FitsInMemory(uint64_t(scaled_width), uint64_t(scaled_height)))
-    return {};
   Raster raster = blank(scaled_width, scaled_height);
   if (tjDecompress2(decoder.get(), data, bytes.size(), raster.rgb.data(), scaled_width, 0,
                     scaled_height, TJPF_RGB, TJFLAG_FASTDCT) != 0 &&
@@ -85,6 +86,8 @@ Raster DecodeWebp(std::string_view bytes, int least) {
   if (!WebPInitDecoderConfig(&config) || WebPGetFeatures(data, bytes.size(), &config.input) != VP8_STATUS_OK)
     return {};
   int width = config.input.width, height = config.input.height;
+  if (!FitsInMemory(uint64_t(std::max(width, 0)), uint64_t(std::max(height, 0))))
+    return {}; // an extended WebP's canvas may claim 16 million pixels a side
   int factor = shrink_factor(width, height, least, 64);
   Raster raster = blank(std::max(1, width / factor), std::max(1, height / factor));
   config.options.use_scaling = factor > 1;

@@ -103,7 +103,10 @@ TEST(PictureFile, BombsRefusedByTheirHeaders) {
   EXPECT_TRUE(DecodePng(png).rgb.empty());
   EXPECT_EQ(MakeThumbnail(png), "");
   std::string jpeg = WrapJpeg("", 65000, 65000);
-  EXPECT_TRUE(DecodeJpeg(jpeg, 0).rgb.empty());
+  EXPECT_TRUE(DecodeJpeg(jpeg, kThumbnailSide).rgb.empty()); // however small it would decode
+  std::string webp = MakeWebp(ExifBlock({}));
+  webp.replace(webp.find("VP8X") + 12, 6, std::string(6, '\xFF')); // its canvas: 16,777,216 a side
+  EXPECT_TRUE(DecodeWebp(webp, kThumbnailSide).rgb.empty());
   std::string heic = MakeHeic(ExifBlock({}));
   size_t ispe = heic.find("ispe");
   ASSERT_NE(ispe, std::string::npos);
