@@ -107,7 +107,7 @@ Raster DecodeHeif(std::string_view bytes, bool thumbnail) {
   std::unique_ptr<heif_context, HeifContextFree> context(heif_context_alloc());
   if (!context)
     return {};
-  heif_context_set_maximum_image_size_limit(context.get(), 1 << 16);
+  heif_context_set_maximum_image_size_limit(context.get(), 10954); // sides of at most kMostPixels
   heif_image_handle *got = nullptr;
   if (heif_context_read_from_memory_without_copy(context.get(), bytes.data(), bytes.size(), nullptr).code ||
       heif_context_get_primary_image_handle(context.get(), &got).code)
