@@ -50,6 +50,8 @@ struct Sample {
 
 std::vector<Sample> samples() {
   std::string block = ExifBlock(GpsEntries(GpsFix{})), raf = MakeRaf(PlainJpeg());
+  std::string cyclic = strip_tiff(PlainJpeg());
+  cyclic[22] = 8; // IFD 0's next IFD is itself
   return {{"turned JPEG", WrapJpeg(ExifBlock(with(GpsEntries(GpsFix{}), Short(EXIF_IFD_0, 0x0112, 6))), 640, 320), {128, 256}},
           {"JPEG with an EXIF thumbnail", MakeJpeg(GpsEntries(GpsFix{}), 400), {1, 1}},
           {"HEIC", MakeHeic(block), {64, 64}},
@@ -60,6 +62,7 @@ std::vector<Sample> samples() {
           {"ORF with a preview", MakeTiff(ExifBlock(GpsEntries(GpsFix{}), 400), "MMOR"), {1, 1}},
           {"TIFF without one", MakeTiff(block), {0, 0}},
           {"TIFF with a JPEG strip", strip_tiff(PlainJpeg()), {1, 1}},
+          {"TIFF whose IFDs loop", cyclic, {1, 1}},
           {"RAF", MakeRaf(MakeJpeg(GpsEntries(GpsFix{}))), {1, 1}},
           {"RAF ending with its JPEG", raf.substr(0, raf.size() - 4096), {1, 1}},
           {"text", "not a picture at all", {0, 0}}, {"0xFF, then no JPEG", "\xFF\xD9\xFF", {0, 0}}};
