@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "maphost/pictures/raster.h"
 #include "test_support.h"
 
 namespace {
@@ -196,6 +197,40 @@ TEST(WebView, LiveClientsNeverSlowThePortExchange) {
   close(back);
   EXPECT_EQ(StopProcess(web.host.pid, SIGTERM), 0); // a stalled stream does not hold up the end
   web.host.pid = -1;
+}
+
+// Thumbnails are kept within 64 MiB, the least recently used let go first:
+// after the picture changes, a kept one is the old, a dropped one the new.
+TEST(WebView, ThumbnailCacheBoundedLeastRecentlyUsedFirst) {
+  WebHost web;
+  std::string photo = web.ports.dir / "noise.jpg", token = "?token=" + web.token;
+  Raster noise{256, 256, std::vector<uint8_t>(256 * 256 * 3)};
+  std::mt19937 random(7);
+  for (uint8_t &value : noise.rgb)
+    value = static_cast<uint8_t>(random());
+  WriteFile(photo, EncodeJpeg(noise, 100));
+  auto thumb = [&](size_t i) {
+    std::string response = web.get("/thumb/" + std::to_string(i) + token, web.host_line());
+    return response.substr(response.find("\r\n\r\n") + 4);
+  };
+  auto add = [&](size_t i) { // each its own picture: a link to the one file
+    std::string name = photo + std::to_string(i);
+    link(photo.c_str(), name.c_str());
+    SendCommand(kMapPortName, ("AddJPGPos 1 2 " + name).c_str());
+  };
+  add(0);
+  std::string old = thumb(0);
+  size_t fit = (64 << 20) / old.size(), all = fit + fit / 4; // every thumbnail is the same
+  for (size_t i = 1; i < all; i++) {
+    add(i);
+    ASSERT_EQ(thumb(i).size(), old.size());
+    if (i == fit / 2)
+      thumb(0); // used again: now later than 1 to fit / 2
+  }
+  WriteFile(photo, MakeJpeg(GpsEntries(GpsFix{}), 400));
+  EXPECT_EQ(thumb(0), old);
+  EXPECT_NE(thumb(1), old);
+  EXPECT_EQ(thumb(all - 1), old);
 }
 
 } // namespace

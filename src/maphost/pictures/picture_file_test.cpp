@@ -80,6 +80,7 @@ TEST(PictureFile, AThumbnailFromEachFormatUprightAndSmall) {
     }
   }
   EXPECT_EQ(ShowWhole(MakePng(ExifBlock({}))).bytes, MakePng(ExifBlock({}))); // shown as it is
+  EXPECT_EQ(ShowWhole(strip_tiff(std::string("\xFF\xD8\xFF\xD9", 4))).bytes.size(), 4u); // the least JPEG
 }
 
 TEST(PictureFile, FactsFromTheExifOfEachFormat) {
