@@ -3,9 +3,11 @@
 // hostile containers give no block or their position, never garbage.
 #include "picture/formats/container.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include "fixtures/formats.h"
+#include "platform/descriptor.h"
 #include "picture/formats/tiff_block.h"
 #include "test_support.h"
 
@@ -76,6 +78,23 @@ TEST(Formats, EveryFormatReportsAsAJpegWithTheSameBlock) {
   EXPECT_NE(with.out.find("far.heic - lat = -51.5034 -  lon = -13.41 - alt = -0.245\n"), std::string::npos);
 }
 
+// A file cut short after it was opened: no reader takes what is gone for
+// what it read before, nor waits for the rest.
+TEST(Formats, AFileCutShortAfterOpeningGivesNoBlock) {
+  TempDir dir;
+  std::vector<unsigned char> block(kMostBlockBytes);
+  for (const Format &format : kFormats) {
+    std::string file = format.make(ExifBlock(GpsEntries(GpsFix{}))), path = dir / format.name;
+    ASSERT_TRUE(WriteFile(path, file));
+    Descriptor fd(open(path.c_str(), O_RDONLY));
+    const unsigned char *head = reinterpret_cast<const unsigned char *>(file.data());
+    FileSource source;
+    ASSERT_TRUE(OpenFileSource(fd.fd, head, 16, source));
+    ASSERT_EQ(truncate(path.c_str(), 16), 0);
+    EXPECT_EQ(FindOtherFormatExif(source, block.data()), IsTiffHeader(head) ? 14u : 0u) << format.name; // a header
+  }
+}
+
 // libexif reading the whole TIFF file as one block, as a JPEG would hold it.
 std::string whole_file_harvest(std::string tiff) {
   tiff.replace(2, 2, tiff[0] == 'I' ? std::string("\x2A\0", 2) : std::string("\0\x2A", 2));
@@ -124,6 +143,16 @@ std::string patched(std::string bytes, const char *after, int offset, const std:
   return at == std::string::npos ? bytes : bytes.replace(at + offset, with.size(), with);
 }
 
+// The HEIF with n empty boxes before its meta box, the Exif item moved along.
+std::string boxes_before_meta(const std::string &heic, uint32_t n) {
+  size_t base = heic.find("iloc") + 34, meta = heic.find("meta") - 4; // the Exif item's base offset
+  std::string moved = put32(heic, base, Big32(reinterpret_cast<const unsigned char *>(&heic[base])) + 8 * n);
+  std::string boxes;
+  for (uint32_t i = 0; i < n; i++)
+    boxes += std::string("\0\0\0\x08" "free", 8);
+  return moved.substr(0, meta) + boxes + moved.substr(meta);
+}
+
 TEST(Formats, HostileContainersGiveNoBlockOrTheirPosition) {
   std::string exif = ExifBlock(GpsEntries(GpsFix{}));
   std::string png = MakePng(exif), webp = MakeWebp(exif), heic = MakeHeic(exif);
@@ -147,6 +176,8 @@ TEST(Formats, HostileContainersGiveNoBlockOrTheirPosition) {
       {"heif item count huge", patched(heic, "iloc", 10, "\xFF\xFF"), true},
       {"heif Exif item of zero length at the end", patched(heic, "iloc", 34, put32("....", 0, uint32_t(heic.size()))), false},
       {"heif Exif item in no extent", patched(heic, "iloc", 38, std::string(2, '\0')), false},
+      {"heif meta after 1,000 boxes", boxes_before_meta(heic, 1000), true},
+      {"heif meta after 1,100 boxes", boxes_before_meta(heic, 1100), false},
       {"heif boxes 10,000 deep", ftyp + put32("....meta\0\0\0\0", 0, 12 + nested.size()) + nested, false},
   };
   TempDir dir;
