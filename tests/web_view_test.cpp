@@ -217,14 +217,12 @@ TEST(WebView, ThumbnailCacheBoundedLeastRecentlyUsedFirst) {
   std::string old = thumb(0);
   size_t fit = (64 << 20) / old.size(), all = fit + fit / 4; // every thumbnail is the same
   for (size_t i = 1; i < all; i++) {
-    ASSERT_EQ(thumb(i).size(), old.size());
+    ASSERT_EQ(thumb(i).size(), old.size()) << i;
     if (i == fit / 2)
       thumb(0); // used again: now later than 1 to fit / 2
   }
   WriteFile(photo, MakeJpeg(GpsEntries(GpsFix{}), 400));
-  EXPECT_EQ(thumb(0), old);
-  EXPECT_NE(thumb(1), old);
-  EXPECT_EQ(thumb(all - 1), old);
+  EXPECT_TRUE(thumb(0) == old && thumb(1) != old && thumb(all - 1) == old); // kept, dropped, kept
 }
 
 } // namespace

@@ -3,11 +3,9 @@
 // hostile containers give no block or their position, never garbage.
 #include "picture/formats/container.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include "fixtures/formats.h"
-#include "platform/descriptor.h"
 #include "picture/formats/tiff_block.h"
 #include "test_support.h"
 
@@ -76,23 +74,6 @@ TEST(Formats, EveryFormatReportsAsAJpegWithTheSameBlock) {
   EXPECT_EQ(RunProcess({"/bin/grep", "-c", " - lat = "}, {}, with.out).out, std::to_string(with_gps + 1) + "\n");
   EXPECT_EQ(RunProcess({"/bin/grep", "-c", "is not a JPEG!$"}, {}, without.out).out, "30\n");
   EXPECT_NE(with.out.find("far.heic - lat = -51.5034 -  lon = -13.41 - alt = -0.245\n"), std::string::npos);
-}
-
-// A file cut short after it was opened: no reader takes what is gone for
-// what it read before, nor waits for the rest.
-TEST(Formats, AFileCutShortAfterOpeningGivesNoBlock) {
-  TempDir dir;
-  std::vector<unsigned char> block(kMostBlockBytes);
-  for (const Format &format : kFormats) {
-    std::string file = format.make(ExifBlock(GpsEntries(GpsFix{}))), path = dir / format.name;
-    ASSERT_TRUE(WriteFile(path, file));
-    Descriptor fd(open(path.c_str(), O_RDONLY));
-    const unsigned char *head = reinterpret_cast<const unsigned char *>(file.data());
-    FileSource source;
-    ASSERT_TRUE(OpenFileSource(fd.fd, head, 16, source));
-    ASSERT_EQ(truncate(path.c_str(), 16), 0);
-    EXPECT_EQ(FindOtherFormatExif(source, block.data()), IsTiffHeader(head) ? 14u : 0u) << format.name; // a header
-  }
 }
 
 // libexif reading the whole TIFF file as one block, as a JPEG would hold it.
