@@ -50,17 +50,13 @@ TEST(Cli, ArgumentsHelpVersionPromptAndLocale) {
 TEST(Cli, LostOutputEndsWithCode10) {
   TempDir dir;
   std::string tree = picture_tree(dir, 300); // more than one buffer of lines
-  for (std::string program : {PINTRAIL_BIN, MAPHOST_BIN}) {
-    std::vector<std::string> argv{program};
-    if (program == PINTRAIL_BIN)
-      argv.insert(argv.end(), {tree, "POSITION"});
+  for (const std::vector<std::string> &argv : {std::vector<std::string>{PINTRAIL_BIN, tree, "POSITION"}, {MAPHOST_BIN}}) {
     pid_t run = StartProcess(argv, {"REXX_PORT_DIR=" + dir.path}, "/dev/full", dir / "err");
     int status = 0;
     waitpid(run, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 10) << program;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 10) << argv[0];
     EXPECT_EQ(ReadFileText(dir / "err"),
-              program.substr(program.rfind('/') + 1) +
-                  ": cannot write the output: No space left on device\n");
+              argv[0].substr(argv[0].rfind('/') + 1) + ": cannot write the output: No space left on device\n");
   }
   int pipe_ends[2]; // a reader that went away: the host ends quietly, not killed
   ASSERT_EQ(pipe(pipe_ends), 0);

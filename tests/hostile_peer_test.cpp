@@ -131,8 +131,10 @@ TEST(HostilePeer, DescriptorZeroIsADescriptorLikeAnyOther) {
     std::string why;
     EXPECT_FALSE(CreatePublicPort(kMapPortName, &why)); // its probe on 0 found the host
     EXPECT_TRUE(WaitFor([] { return closed(0); })) << why;
-    ProcessResult run = RunProcess({PINTRAIL_BIN, photo, "WAYPOINT", "PICLIST"}); // accepted on 0
+    // Sent from pintrail's socket on 0 (it has no standard input), accepted on 0.
+    ProcessResult run = RunProcess({"/bin/sh", "-c", "exec 0<&-; exec \"$0\" \"$1\" WAYPOINT PICLIST", PINTRAIL_BIN, photo});
     EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.out, "p.jpg: Send geo tags to vantora...\np.jpg: Send pic list to vantora...\n");
   }
   EXPECT_TRUE(closed(0));
   {

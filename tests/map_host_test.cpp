@@ -67,9 +67,9 @@ TEST(MapHost, OpenPassesTheTokenInNoArguments) {
   std::string bin = ports.dir / "bin", said = ports.dir / "xdg-open.args";
   mkdir(bin.c_str(), 0755);
   WriteFile(bin + "/xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"" + said + ".part\"\n"
-                               "cat \"$1\" > \"" + said + ".page\"\nmv \"" + said + ".part\" \"" + said + "\"\n");
+                               "/bin/cat \"$1\" > \"" + said + ".page\"\n/bin/mv \"" + said + ".part\" \"" + said + "\"\n");
   chmod((bin + "/xdg-open").c_str(), 0755);
-  pid_t host = StartProcess({MAPHOST_BIN, "OPEN"}, {ports.env_entry(), "PATH=" + bin + ":/usr/bin:/bin"},
+  pid_t host = StartProcess({MAPHOST_BIN, "OPEN"}, {ports.env_entry(), "PATH=:" + bin}, // its second directory
                             ports.dir / "host.out", ports.dir / "host.err");
   EXPECT_TRUE(WaitFor([&] { return access(said.c_str(), F_OK) == 0; }));
   std::string out = ReadFileText(ports.dir / "host.out"), token = out.substr(out.find("token=") + 6, 64);
