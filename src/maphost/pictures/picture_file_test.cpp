@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <tuple>
-#include <turbojpeg.h>
 
 #include "fixtures/fixture.h"
 #include "fixtures/formats.h"
@@ -13,12 +12,8 @@
 namespace {
 
 std::pair<int, int> jpeg_size(const std::string &jpeg) {
-  tjhandle decoder = tjInitDecompress();
-  int width = 0, height = 0, sampling, colours;
-  tjDecompressHeader3(decoder, reinterpret_cast<const unsigned char *>(jpeg.data()), jpeg.size(),
-                      &width, &height, &sampling, &colours);
-  tjDestroy(decoder);
-  return {width, height};
+  Raster decoded = DecodeJpeg(jpeg, 0);
+  return {decoded.width, decoded.height};
 }
 
 std::vector<FixtureEntry> with(std::vector<FixtureEntry> entries, FixtureEntry more) {

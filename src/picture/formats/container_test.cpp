@@ -3,9 +3,11 @@
 // hostile containers give no block or their position, never garbage.
 #include "picture/formats/container.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include "fixtures/formats.h"
+#include "platform/descriptor.h"
 #include "picture/formats/tiff_block.h"
 #include "test_support.h"
 
@@ -74,6 +76,16 @@ TEST(Formats, EveryFormatReportsAsAJpegWithTheSameBlock) {
   EXPECT_EQ(RunProcess({"/bin/grep", "-c", " - lat = "}, {}, with.out).out, std::to_string(with_gps + 1) + "\n");
   EXPECT_EQ(RunProcess({"/bin/grep", "-c", "is not a JPEG!$"}, {}, without.out).out, "30\n");
   EXPECT_NE(with.out.find("far.heic - lat = -51.5034 -  lon = -13.41 - alt = -0.245\n"), std::string::npos);
+  // Each cut short once opened: no reader takes what is gone, nor waits for it.
+  std::vector<unsigned char> exif(kMostBlockBytes);
+  for (const Format &format : kFormats) {
+    std::string path = dir / (std::string("gps.") + format.name), file = ReadFileText(path);
+    const unsigned char *head = reinterpret_cast<const unsigned char *>(file.data());
+    Descriptor fd(open(path.c_str(), O_RDONLY));
+    FileSource source;
+    ASSERT_TRUE(OpenFileSource(fd.fd, head, 16, source) && truncate(path.c_str(), 16) == 0);
+    EXPECT_EQ(FindOtherFormatExif(source, exif.data()), IsTiffHeader(head) ? 14u : 0u) << path; // a header
+  }
 }
 
 // libexif reading the whole TIFF file as one block, as a JPEG would hold it.
@@ -137,12 +149,9 @@ std::string boxes_before_meta(const std::string &heic, uint32_t n) {
 TEST(Formats, HostileContainersGiveNoBlockOrTheirPosition) {
   std::string exif = ExifBlock(GpsEntries(GpsFix{}));
   std::string png = MakePng(exif), webp = MakeWebp(exif), heic = MakeHeic(exif);
-  std::string empty_chunks, nested;
+  std::string empty_chunks;
   for (int i = 0; i < 70000; i++)
     empty_chunks += std::string("\0\0\0\0tEXt\0\0\0\0", 12);
-  for (uint32_t depth = 10000; depth > 0; depth--)
-    nested += put32("....dinf", 0, 8 * depth);
-  std::string ftyp = heic.substr(0, heic.find("meta") - 4);
   const std::string lies = "\xFF\xFF\xFF\xF0";
   struct Case {
     const char *name;
@@ -159,7 +168,6 @@ TEST(Formats, HostileContainersGiveNoBlockOrTheirPosition) {
       {"heif Exif item in no extent", patched(heic, "iloc", 38, std::string(2, '\0')), false},
       {"heif meta after 1,000 boxes", boxes_before_meta(heic, 1000), true},
       {"heif meta after 1,100 boxes", boxes_before_meta(heic, 1100), false},
-      {"heif boxes 10,000 deep", ftyp + put32("....meta\0\0\0\0", 0, 12 + nested.size()) + nested, false},
   };
   TempDir dir;
   ASSERT_TRUE(WriteFile(dir / "a.jpg", MakeJpeg(GpsEntries(GpsFix{}))));
