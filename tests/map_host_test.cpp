@@ -51,6 +51,11 @@ TEST(MapHost, StartedWithoutStandardInput) {
             std::string::npos);
   EXPECT_NE(ReadFileText(gpx).find("<name>x</name>"), std::string::npos);
   EXPECT_NE(ReadFileText(gpx + ".html").find("\"p.jpg\""), std::string::npos);
+  // A file it made on 0 is removed, as any other, when the next is refused.
+  ASSERT_TRUE(WriteFile(ports.dir / "notes", "my notes\n"));
+  EXPECT_EQ(RunProcess({"/bin/sh", "-c", "exec 0<&-; exec \"$0\" \"GPX=$1\" \"HTML=$2\"", MAPHOST_BIN,
+                        gpx + ".new", ports.dir / "notes"}, {ports.env_entry()}).code, 10);
+  EXPECT_NE(access((gpx + ".new").c_str(), F_OK), 0);
 }
 
 TEST(MapHost, ControlCharactersOfEveryKindAreShownEscaped) {

@@ -56,11 +56,6 @@ def drag_map(page):
         page.send('Input.dispatchMouseEvent', type=kind, x=x, y=400, button='left', clickCount=1)
 
 
-def markers(page):
-    """The index's points by kind: pictures, and waypoints shown on their own."""
-    return page.eval("pintrail.points()")
-
-
 def main():
     photos, formats = os.path.join(work, 'Photos'), os.path.join(work, 'Formats')
     subprocess.run([build + '/pintrail-fixtures', 'demo', photos], check=True)
@@ -76,7 +71,7 @@ def main():
         survey(photos) # 5 pictures with a position (one a copy) at 4 places, each with its waypoint
         page.send('Page.navigate', url=url)
         wait_counts(page, [5, 4, 0])
-        assert markers(page) == [5, 0], markers(page)
+        assert page.eval("pintrail.points()") == [5, 0] # markers: pictures, waypoints on their own
         names = page.eval("pintrail.rows().filter(i => i >= 0).map(pintrail.name)")
         assert HOSTILE in names, names # the name as text: no element made of it
         assert page.eval("document.querySelectorAll('img[src=x], #list img').length") == 0
@@ -100,7 +95,7 @@ def main():
         os.rename(os.path.join(formats, 'alone.jpg'), os.path.join(work, 'alone.jpg'))
         survey(formats, 'PICLIST')
         wait_counts(page, [12, 11, 1]) # one marker a picture; alone.jpg's waypoint stays one
-        assert markers(page) == [12, 1], markers(page)
+        assert page.eval("pintrail.points()") == [12, 1]
         moved = page.eval("(c => [c.lat, c.lng])(pintrail.map.getCenter())")
         assert max(abs(moved[0] - center[0]), abs(moved[1] - center[1])) < 0.1, (center, moved)
         assert page.eval("window.stillTheSamePage === true"), 'the page was reloaded'
