@@ -19,7 +19,7 @@ TEST(Gpx, TextsAreValidXmlWhateverTheBytes) {
   EXPECT_EQ(XmlChars("\xED\xA0\x80").substr(0, 3), "\xEF\xBF\xBD"); // a surrogate
   std::vector<Position> sent(3);
   sent[0] = {false, "1.5", "-2", "a<b>&\"c\" \x01 \xFF", "", "", ""};
-  sent[1] = {true, "3", "4", "p&q.jpg", "/a b/p&q.jpg", FileUri("/a b/p&q.jpg"), ""};
+  sent[1] = {true, "3", "4", "p&q.jpg", "/cafe b/p&q.jpg", FileUri("/cafe b/p&q.jpg"), ""};
   sent[2] = {false, "5", "6", "", "", "", ""}; // no name element
   std::string rendered = RenderGpx(sent);
   EXPECT_EQ(rendered.find("<name></name>"), std::string::npos);
@@ -28,7 +28,7 @@ TEST(Gpx, TextsAreValidXmlWhateverTheBytes) {
   ASSERT_EQ(LoadGpx(rendered, "t.gpx", store, &why), GpxLoad::Loaded);
   ASSERT_EQ(store.positions.size(), 3u);
   EXPECT_EQ(store.positions[0].name, XmlChars(sent[0].name));
-  EXPECT_EQ(store.positions[1].path, "/a b/p&q.jpg");
+  EXPECT_EQ(store.positions[1].path, "/cafe b/p&q.jpg");
   EXPECT_TRUE(!store.positions[0].picture && store.positions[1].picture && !store.positions[2].picture);
 }
 
