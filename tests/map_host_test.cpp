@@ -45,12 +45,14 @@ TEST(MapHost, StartedWithoutStandardInput) {
                              MAPHOST_BIN, gpx}, {ports.env_entry()}, ports.dir / "host.out");
   ASSERT_TRUE(WaitFor([] { return FindPort(kMapPortName) != nullptr; }));
   EXPECT_TRUE(SendCommand(kMapPortName, "addwaypoint 1 2 \"x\""));
-  EXPECT_TRUE(SendCommand(kMapPortName, "AddJPGPos 1 2 /p.jpg"));
+  ASSERT_TRUE(WriteFile(ports.dir / "p.jpg", MakeJpeg(GpsEntries(GpsFix{}), 400)));
+  EXPECT_TRUE(SendCommand(kMapPortName, ("AddJPGPos 1 2 " + ports.dir / "p.jpg").c_str()));
   EXPECT_EQ(StopProcess(host, SIGTERM), 0);
   EXPECT_NE(ReadFileText(ports.dir / "host.out").find("kept 1 waypoints and 1 pictures in " + gpx),
             std::string::npos);
   EXPECT_NE(ReadFileText(gpx).find("<name>x</name>"), std::string::npos);
   EXPECT_NE(ReadFileText(gpx + ".html").find("\"p.jpg\""), std::string::npos);
+  EXPECT_NE(ReadFileText(gpx + ".html").find("\"data:image/jpeg;base64,"), std::string::npos); // its thumbnail
   // A file it made on 0 is removed, as any other, when the next is refused.
   ASSERT_TRUE(WriteFile(ports.dir / "notes", "my notes\n"));
   EXPECT_EQ(RunProcess({"/bin/sh", "-c", "exec 0<&-; exec \"$0\" \"GPX=$1\" \"HTML=$2\"", MAPHOST_BIN,
