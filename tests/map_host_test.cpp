@@ -47,16 +47,17 @@ TEST(MapHost, StartedWithoutStandardInput) {
   EXPECT_TRUE(SendCommand(kMapPortName, "addwaypoint 1 2 \"x\""));
   ASSERT_TRUE(WriteFile(ports.dir / "p.jpg", MakeJpeg(GpsEntries(GpsFix{}), 400)));
   EXPECT_TRUE(SendCommand(kMapPortName, ("AddJPGPos 1 2 " + ports.dir / "p.jpg").c_str()));
+  EXPECT_TRUE(WaitFor([&] { // written, and the journal starts over
+    return ReadFileText(gpx).find("p.jpg") != std::string::npos && ReadFileText(gpx + ".journal").empty(); }));
   EXPECT_EQ(StopProcess(host, SIGTERM), 0);
   EXPECT_NE(ReadFileText(ports.dir / "host.out").find("kept 1 waypoints and 1 pictures in " + gpx),
             std::string::npos);
   EXPECT_NE(ReadFileText(gpx).find("<name>x</name>"), std::string::npos);
   EXPECT_NE(ReadFileText(gpx + ".html").find("\"p.jpg\""), std::string::npos);
   EXPECT_NE(ReadFileText(gpx + ".html").find("\"data:image/jpeg;base64,"), std::string::npos); // its thumbnail
-  // A file it made on 0 is removed, as any other, when the next is refused.
-  ASSERT_TRUE(WriteFile(ports.dir / "notes", "my notes\n"));
+  // A file it made on 0 is removed, as any other, when the next is refused (no page).
   EXPECT_EQ(RunProcess({"/bin/sh", "-c", "exec 0<&-; exec \"$0\" \"GPX=$1\" \"HTML=$2\"", MAPHOST_BIN,
-                        gpx + ".new", ports.dir / "notes"}, {ports.env_entry()}).code, 10);
+                        gpx + ".new", ports.dir / "host.out"}, {ports.env_entry()}).code, 10);
   EXPECT_NE(access((gpx + ".new").c_str(), F_OK), 0);
 }
 
