@@ -39,8 +39,7 @@ TEST(Cli, ArgumentsHelpVersionPromptAndLocale) {
             std::string::npos);
   TempDir dir;
   std::string tree = picture_tree(dir);
-  EXPECT_EQ(pintrail({"?"}, {}, "\"" + tree + "\" position\n").out,
-            std::string(kTemplateText) + ": " + kLine);
+  EXPECT_EQ(pintrail({"?"}, {}, "\"" + tree + "\" position\n").out, std::string(kTemplateText) + ": " + kLine);
   if (RunProcess({"/usr/bin/locale", "-a"}).out.find("de_DE.utf8") != std::string::npos) {
     EXPECT_EQ(pintrail({tree, "POSITION"}, {"LC_ALL=de_DE.UTF-8"}).out, kLine);
   }

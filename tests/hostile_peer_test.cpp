@@ -63,8 +63,7 @@ TEST(HostilePeer, MapHostDropsSilentMalformedAndForeignClients) {
   int silent = -1; // sends nothing at all
   raw_exchange(ports.port_path(), "", &silent);
   // Served once the host gives up on the silent client (10 seconds).
-  EXPECT_EQ(SendCommand(kMapPortName, "addwaypoint 1 2 \"x\""),
-            std::optional<std::string>("waypoint 1"));
+  EXPECT_EQ(SendCommand(kMapPortName, "addwaypoint 1 2 \"x\""), std::optional<std::string>("waypoint 1"));
   close(silent);
   if (geteuid() != 0)
     return; // connecting as another user needs root

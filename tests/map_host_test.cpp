@@ -50,8 +50,7 @@ TEST(MapHost, StartedWithoutStandardInput) {
   EXPECT_TRUE(WaitFor([&] { // written, and the journal starts over
     return ReadFileText(gpx).find("p.jpg") != std::string::npos && ReadFileText(gpx + ".journal").empty(); }));
   EXPECT_EQ(StopProcess(host, SIGTERM), 0);
-  EXPECT_NE(ReadFileText(ports.dir / "host.out").find("kept 1 waypoints and 1 pictures in " + gpx),
-            std::string::npos);
+  EXPECT_NE(ReadFileText(ports.dir / "host.out").find("kept 1 waypoints and 1 pictures in " + gpx), std::string::npos);
   EXPECT_NE(ReadFileText(gpx).find("<name>x</name>"), std::string::npos);
   EXPECT_NE(ReadFileText(gpx + ".html").find("\"p.jpg\""), std::string::npos);
   EXPECT_NE(ReadFileText(gpx + ".html").find("\"data:image/jpeg;base64,"), std::string::npos); // its thumbnail

@@ -134,8 +134,7 @@ TEST(MapLink, AHostThatNeverReplies) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == (signal_to_tool ? 20 : 5));
     EXPECT_EQ(ReadFileText(ports.dir / "run.err"),
               signal_to_tool ? "***Break\n" : "pintrail: My IMG.jpg: no answer from the map\n");
-    EXPECT_EQ(ReadFileText(out),
-              "My IMG.jpg - lat = 51.5034 -  lon = -13.41 - alt = 0.245\n" + announced);
+    EXPECT_EQ(ReadFileText(out), "My IMG.jpg - lat = 51.5034 -  lon = -13.41 - alt = 0.245\n" + announced);
   }
 }
 

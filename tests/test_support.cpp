@@ -53,8 +53,7 @@ void redirect(const std::string &path, int fd, int flags) {
 } // namespace
 
 pid_t StartProcess(const std::vector<std::string> &argv, const std::vector<std::string> &env,
-                   const std::string &out_path, const std::string &err_path,
-                   const std::string &in_path) {
+                   const std::string &out_path, const std::string &err_path, const std::string &in_path) {
   pid_t pid = fork();
   if (pid != 0)
     return pid;
@@ -80,8 +79,7 @@ ProcessResult RunProcess(const std::vector<std::string> &argv,
   pid_t pid = StartProcess(argv, env, files / "out", files / "err", files / "in");
   int status = 0;
   waitpid(pid, &status, 0);
-  return ProcessResult{exit_code(status), ReadFileText(files / "out"),
-                       ReadFileText(files / "err")};
+  return ProcessResult{exit_code(status), ReadFileText(files / "out"), ReadFileText(files / "err")};
 }
 
 int StopProcess(pid_t pid, int signal) {
@@ -154,8 +152,7 @@ std::string HarvestText(ExifHandle data) {
 // the EXIF block at the file's head.
 std::string MutatePicture(std::string bytes, std::mt19937 &random) {
   auto at = [&](size_t limit) { return limit ? random() % limit : 0; };
-  size_t focus = std::min<size_t>(bytes.size(), 4096), from = at(focus), to = at(focus),
-         length = at(64);
+  size_t focus = std::min<size_t>(bytes.size(), 4096), from = at(focus), to = at(focus), length = at(64);
   switch (random() % 4) {
   case 0:
     for (int i = 0; i < 4; ++i)

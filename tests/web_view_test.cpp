@@ -193,6 +193,7 @@ TEST(WebView, LiveClientsNeverSlowThePortExchange) {
   for (ssize_t n; got.find("]}\n\n") == std::string::npos && (n = read(back, buffer, sizeof buffer)) > 0;)
     got.append(buffer, static_cast<size_t>(n));
   EXPECT_NE(got.find("\r\nid: 3001\ndata: {"), std::string::npos) << got; // a chunk of its own
+  EXPECT_EQ(got.find("\r\n1\r\n"), std::string::npos) << got; // and no stray byte while it waited
   EXPECT_EQ(got.find("\nid: "), got.find("\nid: 3001\ndata:")) << got; // keep-alives aside
   close(back);
   EXPECT_EQ(StopProcess(web.host.pid, SIGTERM), 0); // a stalled stream does not hold up the end

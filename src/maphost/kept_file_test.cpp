@@ -45,6 +45,7 @@ TEST(KeptFile, ModesKeptNewFilesPrivateReadOnlyAndPlantedLinksLeftAlone) {
   EXPECT_EQ(ReadFileText(victim), "victim's");
   chmod(shared.c_str(), 0444);
   KeptFile refused;
+  EXPECT_FALSE(OpenKeptFile(shared + ".journal", refused, &why)); // a FIFO
   EXPECT_FALSE(OpenKeptFile(shared, refused, &why));
   EXPECT_NE(why.find("read-only"), std::string::npos) << why;
   EXPECT_EQ(ReadFileText(shared), "n");

@@ -41,6 +41,9 @@ TEST(ReadArgs, FollowsTheTemplate) {
   EXPECT_EQ(parsed("PORT/K,GPX/K,QUIET/S", {"MY.PORT"}), "-"); // keyword only
   EXPECT_EQ(parsed("WEBPORT/K/N", {"webport", "8080"}), "8080");
   EXPECT_EQ(parsed("WEBPORT/K/N", {"WEBPORT=80x"}), "-"); // a number or nothing
+  ArgSlot slots[5];
+  const char *no_words[] = {nullptr};
+  EXPECT_FALSE(ArgsHandle(ReadArgs(tool, slots, 0, no_words))); // started without even its name
 }
 
 TEST(SplitArgLine, QuotesAndEscapes) {

@@ -9,8 +9,7 @@ namespace {
 TEST(Wire, MessageBytesAndRoundTrip) {
   WireMessage sent{0x00020000, "addwaypoint 1 2 \"x\"", "VANTORA.1", ""}, got;
   std::string bytes = EncodeMessage(sent);
-  EXPECT_EQ(bytes, "RXM1" + Be32(0x00020000) + Be32(19) + sent.command +
-                       Be32(9) + "VANTORA.1" + Be32(0));
+  EXPECT_EQ(bytes, "RXM1" + Be32(0x00020000) + Be32(19) + sent.command + Be32(9) + "VANTORA.1" + Be32(0));
   for (size_t n = 0; n < bytes.size(); ++n) // every prefix asks for more
     EXPECT_EQ(DecodeMessage(bytes.substr(0, n), got), WireStatus::NeedMore) << n;
   ASSERT_EQ(DecodeMessage(bytes + "trailing", got), WireStatus::Complete);

@@ -38,8 +38,7 @@ TEST(Walk, DirFormsAndSpecialEntries) {
   std::string picture = MakeJpeg(GpsEntries(GpsFix{}));
   ASSERT_EQ(write(feed, picture.data(), picture.size()), static_cast<ssize_t>(picture.size()));
   EXPECT_EQ(walked(dir.path), (std::set<std::string>{not_jpeg(dir / "a.txt"), not_jpeg(dir / ".a"),
-                                                     not_jpeg(dir / "pipe"),
-                                                     not_jpeg(dir / "dangling")}));
+                                                     not_jpeg(dir / "pipe"), not_jpeg(dir / "dangling")}));
   EXPECT_EQ(WalkOutput(dir / "pipe"), not_jpeg(dir / "pipe") + "\n");
   close(feed);
 }

@@ -166,6 +166,7 @@ TEST(Formats, HostileContainersGiveNoBlockOrTheirPosition) {
       {"heif item count huge", patched(heic, "iloc", 10, "\xFF\xFF"), true},
       {"heif Exif item of zero length at the end", patched(heic, "iloc", 34, put32("....", 0, uint32_t(heic.size()))), false},
       {"heif Exif item in no extent", patched(heic, "iloc", 38, std::string(2, '\0')), false},
+      {"heif Exif item not in iloc", patched(heic, "iloc", 30, std::string("\0\x09", 2)), false},
       {"heif meta after 1,000 boxes", boxes_before_meta(heic, 1000), true},
       {"heif meta after 1,100 boxes", boxes_before_meta(heic, 1100), false},
   };
