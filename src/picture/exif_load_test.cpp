@@ -34,6 +34,13 @@ TEST(ExifLoad, SameHarvestAsLibexifOnCameraAndMutatedPictures) {
     ASSERT_TRUE(WriteFile(dir / "s.jpg", jpeg.substr(0, 3) + std::string(segment, 6) + jpeg.substr(2)));
     expect_same_harvest(dir / "s.jpg", segment);
   }
+  // The GPS pointer moved from IFD 0 into IFD 1 (over the thumbnail's length): libexif follows it.
+  std::string moved = MakeJpeg(GpsEntries(GpsFix{}), 400);
+  size_t gps = moved.find("\x88\x25\0\x04\0\0\0\x01", 0, 8);
+  size_t length = moved.find("\x02\x02\0\x04\0\0\0\x01", 0, 8);
+  ASSERT_TRUE(WriteFile(dir / "s.jpg", moved.replace(length, 12, moved.substr(gps, 12)).replace(gps, 2, "\x88\x26")));
+  expect_same_harvest(dir / "s.jpg", "GPS pointer in IFD 1");
+  EXPECT_EQ(HarvestText(LoadExif((dir / "s.jpg").c_str())).front(), '1'); // a position
   unlink((dir / "s.jpg").c_str());
   std::mt19937 random(20160704);
   for (int i = 0; i < 4000; ++i) { // reproducible: the same mutations every run

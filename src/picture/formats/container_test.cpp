@@ -136,14 +136,25 @@ std::string patched(std::string bytes, const char *after, int offset, const std:
   return at == std::string::npos ? bytes : bytes.replace(at + offset, with.size(), with);
 }
 
-// The HEIF with n empty boxes before its meta box, the Exif item moved along.
-std::string boxes_before_meta(const std::string &heic, uint32_t n) {
-  size_t base = heic.find("iloc") + 34, meta = heic.find("meta") - 4; // the Exif item's base offset
-  std::string moved = put32(heic, base, Big32(reinterpret_cast<const unsigned char *>(&heic[base])) + 8 * n);
+uint32_t big32_at(const std::string &bytes, size_t at) {
+  return Big32(reinterpret_cast<const unsigned char *>(&bytes[at]));
+}
+
+// n free boxes of the given size each.
+std::string free_boxes(uint32_t n, uint32_t size = 8) {
   std::string boxes;
   for (uint32_t i = 0; i < n; i++)
-    boxes += std::string("\0\0\0\x08" "free", 8);
-  return moved.substr(0, meta) + boxes + moved.substr(meta);
+    boxes += put32(std::string(size, '\0').replace(4, 4, "free"), 0, size);
+  return boxes;
+}
+
+// The HEIF with boxes put before its meta box, or first inside it, the Exif item moved along.
+std::string with_boxes(const std::string &heic, const std::string &boxes, bool inside = false) {
+  size_t base = heic.find("iloc") + 34, meta = heic.find("meta") - 4; // the Exif item's base offset
+  std::string moved = put32(heic, base, big32_at(heic, base) + uint32_t(boxes.size()));
+  if (inside)
+    moved = put32(moved, meta, big32_at(moved, meta) + uint32_t(boxes.size()));
+  return moved.insert(meta + (inside ? 12 : 0), boxes);
 }
 
 TEST(Formats, HostileContainersGiveNoBlockOrTheirPosition) {
@@ -153,6 +164,7 @@ TEST(Formats, HostileContainersGiveNoBlockOrTheirPosition) {
   for (int i = 0; i < 70000; i++)
     empty_chunks += std::string("\0\0\0\0tEXt\0\0\0\0", 12);
   const std::string lies = "\xFF\xFF\xFF\xF0";
+  uint32_t meta_size = big32_at(heic, heic.find("meta") - 4);
   struct Case {
     const char *name;
     std::string bytes;
@@ -167,8 +179,11 @@ TEST(Formats, HostileContainersGiveNoBlockOrTheirPosition) {
       {"heif Exif item of zero length at the end", patched(heic, "iloc", 34, put32("....", 0, uint32_t(heic.size()))), false},
       {"heif Exif item in no extent", patched(heic, "iloc", 38, std::string(2, '\0')), false},
       {"heif Exif item not in iloc", patched(heic, "iloc", 30, std::string("\0\x09", 2)), false},
-      {"heif meta after 1,000 boxes", boxes_before_meta(heic, 1000), true},
-      {"heif meta after 1,100 boxes", boxes_before_meta(heic, 1100), false},
+      {"heif meta after 1,000 boxes", with_boxes(heic, free_boxes(1000)), true},
+      {"heif meta after 1,100 boxes", with_boxes(heic, free_boxes(1100)), false},
+      {"heif meta box to the end of the file", patched(heic, "meta", -4, std::string(4, '\0')), true},
+      {"heif empty box in meta", with_boxes(heic, free_boxes(1), true), true},
+      {"heif meta of 1 MiB", with_boxes(heic, free_boxes(1, (1 << 20) - meta_size), true), true},
   };
   TempDir dir;
   ASSERT_TRUE(WriteFile(dir / "a.jpg", MakeJpeg(GpsEntries(GpsFix{}))));
