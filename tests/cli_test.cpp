@@ -94,8 +94,7 @@ TEST(Cli, UnreadableFoldersEndWithAFailingCode) {
   EXPECT_EQ(partly.err, "pintrail: cannot list " + closed + ": Permission denied\n");
 }
 
-// Ctrl-C at any moment of a walk: "***Break", code 20, and standard output
-// holds only whole lines.
+// Ctrl-C at any moment of a walk: "***Break", code 20, and only whole lines on standard output.
 TEST(Cli, BreakAtAnyMomentLeavesWholeLines) {
   TempDir dir;
   std::string tree = picture_tree(dir, 8000); // a walk long enough to interrupt

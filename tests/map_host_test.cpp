@@ -36,8 +36,7 @@ TEST(MapHost, EverySpellingOfAFolderIsTheSamePictures) {
   EXPECT_EQ(CanonicalPath(moved + "/a.jpg"), moved + "/a.jpg");
 }
 
-// Without standard input its first file takes descriptor 0, and is kept
-// like any other.
+// Without standard input its first file takes descriptor 0, and is kept like any other.
 TEST(MapHost, StartedWithoutStandardInput) {
   PrivatePorts ports;
   std::string gpx = ports.dir / "trip.gpx";

@@ -1,5 +1,4 @@
-// Helpers shared by the tests: scratch directories, captured console output,
-// child processes and port peers.
+// Helpers shared by the tests: scratch directories, console output, child processes, port peers.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -39,19 +38,16 @@ struct ProcessResult {
   int code = -1; // exit status, or 128 + signal
   std::string out, err;
 };
-// Runs argv with extra "NAME=value" environment entries and the given
-// standard input, and waits for it.
+// Runs argv with extra "NAME=value" environment entries and this standard input; waits for it.
 ProcessResult RunProcess(const std::vector<std::string> &argv,
                          const std::vector<std::string> &env = {},
                          const std::string &input = "");
 pid_t StartProcess(const std::vector<std::string> &argv, const std::vector<std::string> &env,
                    const std::string &out_path, const std::string &err_path = "",
                    const std::string &in_path = "/dev/null");
-// Sends signal and reaps the child; returns its exit code (128 + signal).
-// One that is still running after ten seconds is killed, and the test fails.
+// Signals and reaps the child: its exit code (128 + signal); killed, failing the test, after 10 s.
 int StopProcess(pid_t pid, int signal);
-// A process that is no child of the test (a detached host): killed at the
-// end of scope, and the test fails, unless it has ended by then.
+// No child of the test (a detached host): killed, failing the test, if it runs at the end of scope.
 struct Daemon {
   pid_t pid;
   ~Daemon();
@@ -59,15 +55,14 @@ struct Daemon {
 // Polls condition for up to about five seconds.
 bool WaitFor(const std::function<bool()> &condition);
 std::string ReadFileText(const std::string &path);
+size_t Descriptors(pid_t pid); // open in process pid
 std::vector<std::string> LinesOf(const std::string &text);
 
-// What the walk prints for path (no switch: only files without EXIF data
-// speak), or with POSITION, and with ALLFORMATS; it must be the same with
-// and without threads.
+// What the walk prints for path (no switch: only files without EXIF data speak), or with POSITION,
+// and with ALLFORMATS; it must be the same with and without threads.
 std::string WalkOutput(const std::string &path, bool position = false, bool all_formats = false);
 
-// Byte flips, a truncation, a splice from elsewhere, or an edge value, in
-// the first 4 KiB of a picture file.
+// Byte flips, a truncation, a splice from elsewhere, or an edge value in a picture's first 4 KiB.
 std::string MutatePicture(std::string bytes, std::mt19937 &random);
 
 // What the harvest made of a load, as one comparable text.
@@ -98,8 +93,7 @@ struct TestPeer {
 
 std::string Be32(uint32_t value);
 
-// pintrail-maphost serving the private port until the end of scope; its
-// output goes to host.out and host.err beside the port directory.
+// pintrail-maphost serving the private port for the scope, its output in host.out and host.err.
 struct MapHost {
   pid_t pid;
   explicit MapHost(PrivatePorts &ports, std::vector<std::string> words = {"QUIET"});

@@ -19,9 +19,8 @@ TEST(Journal, RecordsComeBackWholeOrNotAtAll) {
   EXPECT_FALSE(ReadJournalRecord("X" + record.substr(1), &at, back));
 }
 
-// A stream of commands, the host killed with SIGKILL at random moments and
-// started again on the same files: every position it answered 0 to is in
-// both files at the end.
+// A stream of commands, the host killed with SIGKILL at random moments and started again on the
+// same files: every position it answered 0 to is in both files at the end.
 TEST(Journal, AHostKilledAtAnyMomentKeepsEveryAcknowledgedPosition) {
   PrivatePorts ports;
   std::string gpx = ports.dir / "trip.gpx", html = ports.dir / "trip.html";

@@ -1,5 +1,4 @@
-// Picture processing end to end: fixture pictures through libexif, the
-// harvest and the reports.
+// Picture processing end to end: fixture pictures through libexif, the harvest, the reports.
 #include "picture/picture.h"
 
 #include <gtest/gtest.h>

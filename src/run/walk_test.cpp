@@ -1,5 +1,4 @@
-// The walk over real and hostile trees: depth, DIR forms, special entries,
-// loops.
+// The walk over real and hostile trees: depth, DIR forms, special entries, loops.
 #include "run/walk.h"
 
 #include <gtest/gtest.h>
