@@ -158,19 +158,17 @@ TEST(HostilePeer, PortPathsThatDoNotFitASocketAddress) {
   unsetenv("REXX_PORT_DIR");
 }
 
-size_t descriptors(pid_t pid) { return LinesOf(RunProcess({"/bin/ls", "/proc/" + std::to_string(pid) + "/fd"}).out).size(); }
-
 TEST(HostilePeer, AThousandMessagesInARow) {
   PrivatePorts ports;
   MapHost host(ports, {"QUIET", "WEB"}); // the web view keeps every position
   size_t before = 0;
   for (int i = -100; i < 1000; ++i) { // a bad command is answered with no result text
-    before = i == 0 ? descriptors(host.pid) : before;
+    before = i == 0 ? Descriptors(host.pid) : before;
     ASSERT_EQ(SendCommand(kMapPortName, i % 2 ? "AddJPGPos 1 2 /p.jpg" : "bad"),
               i % 2 ? std::optional<std::string>("picture " + std::to_string((i + 101) / 2))
                     : std::nullopt);
   }
-  EXPECT_TRUE(WaitFor([&] { return descriptors(host.pid) <= before; })); // none left open
+  EXPECT_TRUE(WaitFor([&] { return Descriptors(host.pid) <= before; })); // none left open
 }
 
 } // namespace

@@ -103,6 +103,9 @@ TEST(MapLink, ADetachedHostIsReadyAndLinksWhereTheToolStood) {
   ASSERT_EQ(detached.code, 0) << detached.err;
   Daemon host{atoi(detached.out.c_str())};
   ASSERT_GT(host.pid, 0);
+  std::string held = RunProcess({"/bin/sh", "-c", "ls -l /proc/$0/fd | grep -c -e pipe: -e /dev/null",
+                                 std::to_string(host.pid)}).out;
+  EXPECT_EQ(held, "3\n"); // the console, on /dev/null; no pipe, no spare descriptor
   ProcessResult run = RunProcess({"/bin/sh", "-c", "cd \"$0\" && exec \"$1\" Photos PICLIST",
                                   ports.dir.path, PINTRAIL_BIN}, {ports.env_entry()});
   EXPECT_EQ(run.out, "My IMG.jpg: Send pic list to vantora...\n");
