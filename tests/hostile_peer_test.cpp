@@ -145,8 +145,12 @@ TEST(HostilePeer, DescriptorZeroIsADescriptorLikeAnyOther) {
   close(stdin_copy);
 }
 
-// A port path that does not fit a socket address with its terminator is none.
+// A port path that does not fit a socket address with its terminator is none; nor is a name
+// that is no single file name of 1 to 100 bytes.
 TEST(HostilePeer, PortPathsThatDoNotFitASocketAddress) {
+  const std::string names[] = {"", ".", "..", "a/b", std::string(101, 'n'), std::string(100, 'n')};
+  for (const std::string &name : names) // only the last is one
+    EXPECT_EQ(ValidPortName(name.c_str()), name.size() == 100) << name;
   TempDir dir;
   for (size_t length : {107u, 108u}) { // the port's path, and sun_path's size
     std::string ports = dir / std::string(length - dir.path.size() - 1 - sizeof kMapPortName, 'd'), why;
