@@ -21,20 +21,22 @@ std::vector<FixtureEntry> with(std::vector<FixtureEntry> entries, FixtureEntry m
   return entries;
 }
 
-// A DNG-like TIFF: its preview a single JPEG strip in a sub-IFD of IFD 0.
-std::string strip_tiff(const std::string &jpeg) {
+// A DNG-like TIFF: its preview a single JPEG strip in a sub-IFD of IFD 0, with a JPEG thumbnail after it.
+std::string strip_tiff(const std::string &jpeg, const std::string &thumbnail = "") {
   std::string tiff("II*\0\x08\0\0\0", 8);
   auto put = [&](uint32_t value, int bytes) {
     for (int k = 0; k < bytes; k++)
       tiff += char(value >> (8 * k) & 0xFF);
   };
   put(1, 2), put(0x14A, 2), put(4, 2), put(1, 4), put(26, 4), put(0, 4); // IFD 0: SubIFDs
-  put(3, 2); // at 26: compression 7 (JPEG), the strip's offset and length
-  for (auto [tag, type, value] : {std::tuple{0x103u, 3u, 7u}, {0x111u, 4u, 68u}, {0x117u, 4u, uint32_t(jpeg.size())}}) {
-    put(tag, 2), put(type, 2), put(1, 4), put(value, 4);
-  }
+  uint32_t entries = thumbnail.empty() ? 3 : 5, data = 26 + 2 + 12 * entries + 4, size = uint32_t(jpeg.size());
+  put(entries, 2); // at 26: compression 7 (JPEG), the strip's offset and length, the thumbnail's
+  for (auto [tag, type, value] : {std::tuple{0x103u, 3u, 7u}, {0x111u, 4u, data}, {0x117u, 4u, size},
+                                  {0x201u, 4u, data + size}, {0x202u, 4u, uint32_t(thumbnail.size())}})
+    if (tag < 0x200 || !thumbnail.empty())
+      put(tag, 2), put(type, 2), put(1, 4), put(value, 4);
   put(0, 4); // no next IFD
-  return tiff + jpeg; // at 26 + 2 + 36 + 4 = 68
+  return tiff + jpeg + thumbnail;
 }
 
 struct Sample {
@@ -76,6 +78,7 @@ TEST(PictureFile, AThumbnailFromEachFormatUprightAndSmall) {
   }
   EXPECT_EQ(ShowWhole(MakePng(ExifBlock({}))).bytes, MakePng(ExifBlock({}))); // shown as it is
   EXPECT_EQ(ShowWhole(strip_tiff(std::string("\xFF\xD8\xFF\xD9", 4))).bytes.size(), 4u); // the least JPEG
+  EXPECT_EQ(ShowWhole(strip_tiff("\xFF\xD8\xFF\xD9", "\xFF\xD8\xFE\xD9")).bytes, "\xFF\xD8\xFE\xD9"); // the first found of two
 }
 
 TEST(PictureFile, FactsFromTheExifOfEachFormat) {
