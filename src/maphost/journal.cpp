@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/descriptor.h"
 #include "platform/wire.h"
 
 namespace {
@@ -22,11 +21,6 @@ std::string *texts(Position &position, int i) {
 constexpr int kTexts = 5;
 
 } // namespace
-
-Journal::~Journal() {
-  if (fd >= 0)
-    close(fd);
-}
 
 std::string JournalRecord(const Position &position) {
   std::string record(1, position.picture ? kPicture : kWaypoint);
@@ -65,7 +59,7 @@ bool OpenJournal(const std::string &beside, Journal &journal, std::string *why) 
     return false;
   }
   fcntl(fd.fd, F_SETFL, O_APPEND);
-  journal.fd = fd.release();
+  journal.file.reset(fd.release());
   return true;
 }
 
@@ -73,7 +67,7 @@ void ReplayJournal(const Journal &journal, Store &store) {
   std::string bytes;
   char buffer[1 << 16];
   for (off_t at = 0;;) {
-    ssize_t n = pread(journal.fd, buffer, sizeof buffer, at);
+    ssize_t n = pread(journal.file.fd, buffer, sizeof buffer, at);
     if (n <= 0)
       break;
     bytes.append(buffer, static_cast<size_t>(n));
@@ -86,15 +80,15 @@ void ReplayJournal(const Journal &journal, Store &store) {
 
 bool AppendJournal(const Journal &journal, const Position &position) {
   std::string record = JournalRecord(position);
-  ssize_t written = write(journal.fd, record.data(), record.size());
+  ssize_t written = write(journal.file.fd, record.data(), record.size());
   if (written == static_cast<ssize_t>(record.size()))
     return true;
   struct stat info; // a part of a record would hide every later one
-  if (written > 0 && fstat(journal.fd, &info) == 0)
-    (void)!ftruncate(journal.fd, info.st_size - written);
+  if (written > 0 && fstat(journal.file.fd, &info) == 0)
+    (void)!ftruncate(journal.file.fd, info.st_size - written);
   return false;
 }
 
 void ClearJournal(const Journal &journal) {
-  (void)!ftruncate(journal.fd, 0); // if not, replaying it again keeps nothing twice
+  (void)!ftruncate(journal.file.fd, 0); // if not, replaying it again keeps nothing twice
 }

@@ -8,14 +8,11 @@
 #include <string>
 
 #include "maphost/store.h"
+#include "platform/descriptor.h"
 
 struct Journal {
   std::string path; // empty: none
-  int fd = -1;
-  Journal() = default;
-  Journal(const Journal &) = delete;
-  Journal &operator=(const Journal &) = delete;
-  ~Journal();
+  Descriptor file{-1};
 };
 
 // Opens the journal beside a kept file (its path and ".journal"), created

@@ -123,7 +123,7 @@ void keep_current(Keeper &keeper) {
       keeper.store.changed.wait_for(hold, kPause, [&] { return keeper.stop; });
       stopping = keeper.stop;
     }
-    fdatasync(keeper.files.journal.fd); // a power loss costs at most the last second
+    fdatasync(keeper.files.journal.file.fd); // a power loss costs at most the last second
     std::string why;
     if (take_changes(keeper) && !write_files(keeper, &why))
       fprintf(stderr, "pintrail-maphost: cannot write %s\n", why.c_str());
