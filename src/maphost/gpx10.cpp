@@ -90,7 +90,7 @@ void convert_children(const xmlNode *from, xmlNode *to, xmlNs *ns, const char *c
   add_extensions(from, to, ns);
 }
 
-xmlNode *convert_point(const xmlNode *from, xmlNode *parent, xmlNs *ns) {
+void convert_point(const xmlNode *from, xmlNode *parent, xmlNs *ns) {
   xmlNode *to = xmlNewChild(parent, ns, from->name, nullptr);
   for (const char *coordinate : {"lat", "lon"}) {
     std::unique_ptr<xmlChar, XmlFree> value(xmlGetProp(from, x(coordinate)));
@@ -98,7 +98,6 @@ xmlNode *convert_point(const xmlNode *from, xmlNode *parent, xmlNs *ns) {
       xmlNewProp(to, x(coordinate), value.get());
   }
   convert_children(from, to, ns, kPointOrder);
-  return to;
 }
 
 // A route with its points, or a track with its segments and theirs.
@@ -173,7 +172,7 @@ bool ConvertGpx10(const std::string &contents, std::string &converted) {
   for (const char *kind : {"wpt", "rte", "trk"})
     for (const xmlNode *node = gpx->children; node; node = node->next)
       if (named(node, kind))
-        strcmp(kind, "wpt") == 0 ? (void)convert_point(node, root, ns) : convert_path(node, root, ns);
+        strcmp(kind, "wpt") == 0 ? convert_point(node, root, ns) : convert_path(node, root, ns);
   add_extensions(gpx, root, ns);
   xmlChar *bytes = nullptr;
   int length = 0;

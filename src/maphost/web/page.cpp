@@ -20,7 +20,6 @@ constexpr char kGenerator[] = "<meta name=\"generator\" content=\"pintrail-mapho
 std::string script_safe(const nlohmann::json &value) {
   std::string text = value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   std::string safe;
-  safe.reserve(text.size());
   for (char c : text)
     safe += c == '<' ? std::string("\\u003c") : std::string(1, c);
   return safe;

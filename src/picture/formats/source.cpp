@@ -25,8 +25,6 @@ bool ReadAt(FileSource &source, uint64_t offset, void *out, size_t length) {
     memcpy(out, source.head + offset, length);
     return true;
   }
-  if (source.fd < 0)
-    return false;
   unsigned char *to = static_cast<unsigned char *>(out);
   while (length > 0) { // a file that shrank since fstat ends the read
     ssize_t got = pread(source.fd, to, length, static_cast<off_t>(offset));
