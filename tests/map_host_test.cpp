@@ -66,8 +66,8 @@ TEST(MapHost, ControlCharactersOfEveryKindAreShownEscaped) {
   EXPECT_EQ(CanonicalPath("/gone//a/./b/../c.jpg"), "/gone/a/c.jpg");
 }
 
-// OPEN hands the browser a page only its owner can read, which forwards to
-// the address: the token is in no process's arguments.
+// OPEN hands the browser (xdg-open, found as execlp finds it: "" in PATH is the current
+// folder) a page only its owner can read, which forwards to the address: the token is in no process's arguments.
 TEST(MapHost, OpenPassesTheTokenInNoArguments) {
   PrivatePorts ports;
   std::string bin = ports.dir / "bin", said = ports.dir / "xdg-open.args";
@@ -75,8 +75,8 @@ TEST(MapHost, OpenPassesTheTokenInNoArguments) {
   WriteFile(bin + "/xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"" + said + ".part\"\n"
                                "/bin/cat \"$1\" > \"" + said + ".page\"\n/bin/mv \"" + said + ".part\" \"" + said + "\"\n");
   chmod((bin + "/xdg-open").c_str(), 0755);
-  pid_t host = StartProcess({MAPHOST_BIN, "OPEN"}, {ports.env_entry(), "PATH=:" + bin}, // its second directory
-                            ports.dir / "host.out", ports.dir / "host.err");
+  pid_t host = StartProcess({"/bin/sh", "-c", "cd \"$1\" && exec \"$0\" OPEN", MAPHOST_BIN, bin},
+                            {ports.env_entry(), "PATH=:/nowhere"}, ports.dir / "host.out", ports.dir / "host.err");
   EXPECT_TRUE(WaitFor([&] { return access(said.c_str(), F_OK) == 0; }));
   std::string out = ReadFileText(ports.dir / "host.out"), token = out.substr(out.find("token=") + 6, 64);
   EXPECT_EQ(ReadFileText(said), ports.port_path() + ".html\n"); // a page, not the address

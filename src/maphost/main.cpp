@@ -109,7 +109,8 @@ bool have_program(const char *name) {
   for (size_t start = 0, end; start <= directories.size(); start = end + 1) {
     end = directories.find(':', start);
     end = end == std::string::npos ? directories.size() : end;
-    std::string candidate = directories.substr(start, end - start) + "/" + name;
+    std::string directory = directories.substr(start, end - start);
+    std::string candidate = (directory.empty() ? "." : directory) + "/" + name; // as execlp reads it
     if (access(candidate.c_str(), X_OK) == 0)
       return true;
   }
