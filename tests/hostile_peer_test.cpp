@@ -118,10 +118,8 @@ TEST(HostilePeer, DescriptorZeroIsADescriptorLikeAnyOther) {
   PrivatePorts ports;
   std::string photo = ports.dir / "p.jpg";
   WriteFile(photo, MakeJpeg(GpsEntries(GpsFix{})));
-  if (closed(0)) // run without standard input: 0 is this test's to free all the same
-    open("/dev/null", O_RDONLY);
-  int stdin_copy = dup(0);
   {
+    open("/dev/null", O_RDONLY); // on 0 while the host takes its listening socket
     TestPeer host(3, 0);
     close(0);
     EXPECT_EQ(SendCommand(kMapPortName, "addwaypoint 1 2 \"x\""), std::optional<std::string>("done"));
@@ -141,8 +139,6 @@ TEST(HostilePeer, DescriptorZeroIsADescriptorLikeAnyOther) {
     EXPECT_TRUE(host.port->listen_fd == 0 && SendCommand(kMapPortName, "x") == std::string("done"));
   }
   EXPECT_TRUE(closed(0) && access(ports.port_path().c_str(), F_OK) != 0); // removed with it
-  dup2(stdin_copy, 0);
-  close(stdin_copy);
 }
 
 // A port path that does not fit a socket address with its terminator is none; nor is a name
