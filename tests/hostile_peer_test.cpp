@@ -21,8 +21,7 @@ TEST(HostilePeer, HostRepliesThatEndTheWaitWithNoResult) {
       {"RXR1" + Be32(0), std::nullopt},                            // truncated
       {"RXR1" + Be32(0) + Be32(0xFFFFFFFE) + "abc", std::nullopt}, // absurd length
       {"RXR1" + Be32(0) + Be32(20) + "short", std::nullopt},       // text cut short
-      {"RXR1" + Be32(0) + Be32(65536) + big, big},
-  };
+      {"RXR1" + Be32(0) + Be32(65536) + big, big}, };
   for (const auto &[answer, result] : cases) {
     PrivatePorts ports;
     TestPeer host(1, 0, [answer](HostMsg &message) {

@@ -178,8 +178,7 @@ TestPeer::TestPeer(int count, int32_t rc, std::function<void(HostMsg &)> answer)
   EXPECT_TRUE(port) << why;
   if (!answer)
     answer = [rc](HostMsg &message) {
-      ReplyMsg(message, WireReply{rc, rc == 0 ? std::optional<std::string>("done")
-                                              : std::nullopt});
+      ReplyMsg(message, WireReply{rc, rc == 0 ? std::optional<std::string>("done") : std::nullopt});
     };
   thread = std::thread([this, count, answer] {
     HostMsg message;

@@ -91,8 +91,7 @@ TEST(WebView, ServesOnlyTheTokenHolderOnLoopbackNamesAndOnlyItsOwnFiles) {
       {"/thumb/0" + token, web.host_line(), "404"}, // no picture
       {"/thumb/3" + token, web.host_line(), "404"}, // out of range
       {"/thumb/-1" + token, web.host_line(), "404"},
-      {"/thumb/99999999999999999999" + token, web.host_line(), "404"},
-  };
+      {"/thumb/99999999999999999999" + token, web.host_line(), "404"}, };
   for (const auto &c : cases) {
     std::string response = web.get(c.target, c.headers);
     EXPECT_EQ(response.substr(9, 3), c.status) << c.target << "\n" << c.headers << response.substr(0, 200);

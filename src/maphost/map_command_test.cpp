@@ -28,8 +28,7 @@ TEST(MapCommand, RefusesAnythingElse) {
       "AddJPGPos 1 2 ",                               // no path
       "AddJPGPos 91 0 p", "AddJPGPos 0 -180.5 p",     // off the globe
       "AddJPGPos nan 0 p", "AddJPGPos inf 0 p", "AddJPGPos 0x10 0 p",
-      "AddJPGPos 1e999999 0 p", "AddJPGPos 1,5 0 p",
-  };
+      "AddJPGPos 1e999999 0 p", "AddJPGPos 1,5 0 p", };
   for (const char *command : bad)
     EXPECT_EQ(parsed(command), "refused") << command;
 }
@@ -41,8 +40,7 @@ TEST(MapCommand, PlainDecimalKeepsTheValue) {
       {"51.5034", "51.5034"}, {"-13.41", "-13.41"}, {"1e+07", "10000000"},
       {"1.5e-05", "0.000015"}, {"-2.5E2", "-250"},  {"0", "0"},
       {"-0", "0"},             {"007.50", "7.5"},  {"1.", "1"},
-      {".5", ""},              {"1e", ""},         {"--1", ""},
-  };
+      {".5", ""},              {"1e", ""},         {"--1", ""}, };
   for (const Case &c : cases)
     EXPECT_EQ(PlainDecimal(c.in), c.out) << c.in;
   EXPECT_EQ(PlainDecimal("1e-400"), "0." + std::string(399, '0') + "1"); // the bounds of the

@@ -14,8 +14,7 @@ TEST(Degrees, FromCoordinateTexts) {
       {",, 10 ,20", "N", 10 + 20 / 60.0},               // runs of delimiters
       {"1, 2, 3, 4, 5", "N", 1 + 2 / 60.0 + 3 / 3600.0}, // extra tokens ignored
       {"12abc, x, 7", "N", 12 + 7 / 3600.0},              // read from the start
-      {"", "S", 0.0}, {"10, 0, 0", "s", 10.0}, {"10, 0, 0", "", 10.0}, {"10, 0, 0", "SW", 10.0},
-  };
+      {"", "S", 0.0}, {"10, 0, 0", "s", 10.0}, {"10, 0, 0", "", 10.0}, {"10, 0, 0", "SW", 10.0}, };
   for (const Case &c : cases)
     EXPECT_DOUBLE_EQ(DegreesFromText(c.text, c.reference), c.expected)
         << c.text << " " << c.reference;

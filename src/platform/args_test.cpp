@@ -33,8 +33,7 @@ TEST(ReadArgs, FollowsTheTemplate) {
       {{"X=1"}, "X=1|0|0|0|0"}, {{""}, "|0|0|0|0"}, // X is no keyword: a positional value
       {{}, "-"}, {{"VERBOSE"}, "-"}, {{"a", "b"}, "-"}, {{"DIR"}, "-"},
       {{"VERBOSE=1", "Photos"}, "-"},          // switches take no value
-      {{"DIR=a", "DIR=b"}, "-"}, {{"a", "DIR", "b"}, "-"},
-  };
+      {{"DIR=a", "DIR=b"}, "-"}, {{"a", "DIR", "b"}, "-"}, };
   for (const auto &c : cases)
     EXPECT_EQ(parsed(tool, c.words), c.slots) << (c.words.empty() ? "(none)" : c.words[0]);
   EXPECT_EQ(parsed("PORT/K,GPX/K,QUIET=Q/S", {"port", "MY.PORT", "Q"}), "MY.PORT|0|-1");

@@ -28,8 +28,7 @@ const Format kFormats[] = {
     {"png-after-image", [](const std::string &b) { return MakePng(b, true); }, false},
     {"webp", MakeWebp, false},
     {"heic", MakeHeic, false},
-    {"raf", [](const std::string &b) { return MakeRaf(WrapJpeg(b)); }, true},
-};
+    {"raf", [](const std::string &b) { return MakeRaf(WrapJpeg(b)); }, true}, };
 
 struct Block {
   const char *name;
