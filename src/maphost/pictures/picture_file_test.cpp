@@ -8,6 +8,7 @@
 #include "fixtures/fixture.h"
 #include "fixtures/formats.h"
 #include "maphost/pictures/decode.h"
+#include "test_support.h"
 
 namespace {
 
@@ -116,6 +117,15 @@ TEST(PictureFile, BombsRefusedByTheirHeaders) {
   EXPECT_TRUE(DecodeHeif(heic, true).rgb.empty());
   EXPECT_FALSE(FitsInMemory(kMostPixels + 1, 1));
   EXPECT_TRUE(FitsInMemory(kMostPixels, 1));
+}
+
+// What the web view reads: regular files alone, never waiting on a FIFO.
+TEST(PictureFile, ReadsRegularFilesAlone) {
+  TempDir dir;
+  std::string bytes;
+  ASSERT_TRUE(WriteFile(dir / "p.jpg", "jpeg") && mkfifo((dir / "fifo").c_str(), 0600) == 0);
+  EXPECT_TRUE(ReadPictureFile(dir / "p.jpg", bytes) && bytes == "jpeg"); // on descriptor 0
+  EXPECT_FALSE(ReadPictureFile(dir / "fifo", bytes) || ReadPictureFile(dir.path, bytes));
 }
 
 // Every prefix and a flipped byte of each sample: nothing crashes, leaks
