@@ -77,8 +77,7 @@ TEST(HostilePeer, MapHostDropsSilentMalformedAndForeignClients) {
   if (child == 0) {
     if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)
       _exit(2);
-    _exit(raw_exchange(door, "RXM1" + Be32(0x20000) + Be32(3) + "x y" + Be32(0) + Be32(0))
-              .empty() ? 0 : 1);
+    _exit(raw_exchange(door, "RXM1" + Be32(0x20000) + Be32(3) + "x y" + Be32(0) + Be32(0)).empty() ? 0 : 1);
   }
   int status = 0;
   waitpid(child, &status, 0);

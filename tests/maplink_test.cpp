@@ -2,6 +2,7 @@
 // this process and against the stand-in map host.
 #include "maplink/commands.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -17,6 +18,15 @@ const char kMissing[] = "No ARexx Port found!\nYou must start Vantora first.\n";
 TEST(MapLink, CommandsAndMessageFieldsOnTheWire) {
   PrivatePorts ports;
   CapturedConsole console;
+  { // Refused, nothing sent: no port, no reply port, one in use (on 0 here), no command.
+    ReplyPort reply, in_use;
+    in_use.fd = open("/dev/null", O_RDONLY);
+    TestPeer peer(1, 0);
+    std::unique_ptr<MsgPort> port = FindPort(kMapPortName);
+    auto message = [](ReplyPort *r, const char *command) { RexxMsg m; m.mn_ReplyPort = r; m.rm_Args[0] = command; return m; };
+    RexxMsg good = message(&reply, "x"), orphan = message(nullptr, "x"), busy = message(&in_use, "x"), empty = message(&reply, nullptr);
+    EXPECT_FALSE(PutMsg(nullptr, &good) || PutMsg(port.get(), &orphan) || PutMsg(port.get(), &busy) || PutMsg(port.get(), &empty));
+  }
   {
     TestPeer peer(3, 0);
     SendWaypoint(51.50343055555556, -13.41, "2016:07:04 12:34:56");

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <fstream>
 #include <signal.h>
-#include <sstream>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -109,9 +108,8 @@ bool WaitFor(const std::function<bool()> &condition) {
 }
 
 std::string ReadFileText(const std::string &path) {
-  std::stringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 std::vector<std::string> LinesOf(const std::string &text) {
@@ -149,8 +147,7 @@ std::string HarvestText(ExifHandle data) {
   return all;
 }
 
-// Byte flips, a truncation, a splice from elsewhere, or an edge value, in
-// the EXIF block at the file's head.
+// Byte flips, a truncation, a splice from elsewhere, or an edge value, in the EXIF block at the file's head.
 std::string MutatePicture(std::string bytes, std::mt19937 &random) {
   auto at = [&](size_t limit) { return limit ? random() % limit : 0; };
   size_t focus = std::min<size_t>(bytes.size(), 4096), from = at(focus), to = at(focus), length = at(64);

@@ -39,12 +39,10 @@ struct ProcessResult {
   std::string out, err;
 };
 // Runs argv with extra "NAME=value" environment entries and this standard input; waits for it.
-ProcessResult RunProcess(const std::vector<std::string> &argv,
-                         const std::vector<std::string> &env = {},
+ProcessResult RunProcess(const std::vector<std::string> &argv, const std::vector<std::string> &env = {},
                          const std::string &input = "");
-pid_t StartProcess(const std::vector<std::string> &argv, const std::vector<std::string> &env,
-                   const std::string &out_path, const std::string &err_path = "",
-                   const std::string &in_path = "/dev/null");
+pid_t StartProcess(const std::vector<std::string> &argv, const std::vector<std::string> &env, const std::string &out_path,
+                   const std::string &err_path = "", const std::string &in_path = "/dev/null");
 // Signals and reaps the child: its exit code (128 + signal); killed, failing the test, after 10 s.
 int StopProcess(pid_t pid, int signal);
 // No child of the test (a detached host): killed, failing the test, if it runs at the end of scope.

@@ -73,21 +73,16 @@ TEST(WebView, ServesOnlyTheTokenHolderOnLoopbackNamesAndOnlyItsOwnFiles) {
     std::string target, headers;
     const char *status;
   } cases[] = {
-      {"/" + token, web.host_line(), "200"},
-      {"/", web.host_line(), "403"},
+      {"/" + token, web.host_line(), "200"}, {"/", web.host_line(), "403"},
       {"/?token=" + std::string(64, '0'), web.host_line(), "403"},
       {"/" + token.substr(0, 20), web.host_line(), "403"},
       {"/" + token, "Host: attacker.example:" + std::to_string(web.port) + "\r\n", "403"},
-      {"/" + token, "", "403"},
-      {"/assets/app.js" + token, web.host_line(), "200"},
+      {"/" + token, "", "403"}, {"/assets/app.js" + token, web.host_line(), "200"},
       {"/assets/app.js", web.host_line() + cookie, "403"}, // no cookie carries the token
       {"/assets/../../../etc/passwd" + token, web.host_line(), "404"},
-      {"/etc/passwd" + token, web.host_line(), "404"},
-      {"/thumb/1" + token, web.host_line(), "200"},
-      {"/picture/1" + token, web.host_line(), "200"},
-      {"/facts/1" + token, web.host_line(), "200"},
-      {"/picture/2" + token, web.host_line(), "404"},
-      {"/thumb/2" + token, web.host_line(), "404"}, // now a FIFO
+      {"/etc/passwd" + token, web.host_line(), "404"}, {"/thumb/1" + token, web.host_line(), "200"},
+      {"/picture/1" + token, web.host_line(), "200"}, {"/facts/1" + token, web.host_line(), "200"},
+      {"/picture/2" + token, web.host_line(), "404"}, {"/thumb/2" + token, web.host_line(), "404"}, // now a FIFO
       {"/thumb/0" + token, web.host_line(), "404"}, // no picture
       {"/thumb/3" + token, web.host_line(), "404"}, // out of range
       {"/thumb/-1" + token, web.host_line(), "404"},

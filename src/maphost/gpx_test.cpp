@@ -47,8 +47,7 @@ TEST(Gpx, AWriteFailureIsReportedAndTheHostGoesOn) {
   }
 }
 
-// The whole round: pictures surveyed into the host, its GPX read back by
-// GPSBabel with every coordinate as sent.
+// The whole round: pictures surveyed into the host, its GPX read back by GPSBabel with every coordinate as sent.
 TEST(Gpx, GpsBabelReadsBackWhatWasSent) {
   PrivatePorts ports;
   std::string photos = ports.dir / "Ph\xC3\xB6tos & more", gpx = ports.dir / "trip.gpx";

@@ -4,8 +4,7 @@
 
 namespace {
 
-// Parses words against the template; "-" when refused, else each slot's
-// text or value, separated by "|".
+// Parses words against the template; "-" when refused, else each slot's text or value, separated by "|".
 std::string parsed(const char *template_text, std::vector<const char *> words) {
   words.insert(words.begin(), "tool");
   ArgSlot slots[5];

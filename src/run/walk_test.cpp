@@ -31,8 +31,7 @@ TEST(Walk, DirFormsAndSpecialEntries) {
   ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0644), 0);
   ASSERT_TRUE(WriteFile(dir / ".a", "x")); // hidden, but neither . nor ..
   ASSERT_EQ(symlink("nowhere", (dir / "dangling").c_str()), 0);
-  // A FIFO opened for reading would hang here; this one holds a picture
-  // that whoever wandered in would report.
+  // A FIFO opened for reading would hang here; this one holds a picture that whoever wandered in would report.
   int feed = open((dir / "pipe").c_str(), O_RDWR | O_NONBLOCK);
   std::string picture = MakeJpeg(GpsEntries(GpsFix{}));
   ASSERT_EQ(write(feed, picture.data(), picture.size()), static_cast<ssize_t>(picture.size()));
