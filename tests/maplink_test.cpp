@@ -69,8 +69,7 @@ TEST(MapLink, AgainstTheMapHost) {
     run = RunProcess({PINTRAIL_BIN, photos, "waypoint", "PICLIST"}, {ports.env_entry()});
   }
   EXPECT_EQ(run.code, 0);
-  EXPECT_EQ(run.out, "My IMG.jpg: Send geo tags to vantora...\n"
-                     "My IMG.jpg: Send pic list to vantora...\n");
+  EXPECT_EQ(run.out, "My IMG.jpg: Send geo tags to vantora...\n" "My IMG.jpg: Send pic list to vantora...\n");
   EXPECT_EQ(ReadFileText(ports.dir / "host.out"),
             "pintrail-maphost: serving port " + ports.port_path() + "\n"
             "addwaypoint 51.5034306 -13.41 \"2016:07:04 12:34:56\"\n"
@@ -98,8 +97,7 @@ TEST(MapLink, RefusedAndUnansweredCommandsEndWithCode5) {
     TestPeer peer(2, 0, answer);
     ProcessResult run = RunProcess({PINTRAIL_BIN, photos, "WAYPOINT", "PICLIST"}, {ports.env_entry()});
     EXPECT_EQ(run.code, 5);
-    EXPECT_EQ(run.out, "My IMG.jpg: Send geo tags to vantora...\n"
-                       "My IMG.jpg: Send pic list to vantora...\n");
+    EXPECT_EQ(run.out, "My IMG.jpg: Send geo tags to vantora...\n" "My IMG.jpg: Send pic list to vantora...\n");
     EXPECT_EQ(run.err, said);
   }
 }

@@ -18,7 +18,7 @@ namespace {
 
 struct WebHost {
   PrivatePorts ports;
-  MapHost host{ports, {"QUIET", "WEB"}};
+  MapHost host{ports, {"QUIET", "WEBPORT=0"}}; // any free port
   int port = 0;
   std::string token;
   WebHost() {
@@ -94,6 +94,8 @@ TEST(WebView, ServesOnlyTheTokenHolderOnLoopbackNamesAndOnlyItsOwnFiles) {
     EXPECT_NE(response.find("Content-Security-Policy: default-src 'none'; script-src 'self';"), std::string::npos);
   }
   EXPECT_EQ(web.get("/" + token, web.host_line(), "POST").substr(9, 3), "405");
+  for (std::string port : {"-1", "65536", "65535"}) // out of range; in range, refused for the port this host has
+    EXPECT_EQ(RunProcess({MAPHOST_BIN, "WEBPORT=" + port}, {web.ports.env_entry()}).err.find("0 to 65535") == std::string::npos, port == "65535");
   EXPECT_NE(web.get("/facts/1" + token, web.host_line()).find("\r\n\r\n{\"altitude\":245.0,\"time\":\"2016:07:04 12:34:56\"}"),
             std::string::npos);
   std::string page = web.get("/" + token, web.host_line());

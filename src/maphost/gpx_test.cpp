@@ -64,8 +64,7 @@ TEST(Gpx, GpsBabelReadsBackWhatWasSent) {
       EXPECT_EQ(RunProcess({PINTRAIL_BIN, photos, "WAYPOINT", "PICLIST"}, {ports.env_entry()}).code, 0);
   }
   EXPECT_EQ(RunProcess({"/usr/bin/xmllint", "--noout", gpx}).code, 0);
-  ProcessResult csv =
-      RunProcess({"/usr/bin/gpsbabel", "-i", "gpx", "-f", gpx, "-o", "unicsv", "-F", "-"});
+  ProcessResult csv = RunProcess({"/usr/bin/gpsbabel", "-i", "gpx", "-f", gpx, "-o", "unicsv", "-F", "-"});
   EXPECT_EQ(csv.code, 0) << csv.err;
   // No,Latitude,Longitude,Name,URL: the coordinates as sent, to nine digits.
   for (const char *row : {",51.503431,13.410000,\"2016:07:04 12:34:56\",",

@@ -16,8 +16,7 @@ TEST(Degrees, FromCoordinateTexts) {
       {"12abc, x, 7", "N", 12 + 7 / 3600.0},              // read from the start
       {"", "S", 0.0}, {"10, 0, 0", "s", 10.0}, {"10, 0, 0", "", 10.0}, {"10, 0, 0", "SW", 10.0}, };
   for (const Case &c : cases)
-    EXPECT_DOUBLE_EQ(DegreesFromText(c.text, c.reference), c.expected)
-        << c.text << " " << c.reference;
+    EXPECT_DOUBLE_EQ(DegreesFromText(c.text, c.reference), c.expected) << c.text << " " << c.reference;
   // A token is read to its 63rd character: the digits after it count nothing.
   std::string long_token = "0." + std::string(61, '0') + "55";
   EXPECT_EQ(DegreesFromText(long_token.c_str(), "N"), 0.0);
