@@ -182,15 +182,20 @@ TEST(WebView, LiveClientsNeverSlowThePortExchange) {
   // A page that comes back having seen all 3,000 gets the next one alone.
   int back = web.ask("GET /events?token=" + web.token + " HTTP/1.1\r\n" + web.host_line() +
                      "Last-Event-ID: 3000\r\n\r\n");
+  auto batch = [back](std::string got = "") { // what the stream says up to the end of its next batch
+    char buffer[4096];
+    for (ssize_t n; got.find("]}\n\n") == std::string::npos && (n = read(back, buffer, sizeof buffer)) > 0;)
+      got.append(buffer, static_cast<size_t>(n));
+    return got;
+  };
   usleep(100000);
   SendCommand(kMapPortName, "AddJPGPos 1 2 /the/next.jpg");
-  std::string got;
-  char buffer[4096];
-  for (ssize_t n; got.find("]}\n\n") == std::string::npos && (n = read(back, buffer, sizeof buffer)) > 0;)
-    got.append(buffer, static_cast<size_t>(n));
+  std::string got = batch();
   EXPECT_NE(got.find("\r\nid: 3001\ndata: {"), std::string::npos) << got; // a chunk of its own
   EXPECT_EQ(got.find("\r\n1\r\n"), std::string::npos) << got; // and no stray byte while it waited
   EXPECT_EQ(got.find("\nid: "), got.find("\nid: 3001\ndata:")) << got; // keep-alives aside
+  SendCommand(kMapPortName, "AddJPGPos 1 2 /the/last.jpg");
+  EXPECT_NE(batch().find("\nid: 3002\ndata: {\"f\":"), std::string::npos); // the count came with the first alone
   close(back);
   EXPECT_EQ(StopProcess(web.host.pid, SIGTERM), 0); // a stalled stream does not hold up the end
   web.host.pid = -1;

@@ -32,8 +32,7 @@ TEST(Journal, AHostKilledAtAnyMomentKeepsEveryAcknowledgedPosition) {
     MapHost host(ports, words);
     int burst = 200 + static_cast<int>(random() % 600);
     for (int i = 0; i < burst; i++, sent++) {
-      std::string command = "AddJPGPos " + std::to_string(sent % 80) + ".5 2 /crash/" +
-                            std::to_string(sent) + ".jpg";
+      std::string command = "AddJPGPos " + std::to_string(sent % 80) + ".5 2 /crash/" + std::to_string(sent) + ".jpg";
       if (SendCommand(kMapPortName, command.c_str()))
         acknowledged.push_back(sent);
     }

@@ -13,8 +13,7 @@ std::string parsed(const char *command) {
 }
 
 TEST(MapCommand, AcceptsTheTwoCommandsAsTheToolSendsThem) {
-  EXPECT_EQ(parsed("addwaypoint 51.5034 -13.41 \"2016:07:04 12:34:56\""),
-            "0|51.5034|-13.41|2016:07:04 12:34:56");
+  EXPECT_EQ(parsed("addwaypoint 51.5034 -13.41 \"2016:07:04 12:34:56\""), "0|51.5034|-13.41|2016:07:04 12:34:56");
   EXPECT_EQ(parsed("AddJPGPos -1.2345e-05 180 /a b/\"c\".jpg"), "1|-0.000012345|180|/a b/\"c\".jpg");
   EXPECT_EQ(parsed("addwaypoint 0 0 \"\""), "0|0|0|");
   EXPECT_EQ(parsed("AddJPGPos 90 -180 p"), "1|90|-180|p"); // the globe's edges

@@ -49,7 +49,7 @@ struct Sample {
 std::vector<Sample> samples() {
   std::string block = ExifBlock(GpsEntries(GpsFix{})), raf = MakeRaf(PlainJpeg());
   std::string cyclic = strip_tiff(PlainJpeg());
-  cyclic[22] = 8; // IFD 0's next IFD is itself
+  cyclic[22] = 8, cyclic[36] = 6; // IFD 0's next IFD is itself; its strip an old-style JPEG
   return {{"turned JPEG", WrapJpeg(ExifBlock(with(GpsEntries(GpsFix{}), Short(EXIF_IFD_0, 0x0112, 6))), 640, 320), {128, 256}},
           {"JPEG with an EXIF thumbnail", MakeJpeg(GpsEntries(GpsFix{}), 400), {1, 1}},
           {"HEIC", MakeHeic(block), {64, 64}},

@@ -124,8 +124,7 @@ TEST(Formats, CompactTiffHarvestsAsLibexifReadingTheWholeFile) {
     if (bytes.size() < 8 || !IsTiffHeader(reinterpret_cast<const unsigned char *>(bytes.data())))
       continue;
     ASSERT_TRUE(WriteFile(dir / "t.tif", bytes));
-    EXPECT_EQ(HarvestText(LoadExif((dir / "t.tif").c_str(), -1, true)), whole_file_harvest(bytes))
-        << "case " << i;
+    EXPECT_EQ(HarvestText(LoadExif((dir / "t.tif").c_str(), -1, true)), whole_file_harvest(bytes)) << "case " << i;
   }
 }
 
