@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/stream_socket.h"
 #include "test_support.h"
 
 namespace {
@@ -31,6 +32,11 @@ TEST(HostilePeer, HostRepliesThatEndTheWaitWithNoResult) {
     EXPECT_EQ(SendCommand(kMapPortName, "addwaypoint 1 2 \"x\""), result) << answer;
     EXPECT_EQ(console.text(), "");
   }
+  int pair[2]; // a peer gone before the message is sent: a failure at once, no wait
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+  close(pair[1]);
+  EXPECT_FALSE(SendAll(pair[0], "RXM1"));
+  close(pair[0]);
 }
 
 // What the host answered bytes sent to path, read until it closed.

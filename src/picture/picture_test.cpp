@@ -106,10 +106,8 @@ TEST(Picture, VerboseBlocksNoGeoTagAndNoExif) {
             "cam.jpg - No geo tag found!\n"
             "------------------ 2. ------------------------\n"
             "Picture: " + survey.dir / "IMG_1.jpg" + "\n"
-            "Latitude: 51, 30, 12.35 , N\n"
-            "Longitude: 13, 24, 36.00 , E\n"
-            "Altitude: 245.0\n"
-            "Time: 2016:07:04 12:34:56\n"
+            "Latitude: 51, 30, 12.35 , N\nLongitude: 13, 24, 36.00 , E\n"
+            "Altitude: 245.0\nTime: 2016:07:04 12:34:56\n"
             "----------------------------------------------\n"
             "IMG_1.jpg - lat = 51.5034 -  lon = 13.41 - alt = 0.245\n");
   EXPECT_EQ(survey.record.picture_number, 3);

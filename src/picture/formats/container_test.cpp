@@ -126,6 +126,12 @@ TEST(Formats, CompactTiffHarvestsAsLibexifReadingTheWholeFile) {
     ASSERT_TRUE(WriteFile(dir / "t.tif", bytes));
     EXPECT_EQ(HarvestText(LoadExif((dir / "t.tif").c_str(), -1, true)), whole_file_harvest(bytes)) << "case " << i;
   }
+  // IFD 0's table cut short: its link to IFD 1 counts for nothing, and the copy's IFD 0 links to none.
+  FileSource source = MemorySource(reinterpret_cast<const unsigned char *>(gps.data()), gps.size());
+  std::string copy(kMostBlockBytes, '\1');
+  size_t size = CompactTiff(source, {0, gps.size()}, false, reinterpret_cast<unsigned char *>(copy.data()));
+  size_t link = 6 + 8 + 2 + 12 * size_t(uint8_t(copy[14]) << 8 | uint8_t(copy[15])); // past "Exif\0\0", the header
+  EXPECT_TRUE(link + 4 <= size && copy.substr(link, 4) == std::string(4, '\0')) << link;
 }
 
 std::string patched(std::string bytes, const char *after, int offset, const std::string &with) {
