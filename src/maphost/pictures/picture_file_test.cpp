@@ -51,7 +51,7 @@ std::vector<Sample> samples() {
   std::string cyclic = strip_tiff(PlainJpeg());
   cyclic[22] = 8, cyclic[36] = 6; // IFD 0's next IFD is itself; its strip an old-style JPEG
   return {{"turned JPEG", WrapJpeg(ExifBlock(with(GpsEntries(GpsFix{}), Short(EXIF_IFD_0, 0x0112, 6))), 640, 320), {128, 256}},
-          {"JPEG with an EXIF thumbnail", MakeJpeg(GpsEntries(GpsFix{}), 400), {1, 1}},
+          {"JPEG with an EXIF thumbnail", WrapJpeg(ExifBlock(GpsEntries(GpsFix{}), 400), 8, 4), {1, 1}}, // not one of its 8 x 4
           {"HEIC", MakeHeic(block), {64, 64}},
           {"HEIC with a thumbnail item", MakeHeic(block, 32), {32, 32}},
           {"PNG", MakePng(block), {1, 1}},
