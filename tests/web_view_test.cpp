@@ -85,7 +85,7 @@ TEST(WebView, ServesOnlyTheTokenHolderOnLoopbackNamesAndOnlyItsOwnFiles) {
       {"/picture/2" + token, web.host_line(), "404"}, {"/thumb/2" + token, web.host_line(), "404"}, // now a FIFO
       {"/thumb/0" + token, web.host_line(), "404"}, // no picture
       {"/thumb/3" + token, web.host_line(), "404"}, // out of range
-      {"/thumb/-1" + token, web.host_line(), "404"},
+      {"/thumb/-1" + token, web.host_line(), "404"}, {"/thumb/1x" + token, web.host_line(), "404"},
       {"/thumb/99999999999999999999" + token, web.host_line(), "404"}, };
   for (const auto &c : cases) {
     std::string response = web.get(c.target, c.headers);

@@ -26,8 +26,7 @@ TEST(MapCommand, RefusesAnythingElse) {
       "ADDWAYPOINT 1 2 \"x\"",                        // command names are exact
       "AddJPGPos 1 2 ",                               // no path
       "AddJPGPos 91 0 p", "AddJPGPos 0 -180.5 p",     // off the globe
-      "AddJPGPos nan 0 p", "AddJPGPos inf 0 p", "AddJPGPos 0x10 0 p",
-      "AddJPGPos 1e999999 0 p", "AddJPGPos 1,5 0 p", };
+      "AddJPGPos nan 0 p", "AddJPGPos inf 0 p", "AddJPGPos 0x10 0 p", "AddJPGPos 1e999999 0 p", "AddJPGPos 1,5 0 p", };
   for (const char *command : bad)
     EXPECT_EQ(parsed(command), "refused") << command;
 }
