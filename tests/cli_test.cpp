@@ -118,10 +118,8 @@ TEST(Cli, BreakAtAnyMomentLeavesWholeLines) {
     EXPECT_EQ(ReadFileText(err), WEXITSTATUS(status) == 20 ? "***Break\n" : "");
     EXPECT_TRUE(text.empty() || text.back() == '\n') << delay_us;
     for (const std::string &line : LinesOf(text))
-      EXPECT_TRUE(line.starts_with("IMG_") &&
-                  (line.ends_with(".jpg - No geo tag found!") ||
-                   line.ends_with(".jpg - lat = 51.5034 -  lon = 13.41 - alt = 0.245")))
-          << line;
+      EXPECT_TRUE(line.starts_with("IMG_") && (line.ends_with(".jpg - No geo tag found!") ||
+                                               line.ends_with(".jpg - lat = 51.5034 -  lon = 13.41 - alt = 0.245"))) << line;
   }
   EXPECT_GT(broken, 0);
 }

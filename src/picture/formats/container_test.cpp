@@ -129,6 +129,7 @@ TEST(Formats, CompactTiffHarvestsAsLibexifReadingTheWholeFile) {
   // IFD 0's table cut short: its link to IFD 1 counts for nothing, and the copy's IFD 0 links to none.
   FileSource source = MemorySource(reinterpret_cast<const unsigned char *>(gps.data()), gps.size());
   std::string copy(kMostBlockBytes, '\1');
+  EXPECT_FALSE(ReadAt(source, gps.size() - 1, copy.data(), 2)); // nothing past the end
   size_t size = CompactTiff(source, {0, gps.size()}, false, reinterpret_cast<unsigned char *>(copy.data()));
   size_t link = 6 + 8 + 2 + 12 * size_t(uint8_t(copy[14]) << 8 | uint8_t(copy[15])); // past "Exif\0\0", the header
   EXPECT_TRUE(link + 4 <= size && copy.substr(link, 4) == std::string(4, '\0')) << link;
