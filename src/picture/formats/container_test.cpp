@@ -181,6 +181,7 @@ TEST(Formats, HostileContainersGiveNoBlockOrTheirPosition) {
       {"webp EXIF size past the end", patched(webp, "EXIF", 4, lies), false},
       {"heif meta size past the end", patched(heic, "meta", -4, lies), false},
       {"heif item count huge", patched(heic, "iloc", 10, "\xFF\xFF"), true},
+      {"heif Exif item in idat, its extent indexed", MakeHeicExifInIdat(exif), true},
       {"heif iloc of version 0 with bits set where later versions size an index", patched(heic, "iloc", 9, "\x44"), true},
       {"heif Exif item of zero length at the end", patched(heic, "iloc", 34, put32("....", 0, uint32_t(heic.size()))), false},
       {"heif Exif item in no extent", patched(heic, "iloc", 38, std::string(2, '\0')), false},
