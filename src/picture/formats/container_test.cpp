@@ -113,6 +113,7 @@ TEST(Formats, CompactTiffHarvestsAsLibexifReadingTheWholeFile) {
   seeds.push_back(put32(gps, 18, 8));          // the EXIF IFD is IFD 0: a loop
   seeds.push_back(put32(gps, 30, 18 + 12));    // GPS pointing into IFD 0's entries
   seeds.push_back(put32(gps, 18, 0xFFFFFF00)); // past the end: IFD 0 ends there
+  seeds.push_back(put32(put32(gps, 10, 0x02010004), 18, 0xFFFFFF00)); // so does a thumbnail's offset past it
   seeds.push_back(gps.replace(8, 2, "\xFF\xFF")); // 65,535 entries
   for (const std::string &file : LinesOf(RunProcess({"/usr/bin/find", CORPUS_DIR "/tiff", "-size", "-60k"}).out))
     if (file.find(".tif") != std::string::npos)
