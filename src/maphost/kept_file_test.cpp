@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include "maphost/journal.h"
 #include "test_support.h"
@@ -51,6 +52,19 @@ TEST(KeptFile, ModesKeptNewFilesPrivateReadOnlyAndPlantedLinksLeftAlone) {
     ASSERT_TRUE(OpenKeptFile(dir / "unused.gpx", unused, &why));
   }
   EXPECT_NE(access((dir / "unused.gpx").c_str(), F_OK), 0);
+  if (getuid() != 0)
+    return; // a user's own file in a group not theirs: a copy could not keep its group, so it stays
+  std::string theirs = dir / "theirs.gpx";
+  ASSERT_TRUE(chown(dir.path.c_str(), 65534, 65534) == 0 && WriteFile(theirs, "old") && chown(theirs.c_str(), 65534, 0) == 0);
+  pid_t child = fork();
+  if (child == 0) {
+    KeptFile kept;
+    _exit(setresgid(65534, 65534, 65534) == 0 && setresuid(65534, 65534, 65534) == 0 &&
+          OpenKeptFile(theirs, kept, &why) && !ReplaceKeptFile(kept, "new", &why) ? 0 : 1);
+  }
+  int status = 0;
+  EXPECT_TRUE(waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(ReadFileText(theirs), "old");
 }
 
 // A second host naming a file another host keeps, through any spelling, is
