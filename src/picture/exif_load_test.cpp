@@ -35,6 +35,9 @@ TEST(ExifLoad, SameHarvestAsLibexifOnCameraAndMutatedPictures) {
     ASSERT_TRUE(WriteFile(dir / "s.jpg", jpeg.substr(0, 3) + std::string(segment, 6) + jpeg.substr(2)));
     expect_same_harvest(dir / "s.jpg", segment);
   }
+  std::string icc = "\xFF\xE2\xFF\xFF" + std::string(65533, 'i'); // three whole segments of profile first
+  ASSERT_TRUE(WriteFile(dir / "s.jpg", jpeg.substr(0, 2) + icc + icc + icc + jpeg.substr(2)));
+  expect_same_harvest(dir / "s.jpg", "EXIF after 192 KiB");
   // The GPS pointer moved from IFD 0 into IFD 1 (over the thumbnail's length): libexif follows it.
   std::string moved = MakeJpeg(GpsEntries(GpsFix{}), 400);
   size_t gps = moved.find("\x88\x25\0\x04\0\0\0\x01", 0, 8);

@@ -114,6 +114,8 @@ TEST(Formats, CompactTiffHarvestsAsLibexifReadingTheWholeFile) {
   seeds.push_back(put32(gps, 30, 18 + 12));    // GPS pointing into IFD 0's entries
   seeds.push_back(put32(gps, 18, 0xFFFFFF00)); // past the end: IFD 0 ends there
   seeds.push_back(put32(put32(gps, 10, 0x02010004), 18, 0xFFFFFF00)); // so does a thumbnail's offset past it
+  size_t ifd0 = 2 + 12 * (uint8_t(gps[8]) << 8 | uint8_t(gps[9])) + 4; // copied to the end: IFD 0 away from 8
+  seeds.push_back(put32(gps + gps.substr(8, ifd0), 4, uint32_t(gps.size())));
   seeds.push_back(gps.replace(8, 2, "\xFF\xFF")); // 65,535 entries
   for (const std::string &file : LinesOf(RunProcess({"/usr/bin/find", CORPUS_DIR "/tiff", "-size", "-60k"}).out))
     if (file.find(".tif") != std::string::npos)
