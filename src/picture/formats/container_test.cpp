@@ -129,6 +129,10 @@ TEST(Formats, CompactTiffHarvestsAsLibexifReadingTheWholeFile) {
     ASSERT_TRUE(WriteFile(dir / "t.tif", bytes));
     EXPECT_EQ(HarvestText(LoadExif((dir / "t.tif").c_str(), -1, true)), whole_file_harvest(bytes)) << "case " << i;
   }
+  GpsFix huge; // the longest reference that fits: with it the copy fills the block to its last byte
+  huge.lat_ref = std::string(65337, 'N');
+  ASSERT_TRUE(WriteFile(dir / "t.tif", MakeTiff(ExifBlock(GpsEntries(huge)))));
+  EXPECT_EQ(HarvestText(LoadExif((dir / "t.tif").c_str(), -1, true)).substr(0, 2), "10"); // a position
   // IFD 0's table cut short: its link to IFD 1 counts for nothing, and the copy's IFD 0 links to none.
   FileSource source = MemorySource(reinterpret_cast<const unsigned char *>(gps.data()), gps.size());
   std::string copy(kMostBlockBytes, '\1');
