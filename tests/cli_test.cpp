@@ -35,8 +35,7 @@ TEST(Cli, ArgumentsHelpVersionPromptAndLocale) {
   EXPECT_EQ(help.code, 0);
   EXPECT_NE(help.out.find(kTemplateText), std::string::npos);
   EXPECT_EQ(pintrail({"--version"}).out, "pintrail 1.1 (04.07.16)\n");
-  EXPECT_NE(ReadFileText(PINTRAIL_BIN).find(std::string("$VER: pintrail 1.1 (04.07.16)") + '\0'),
-            std::string::npos);
+  EXPECT_NE(ReadFileText(PINTRAIL_BIN).find(std::string("$VER: pintrail 1.1 (04.07.16)") + '\0'), std::string::npos);
   TempDir dir;
   std::string tree = picture_tree(dir);
   EXPECT_EQ(pintrail({"?"}, {}, "\"" + tree + "\" position\n").out, std::string(kTemplateText) + ": " + kLine);

@@ -169,8 +169,7 @@ TEST(HostilePeer, AThousandMessagesInARow) {
   for (int i = -100; i < 1000; ++i) { // a bad command is answered with no result text
     before = i == 0 ? Descriptors(host.pid) : before;
     ASSERT_EQ(SendCommand(kMapPortName, i % 2 ? "AddJPGPos 1 2 /p.jpg" : "bad"),
-              i % 2 ? std::optional<std::string>("picture " + std::to_string((i + 101) / 2))
-                    : std::nullopt);
+              i % 2 ? std::optional<std::string>("picture " + std::to_string((i + 101) / 2)) : std::nullopt);
   }
   EXPECT_TRUE(WaitFor([&] { return Descriptors(host.pid) <= before; })); // none left open
 }

@@ -24,7 +24,8 @@ TEST(MapLink, CommandsAndMessageFieldsOnTheWire) {
     TestPeer peer(1, 0);
     std::unique_ptr<MsgPort> port = FindPort(kMapPortName);
     auto message = [](ReplyPort *r, const char *command) { RexxMsg m; m.mn_ReplyPort = r; m.rm_Args[0] = command; return m; };
-    RexxMsg good = message(&reply, "x"), orphan = message(nullptr, "x"), busy = message(&in_use, "x"), empty = message(&reply, nullptr);
+    RexxMsg good = message(&reply, "x"), orphan = message(nullptr, "x"), busy = message(&in_use, "x");
+    RexxMsg empty = message(&reply, nullptr);
     EXPECT_FALSE(PutMsg(nullptr, &good) || PutMsg(port.get(), &orphan) || PutMsg(port.get(), &busy) || PutMsg(port.get(), &empty));
   }
   {
@@ -70,8 +71,7 @@ TEST(MapLink, AgainstTheMapHost) {
   }
   EXPECT_EQ(run.code, 0);
   EXPECT_EQ(run.out, "My IMG.jpg: Send geo tags to vantora...\n" "My IMG.jpg: Send pic list to vantora...\n");
-  EXPECT_EQ(ReadFileText(ports.dir / "host.out"),
-            "pintrail-maphost: serving port " + ports.port_path() + "\n"
+  EXPECT_EQ(ReadFileText(ports.dir / "host.out"), "pintrail-maphost: serving port " + ports.port_path() + "\n"
             "addwaypoint 51.5034306 -13.41 \"2016:07:04 12:34:56\"\n"
             "AddJPGPos 51.5034306 -13.41 " + photos + "/My IMG.jpg\n");
   EXPECT_NE(access(ports.port_path().c_str(), F_OK), 0); // removed at its end

@@ -8,8 +8,7 @@ namespace {
 std::string parsed(const char *command) {
   MapCommand c;
   return ParseMapCommand(command, c) ? std::to_string(c.kind == MapCommand::Picture) + "|" +
-                                           c.latitude + "|" + c.longitude + "|" + c.text
-                                     : "refused";
+                                           c.latitude + "|" + c.longitude + "|" + c.text : "refused";
 }
 
 TEST(MapCommand, AcceptsTheTwoCommandsAsTheToolSendsThem) {

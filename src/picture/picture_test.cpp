@@ -52,11 +52,9 @@ TEST(Picture, PositionLines) {
     std::string jpeg, line;
   } cases[] = {
       {gps_jpeg([](GpsFix &f) { f.lat_ref = "S", f.lon_ref = "W";
-                                f.latitude[2] = {123456, 10000}; }),
-       "lat = -51.5034 -  lon = -13.41 - alt = 0.245"},
+                                f.latitude[2] = {123456, 10000}; }), "lat = -51.5034 -  lon = -13.41 - alt = 0.245"},
       {gps_jpeg([](GpsFix &f) { f.lat_ref = "n", f.latitude = {{5, 1}, {0, 0}, {30, 1}};
-                                f.altitude = {7, 0}; }),
-       "lat = 5.00833 -  lon = 13.41 - alt = 0.007"},
+                                f.altitude = {7, 0}; }), "lat = 5.00833 -  lon = 13.41 - alt = 0.007"},
       {gps_jpeg([](GpsFix &f) { f.altitude = {430, 1}, f.altitude_ref = 1; }),
        "lat = 51.5034 -  lon = 13.41 - alt = -0.43"},
       {gps_jpeg([](GpsFix &f) { f.altitude = {430, 1}, f.altitude_ref = 0; }),
@@ -102,8 +100,7 @@ TEST(Picture, VerboseBlocksNoGeoTagAndNoExif) {
             "------------------ 1. ------------------------\n"
             "Picture: " + survey.dir / "cam.jpg" + "\nNo geo tag found!\n"
             "----------------------------------------------\n"
-            "cam.jpg - No geo tag found!\ncam.jpg - No geo tag found!\n"
-            "cam.jpg - No geo tag found!\n"
+            "cam.jpg - No geo tag found!\ncam.jpg - No geo tag found!\n" "cam.jpg - No geo tag found!\n"
             "------------------ 2. ------------------------\n"
             "Picture: " + survey.dir / "IMG_1.jpg" + "\n"
             "Latitude: 51, 30, 12.35 , N\nLongitude: 13, 24, 36.00 , E\n"

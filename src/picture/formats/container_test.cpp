@@ -68,8 +68,7 @@ TEST(Formats, EveryFormatReportsAsAJpegWithTheSameBlock) {
       with_gps += expected[0] == '1';
     }
   }
-  // The switch on the command line: every position, and without it the
-  // files libexif's loader cannot read are no JPEGs.
+  // The switch on the command line: every position, and without it the files libexif's loader cannot read are no JPEGs.
   ProcessResult with = RunProcess({PINTRAIL_BIN, dir.path, "POSITION", "ALLFORMATS"});
   ProcessResult without = RunProcess({PINTRAIL_BIN, dir.path, "position"});
   EXPECT_EQ(RunProcess({"/bin/grep", "-c", " - lat = "}, {}, with.out).out, std::to_string(with_gps + 1) + "\n");
