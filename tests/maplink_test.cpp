@@ -1,5 +1,4 @@
-// The map link end to end: the commands on the wire, against a test peer in
-// this process and against the stand-in map host.
+// The map link end to end: the commands on the wire, to a peer in this process and to the stand-in map host.
 #include "maplink/commands.h"
 
 #include <fcntl.h>

@@ -141,8 +141,7 @@ std::string HarvestText(ExifHandle data) {
   GeoRecord r{};
   HarvestData(data.get(), r);
   std::string all = std::to_string(r.geo_tag_found) + std::to_string(r.below_sea_level);
-  for (const char *text : {r.lat_ref_kept, r.lat_ref_latest, r.lon_ref, r.latitude,
-                           r.longitude, r.altitude, r.capture_time})
+  for (const char *text : {r.lat_ref_kept, r.lat_ref_latest, r.lon_ref, r.latitude, r.longitude, r.altitude, r.capture_time})
     all += std::string("|") + text;
   return all;
 }

@@ -94,19 +94,18 @@ TEST(Picture, VerboseBlocksNoGeoTagAndNoExif) {
   std::vector<FixtureEntry> gps = GpsEntries(GpsFix{});
   gps.push_back(Ascii(EXIF_IFD_INTEROPERABILITY, 0x0001, "R98")); // visited after GPS
   survey.run("IMG_1.jpg", MakeJpeg(gps));
-  EXPECT_EQ(survey.console.text(),
-            "Picture " + plain + " is not a JPEG!\n"
-            "Picture " + text + " is not a JPEG!\n"
-            "------------------ 1. ------------------------\n"
-            "Picture: " + survey.dir / "cam.jpg" + "\nNo geo tag found!\n"
-            "----------------------------------------------\n"
-            "cam.jpg - No geo tag found!\ncam.jpg - No geo tag found!\n" "cam.jpg - No geo tag found!\n"
-            "------------------ 2. ------------------------\n"
-            "Picture: " + survey.dir / "IMG_1.jpg" + "\n"
-            "Latitude: 51, 30, 12.35 , N\nLongitude: 13, 24, 36.00 , E\n"
-            "Altitude: 245.0\nTime: 2016:07:04 12:34:56\n"
-            "----------------------------------------------\n"
-            "IMG_1.jpg - lat = 51.5034 -  lon = 13.41 - alt = 0.245\n");
+  EXPECT_EQ(survey.console.text(), "Picture " + plain + " is not a JPEG!\n"
+                                   "Picture " + text + " is not a JPEG!\n"
+                                   "------------------ 1. ------------------------\n"
+                                   "Picture: " + survey.dir / "cam.jpg" + "\nNo geo tag found!\n"
+                                   "----------------------------------------------\n"
+                                   "cam.jpg - No geo tag found!\ncam.jpg - No geo tag found!\ncam.jpg - No geo tag found!\n"
+                                   "------------------ 2. ------------------------\n"
+                                   "Picture: " + survey.dir / "IMG_1.jpg" + "\n"
+                                   "Latitude: 51, 30, 12.35 , N\nLongitude: 13, 24, 36.00 , E\n"
+                                   "Altitude: 245.0\nTime: 2016:07:04 12:34:56\n"
+                                   "----------------------------------------------\n"
+                                   "IMG_1.jpg - lat = 51.5034 -  lon = 13.41 - alt = 0.245\n");
   EXPECT_EQ(survey.record.picture_number, 3);
   EXPECT_EQ(survey.record.geo_tag_found + survey.record.latitude_met, 0);
 }
