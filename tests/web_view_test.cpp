@@ -74,8 +74,7 @@ TEST(WebView, ServesOnlyTheTokenHolderOnLoopbackNamesAndOnlyItsOwnFiles) {
     const char *status;
   } cases[] = {
       {"/" + token, web.host_line(), "200"}, {"/", web.host_line(), "403"},
-      {"/?token=" + std::string(64, '0'), web.host_line(), "403"},
-      {"/" + token.substr(0, 20), web.host_line(), "403"},
+      {"/?token=" + std::string(64, '0'), web.host_line(), "403"}, {"/" + token.substr(0, 20), web.host_line(), "403"},
       {"/" + token, "Host: attacker.example:" + std::to_string(web.port) + "\r\n", "403"},
       {"/" + token, "", "403"}, {"/assets/app.js" + token, web.host_line(), "200"},
       {"/assets/app.js", web.host_line() + cookie, "403"}, // no cookie carries the token

@@ -60,18 +60,14 @@ TEST(Picture, PositionLines) {
       {gps_jpeg([](GpsFix &f) { f.altitude = {430, 1}, f.altitude_ref = 0; }),
        "lat = 51.5034 -  lon = 13.41 - alt = 0.43"},
       {gps_jpeg([](GpsFix &f) { f.with_altitude = false, f.altitude_ref = 1; }),
-       "lat = 51.5034 -  lon = 13.41 - alt = 0"},
-      {reversed_gps(south), "lat = 51.5034 -  lon = 13.41 - alt = 0.245"},
+       "lat = 51.5034 -  lon = 13.41 - alt = 0"}, {reversed_gps(south), "lat = 51.5034 -  lon = 13.41 - alt = 0.245"},
       {MakeJpeg(interop_alone), "No geo tag found!"},
       // The comma test reads the first 49 characters only.
-      {MakeJpeg({Ascii(EXIF_IFD_GPS, 0x0002, std::string(60, '1') + ",5")}),
-       "No geo tag found!"},
+      {MakeJpeg({Ascii(EXIF_IFD_GPS, 0x0002, std::string(60, '1') + ",5")}), "No geo tag found!"},
       // A position needs a latitude and a longitude, each a degree triple.
-      {gps_without(0x0004), "No geo tag found!"},
-      {gps_without(0x0002), "No geo tag found!"},
+      {gps_without(0x0004), "No geo tag found!"}, {gps_without(0x0002), "No geo tag found!"},
       {MakeJpeg({Rationals(EXIF_IFD_GPS, 0x0002, {{5, 1}, {1, 1}, {0, 1}}),
-                 Ascii(EXIF_IFD_GPS, 0x0004, "13")}),
-       "No geo tag found!"},
+                 Ascii(EXIF_IFD_GPS, 0x0004, "13")}), "No geo tag found!"},
   };
   Survey survey;
   int number = 0;

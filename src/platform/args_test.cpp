@@ -25,8 +25,7 @@ TEST(ReadArgs, FollowsTheTemplate) {
     const char *slots;
   } cases[] = {
       {{"Photos"}, "Photos|0|0|0|0"}, {{"Photos", "position"}, "Photos|0|-1|0|0"},
-      {{"VERBOSE", "Photos", "PicList"}, "Photos|-1|0|0|-1"},
-      {{"dir", "Photos", "WAYPOINT"}, "Photos|0|0|-1|0"},
+      {{"VERBOSE", "Photos", "PicList"}, "Photos|-1|0|0|-1"}, {{"dir", "Photos", "WAYPOINT"}, "Photos|0|0|-1|0"},
       {{"DIR=Photos"}, "Photos|0|0|0|0"},      {{"dir=a=b"}, "a=b|0|0|0|0"},
       {{"DIR", "VERBOSE"}, "VERBOSE|0|0|0|0"}, // the keyword takes the next word
       {{"X=1"}, "X=1|0|0|0|0"}, {{""}, "|0|0|0|0"}, // X is no keyword: a positional value

@@ -52,16 +52,12 @@ std::vector<Sample> samples() {
   cyclic[22] = 8, cyclic[36] = 6; // IFD 0's next IFD is itself; its strip an old-style JPEG
   return {{"turned JPEG", WrapJpeg(ExifBlock(with(GpsEntries(GpsFix{}), Short(EXIF_IFD_0, 0x0112, 6))), 640, 320), {128, 256}},
           {"JPEG with an EXIF thumbnail", WrapJpeg(ExifBlock(GpsEntries(GpsFix{}), 400), 8, 4), {1, 1}}, // not one of its 8 x 4
-          {"HEIC", MakeHeic(block), {64, 64}},
-          {"HEIC with a thumbnail item", MakeHeic(block, 32), {32, 32}},
-          {"PNG", MakePng(block), {1, 1}},
-          {"WebP", MakeWebp(block), {1, 1}},
+          {"HEIC", MakeHeic(block), {64, 64}}, {"HEIC with a thumbnail item", MakeHeic(block, 32), {32, 32}},
+          {"PNG", MakePng(block), {1, 1}}, {"WebP", MakeWebp(block), {1, 1}},
           {"TIFF with a preview", MakeTiff(ExifBlock(GpsEntries(GpsFix{}), 400)), {1, 1}},
           {"ORF with a preview", MakeTiff(ExifBlock(GpsEntries(GpsFix{}), 400), "MMOR"), {1, 1}},
-          {"TIFF without one", MakeTiff(block), {0, 0}},
-          {"TIFF with a JPEG strip", strip_tiff(PlainJpeg()), {1, 1}},
-          {"TIFF whose IFDs loop", cyclic, {1, 1}},
-          {"RAF", MakeRaf(MakeJpeg(GpsEntries(GpsFix{}))), {1, 1}},
+          {"TIFF without one", MakeTiff(block), {0, 0}}, {"TIFF with a JPEG strip", strip_tiff(PlainJpeg()), {1, 1}},
+          {"TIFF whose IFDs loop", cyclic, {1, 1}}, {"RAF", MakeRaf(MakeJpeg(GpsEntries(GpsFix{}))), {1, 1}},
           {"RAF ending with its JPEG", raf.substr(0, raf.size() - 4096), {1, 1}},
           {"text", "not a picture at all", {0, 0}}, {"0xFF, then no JPEG", "\xFF\xD9\xFF", {0, 0}}};
 }

@@ -26,8 +26,7 @@ const Format kFormats[] = {
     {"orf", [](const std::string &b) { return MakeTiff(b, "MMOR"); }, false},
     {"png", [](const std::string &b) { return MakePng(b); }, false},
     {"png-after-image", [](const std::string &b) { return MakePng(b, true); }, false},
-    {"webp", MakeWebp, false},
-    {"heic", MakeHeic, false},
+    {"webp", MakeWebp, false}, {"heic", MakeHeic, false},
     {"raf", [](const std::string &b) { return MakeRaf(WrapJpeg(b)); }, true}, };
 
 struct Block {
@@ -42,10 +41,8 @@ std::vector<Block> blocks() {
   std::vector<FixtureEntry> interop = GpsEntries(GpsFix{});
   interop.push_back(Ascii(EXIF_IFD_INTEROPERABILITY, 0x0001, "R98"));
   FixtureEntry small_note = Undefined(EXIF_IFD_EXIF, 0x927C, "note");
-  return {{"gps", GpsEntries(GpsFix{}), small_note},
-          {"south-west", GpsEntries(south_west), small_note},
-          {"interop", interop, small_note},
-          {"camera", CameraEntries(), small_note},
+  return {{"gps", GpsEntries(GpsFix{}), small_note}, {"south-west", GpsEntries(south_west), small_note},
+          {"interop", interop, small_note}, {"camera", CameraEntries(), small_note},
           {"far", GpsEntries(south_west), Undefined(EXIF_IFD_0, 0x02BC, std::string(70000, 'x'))}};
 }
 
