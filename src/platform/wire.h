@@ -11,7 +11,8 @@
 constexpr uint32_t kMaxWireText = 65536;
 constexpr uint32_t kNoResultText = 0xFFFFFFFF;
 
-enum class WireStatus { Complete, NeedMore, Malformed };
+// Malformed first: a status left at its zero value refuses, never accepts.
+enum class WireStatus { Malformed, NeedMore, Complete };
 
 struct WireMessage {
   uint32_t action = 0;

@@ -10,13 +10,16 @@ TEST(Wire, MessageBytesAndRoundTrip) {
   WireMessage sent{0x00020000, "addwaypoint 1 2 \"x\"", "VANTORA.1", ""}, got;
   std::string bytes = EncodeMessage(sent);
   EXPECT_EQ(bytes, "RXM1" + Be32(0x00020000) + Be32(19) + sent.command + Be32(9) + "VANTORA.1" + Be32(0));
+  WireReply reply{0, "stale"}; // a result without text: length 0xFFFFFFFF
+  std::string answer = EncodeReply({-5, std::nullopt});
+  EXPECT_EQ(answer, "RXR1" + Be32(0xFFFFFFFB) + Be32(0xFFFFFFFF));
   for (size_t n = 0; n < bytes.size(); ++n) // every prefix asks for more
     EXPECT_EQ(DecodeMessage(bytes.substr(0, n), got), WireStatus::NeedMore) << n;
+  for (size_t n = 0; n < answer.size(); ++n)
+    EXPECT_EQ(DecodeReply(answer.substr(0, n), reply), WireStatus::NeedMore) << n;
   ASSERT_EQ(DecodeMessage(bytes + "trailing", got), WireStatus::Complete);
   EXPECT_EQ(EncodeMessage(got), bytes);
-  WireReply reply{0, "stale"}; // a result without text: length 0xFFFFFFFF
-  EXPECT_EQ(EncodeReply({-5, std::nullopt}), "RXR1" + Be32(0xFFFFFFFB) + Be32(0xFFFFFFFF));
-  ASSERT_EQ(DecodeReply(EncodeReply({-5, std::nullopt}), reply), WireStatus::Complete);
+  ASSERT_EQ(DecodeReply(answer, reply), WireStatus::Complete);
   EXPECT_EQ(reply.result1 + reply.result2.has_value(), -5);
 }
 
