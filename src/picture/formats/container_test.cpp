@@ -94,11 +94,7 @@ std::string whole_file_harvest(std::string tiff) {
   return HarvestText(std::move(data));
 }
 
-std::string put32(std::string bytes, size_t at, uint32_t value) { // big-endian
-  for (int i = 0; i < 4; i++)
-    bytes[at + i] = static_cast<char>(value >> (24 - 8 * i));
-  return bytes;
-}
+std::string put32(std::string bytes, size_t at, uint32_t value) { return bytes.replace(at, 4, BigEndian(value, 4)); }
 
 TEST(Formats, CompactTiffHarvestsAsLibexifReadingTheWholeFile) {
   std::vector<std::string> seeds;
@@ -110,7 +106,7 @@ TEST(Formats, CompactTiffHarvestsAsLibexifReadingTheWholeFile) {
   seeds.push_back(put32(gps, 30, 18 + 12));    // GPS pointing into IFD 0's entries
   seeds.push_back(put32(gps, 18, 0xFFFFFF00)); // past the end: IFD 0 ends there
   seeds.push_back(put32(put32(gps, 10, 0x02010004), 18, 0xFFFFFF00)); // so does a thumbnail's offset past it
-  size_t ifd0 = 2 + 12 * (uint8_t(gps[8]) << 8 | uint8_t(gps[9])) + 4; // copied to the end: IFD 0 away from 8
+  size_t ifd0 = 2 + 12 * BigEndianAt(gps, 8, 2) + 4; // copied to the end: IFD 0 away from 8
   seeds.push_back(put32(gps + gps.substr(8, ifd0), 4, uint32_t(gps.size())));
   seeds.push_back(gps.replace(8, 2, "\xFF\xFF")); // 65,535 entries
   for (const std::string &file : LinesOf(RunProcess({"/usr/bin/find", CORPUS_DIR "/tiff", "-size", "-60k"}).out))
@@ -134,7 +130,7 @@ TEST(Formats, CompactTiffHarvestsAsLibexifReadingTheWholeFile) {
   std::string copy(kMostBlockBytes, '\1');
   EXPECT_FALSE(ReadAt(source, gps.size() - 1, copy.data(), 2)); // nothing past the end
   size_t size = CompactTiff(source, {0, gps.size()}, false, reinterpret_cast<unsigned char *>(copy.data()));
-  size_t link = 6 + 8 + 2 + 12 * size_t(uint8_t(copy[14]) << 8 | uint8_t(copy[15])); // past "Exif\0\0", the header
+  size_t link = 6 + 8 + 2 + 12 * size_t(BigEndianAt(copy, 14, 2)); // past "Exif\0\0", the header
   EXPECT_TRUE(link + 4 <= size && copy.substr(link, 4) == std::string(4, '\0')) << link;
 }
 
@@ -142,10 +138,6 @@ std::string patched(std::string bytes, const char *after, int offset, const std:
   size_t at = bytes.find(after);
   EXPECT_NE(at, std::string::npos) << after;
   return at == std::string::npos ? bytes : bytes.replace(at + offset, with.size(), with);
-}
-
-uint32_t big32_at(const std::string &bytes, size_t at) {
-  return Big32(reinterpret_cast<const unsigned char *>(&bytes[at]));
 }
 
 // n free boxes of the given size each.
@@ -159,9 +151,9 @@ std::string free_boxes(uint32_t n, uint32_t size = 8) {
 // The HEIF with boxes put before its meta box, or first inside it, the Exif item moved along.
 std::string with_boxes(const std::string &heic, const std::string &boxes, bool inside = false) {
   size_t base = heic.find("iloc") + 34, meta = heic.find("meta") - 4; // the Exif item's base offset
-  std::string moved = put32(heic, base, big32_at(heic, base) + uint32_t(boxes.size()));
+  std::string moved = put32(heic, base, BigEndianAt(heic, base, 4) + uint32_t(boxes.size()));
   if (inside)
-    moved = put32(moved, meta, big32_at(moved, meta) + uint32_t(boxes.size()));
+    moved = put32(moved, meta, BigEndianAt(moved, meta, 4) + uint32_t(boxes.size()));
   return moved.insert(meta + (inside ? 12 : 0), boxes);
 }
 
@@ -172,7 +164,7 @@ TEST(Formats, HostileContainersGiveNoBlockOrTheirPosition) {
   for (int i = 0; i < 70000; i++)
     empty_chunks += std::string("\0\0\0\0tEXt\0\0\0\0", 12);
   const std::string lies = "\xFF\xFF\xFF\xF0";
-  uint32_t meta_size = big32_at(heic, heic.find("meta") - 4);
+  uint32_t meta_size = BigEndianAt(heic, heic.find("meta") - 4, 4);
   struct Case {
     const char *name;
     std::string bytes;
