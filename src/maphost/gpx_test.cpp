@@ -29,6 +29,7 @@ TEST(Gpx, TextsAreValidXmlWhateverTheBytes) {
   ASSERT_EQ(store.positions.size(), 3u);
   EXPECT_EQ(store.positions[0].name, XmlChars(sent[0].name));
   EXPECT_EQ(store.positions[1].path, "/cafe b/p&q.jpg");
+  EXPECT_EQ(PathOfFileUri("file:///a%zz%2G%4a%4A%e9%4"), "/a%zz%2GJJ\xE9%4"); // whole escapes alone
   EXPECT_TRUE(!store.positions[0].picture && store.positions[1].picture && !store.positions[2].picture);
 }
 
