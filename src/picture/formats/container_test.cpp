@@ -181,6 +181,7 @@ TEST(Formats, HostileContainersGiveNoBlockOrTheirPosition) {
       {"heif Exif item of zero length at the end", patched(heic, "iloc", 34, put32("....", 0, uint32_t(heic.size()))), false},
       {"heif Exif item in no extent", patched(heic, "iloc", 38, std::string(2, '\0')), false},
       {"heif Exif item not in iloc", patched(heic, "iloc", 30, std::string("\0\x09", 2)), false},
+      {"heif Exif item past iloc's count", patched(heic, "iloc", 10, std::string("\0\x01", 2)), false},
       {"heif meta after 1,000 boxes", with_boxes(heic, free_boxes(1000)), true},
       {"heif meta after 1,100 boxes", with_boxes(heic, free_boxes(1100)), false},
       {"heif meta box to the end of the file", patched(heic, "meta", -4, std::string(4, '\0')), true},
