@@ -69,10 +69,7 @@ TEST(WebView, ServesOnlyTheTokenHolderOnLoopbackNamesAndOnlyItsOwnFiles) {
   unlink(fifo.c_str());
   mkfifo(fifo.c_str(), 0600); // no longer a regular file: never opened to block
   std::string token = "?token=" + web.token, cookie = "Cookie: pintrail_" + std::to_string(web.port) + "=" + web.token + "\r\n";
-  const struct {
-    std::string target, headers;
-    const char *status;
-  } cases[] = {
+  const struct { std::string target, headers; const char *status; } cases[] = {
       {"/" + token, web.host_line(), "200"}, {"/", web.host_line(), "403"},
       {"/?token=" + std::string(64, '0'), web.host_line(), "403"}, {"/" + token.substr(0, 20), web.host_line(), "403"},
       {"/" + token, "Host: attacker.example:" + std::to_string(web.port) + "\r\n", "403"},

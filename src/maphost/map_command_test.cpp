@@ -31,9 +31,7 @@ TEST(MapCommand, RefusesAnythingElse) {
 }
 
 TEST(MapCommand, PlainDecimalKeepsTheValue) {
-  struct Case {
-    const char *in, *out;
-  } cases[] = {
+  struct Case { const char *in, *out; } cases[] = {
       {"51.5034", "51.5034"}, {"-13.41", "-13.41"}, {"1e+07", "10000000"},
       {"1.5e-05", "0.000015"}, {"-2.5E2", "-250"},  {"0", "0"},
       {"-0", "0"},             {"007.50", "7.5"},  {"1.", "1"},

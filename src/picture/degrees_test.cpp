@@ -5,10 +5,7 @@
 namespace {
 
 TEST(Degrees, FromCoordinateTexts) {
-  struct Case {
-    const char *text, *reference;
-    double expected;
-  } cases[] = {
+  struct Case { const char *text, *reference; double expected; } cases[] = {
       {"22, 54, 40.68", "S", -(22 + 54 / 60.0 + 40.68 / 3600)},
       {" 5,  3,  1", "E", 5 + 3 / 60.0 + 1 / 3600.0},   // one-digit components
       {",, 10 ,20", "N", 10 + 20 / 60.0},               // runs of delimiters

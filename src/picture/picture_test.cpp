@@ -48,9 +48,7 @@ TEST(Picture, PositionLines) {
   interop_alone.push_back(Undefined(EXIF_IFD_INTEROPERABILITY, 0x0002, "0100"));
   GpsFix south;
   south.lat_ref = "S";
-  const struct {
-    std::string jpeg, line;
-  } cases[] = {
+  const struct { std::string jpeg, line; } cases[] = {
       {gps_jpeg([](GpsFix &f) { f.lat_ref = "S", f.lon_ref = "W";
                                 f.latitude[2] = {123456, 10000}; }), "lat = -51.5034 -  lon = -13.41 - alt = 0.245"},
       {gps_jpeg([](GpsFix &f) { f.lat_ref = "n", f.latitude = {{5, 1}, {0, 0}, {30, 1}};

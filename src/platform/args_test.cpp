@@ -20,10 +20,7 @@ std::string parsed(const char *template_text, std::vector<const char *> words) {
 
 TEST(ReadArgs, FollowsTheTemplate) {
   const char *tool = "DIR/A,VERBOSE/S,POSITION/S,WAYPOINT/S,PICLIST/S";
-  const struct {
-    std::vector<const char *> words;
-    const char *slots;
-  } cases[] = {
+  const struct { std::vector<const char *> words; const char *slots; } cases[] = {
       {{"Photos"}, "Photos|0|0|0|0"}, {{"Photos", "position"}, "Photos|0|-1|0|0"},
       {{"VERBOSE", "Photos", "PicList"}, "Photos|-1|0|0|-1"}, {{"dir", "Photos", "WAYPOINT"}, "Photos|0|0|-1|0"},
       {{"DIR=Photos"}, "Photos|0|0|0|0"},      {{"dir=a=b"}, "a=b|0|0|0|0"},

@@ -165,11 +165,7 @@ TEST(Formats, HostileContainersGiveNoBlockOrTheirPosition) {
     empty_chunks += std::string("\0\0\0\0tEXt\0\0\0\0", 12);
   const std::string lies = "\xFF\xFF\xFF\xF0";
   uint32_t meta_size = BigEndianAt(heic, heic.find("meta") - 4, 4);
-  struct Case {
-    const char *name;
-    std::string bytes;
-    bool position;
-  } cases[] = {
+  struct Case { const char *name; std::string bytes; bool position; } cases[] = {
       {"png chunk size past the end", patched(png, "eXIf", -4, lies), false},
       {"png eXIf after 70,000 empty chunks", png.substr(0, 33) + empty_chunks + png.substr(33), false},
       {"webp RIFF size past the end", patched(webp, "RIFF", 4, lies), true},
