@@ -19,15 +19,16 @@ struct Format {
   const char *name;
   std::string (*make)(const std::string &block);
   bool read_without_switch; // libexif's own loader reads it
+  size_t shortest;          // the fewest bytes it is known by; 0: not one of the other formats
 };
 
 const Format kFormats[] = {
-    {"tif", [](const std::string &b) { return MakeTiff(b); }, false},
-    {"orf", [](const std::string &b) { return MakeTiff(b, "MMOR"); }, false},
-    {"png", [](const std::string &b) { return MakePng(b); }, false},
-    {"png-after-image", [](const std::string &b) { return MakePng(b, true); }, false},
-    {"webp", MakeWebp, false}, {"heic", MakeHeic, false},
-    {"raf", [](const std::string &b) { return MakeRaf(WrapJpeg(b)); }, true}, };
+    {"tif", [](const std::string &b) { return MakeTiff(b); }, false, 8},
+    {"orf", [](const std::string &b) { return MakeTiff(b, "MMOR"); }, false, 8},
+    {"png", [](const std::string &b) { return MakePng(b); }, false, 8},
+    {"png-after-image", [](const std::string &b) { return MakePng(b, true); }, false, 8},
+    {"webp", MakeWebp, false, 12}, {"heic", MakeHeic, false, 16},
+    {"raf", [](const std::string &b) { return MakeRaf(WrapJpeg(b)); }, true, 0}, };
 
 struct Block {
   const char *name;
@@ -80,6 +81,8 @@ TEST(Formats, EveryFormatReportsAsAJpegWithTheSameBlock) {
     FileSource source;
     ASSERT_TRUE(OpenFileSource(fd.fd, head, 16, source) && truncate(path.c_str(), 16) == 0);
     EXPECT_EQ(FindOtherFormatExif(source, exif.data()), IsTiffHeader(head) ? 14u : 0u) << path; // a header
+    EXPECT_TRUE(!format.shortest || (IsOtherFormat(head, format.shortest) && !IsOtherFormat(head, format.shortest - 1)))
+        << path;
   }
 }
 
@@ -183,6 +186,9 @@ TEST(Formats, HostileContainersGiveNoBlockOrTheirPosition) {
       {"heif meta box to the end of the file", patched(heic, "meta", -4, std::string(4, '\0')), true},
       {"heif empty box in meta", with_boxes(heic, free_boxes(1), true), true},
       {"heif meta of 1 MiB", with_boxes(heic, free_boxes(1, (1 << 20) - meta_size), true), true},
+      {"heif meta past 1 MiB", with_boxes(heic, free_boxes(1, (1 << 20) - meta_size + 1), true), false},
+      {"heif brands foreign, heic as minor version", heic.substr(0, 8) + "isomheicisomisomisom" + heic.substr(28), false},
+      {"heif brand last of its compatible ones", heic.substr(0, 8) + "isom0000isomisommif1" + heic.substr(28), true},
   };
   TempDir dir;
   ASSERT_TRUE(WriteFile(dir / "a.jpg", MakeJpeg(GpsEntries(GpsFix{}))));
