@@ -36,10 +36,11 @@ std::string reversed_gps(const GpsFix &fix) { // latitude stored before its refe
   return jpeg;
 }
 
-// The usual GPS entries less the one with tag.
-std::string gps_without(uint16_t tag) {
+// The usual GPS entries less the one with tag, or with it in another form.
+std::string gps_without(uint16_t tag, std::vector<FixtureEntry> instead = {}) {
   std::vector<FixtureEntry> entries = GpsEntries(GpsFix{});
   std::erase_if(entries, [tag](const FixtureEntry &e) { return e.tag == tag; });
+  entries.insert(entries.end(), instead.begin(), instead.end());
   return MakeJpeg(entries);
 }
 
@@ -59,6 +60,7 @@ TEST(Picture, PositionLines) {
        "lat = 51.5034 -  lon = 13.41 - alt = 0.43"},
       {gps_jpeg([](GpsFix &f) { f.with_altitude = false, f.altitude_ref = 1; }),
        "lat = 51.5034 -  lon = 13.41 - alt = 0"}, {reversed_gps(south), "lat = 51.5034 -  lon = 13.41 - alt = 0.245"},
+      {gps_without(0x0005, {Short(EXIF_IFD_GPS, 0x0005, 0x0101)}), "lat = 51.5034 -  lon = 13.41 - alt = 0.245"}, // no BYTE
       {MakeJpeg(interop_alone), "No geo tag found!"},
       // The comma test reads the first 49 characters only.
       {MakeJpeg({Ascii(EXIF_IFD_GPS, 0x0002, std::string(60, '1') + ",5")}), "No geo tag found!"},
