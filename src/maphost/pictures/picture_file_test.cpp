@@ -3,7 +3,6 @@
 #include "maphost/pictures/picture_file.h"
 
 #include <gtest/gtest.h>
-#include <tuple>
 
 #include "fixtures/fixture.h"
 #include "fixtures/formats.h"
@@ -22,24 +21,6 @@ std::vector<FixtureEntry> with(std::vector<FixtureEntry> entries, FixtureEntry m
   return entries;
 }
 
-// A DNG-like TIFF: its preview a single JPEG strip in a sub-IFD of IFD 0, with a JPEG thumbnail after it.
-std::string strip_tiff(const std::string &jpeg, const std::string &thumbnail = "") {
-  std::string tiff("II*\0\x08\0\0\0", 8);
-  auto put = [&](uint32_t value, int bytes) {
-    for (int k = 0; k < bytes; k++)
-      tiff += char(value >> (8 * k) & 0xFF);
-  };
-  put(1, 2), put(0x14A, 2), put(4, 2), put(1, 4), put(26, 4), put(0, 4); // IFD 0: SubIFDs
-  uint32_t entries = thumbnail.empty() ? 3 : 5, data = 26 + 2 + 12 * entries + 4, size = uint32_t(jpeg.size());
-  put(entries, 2); // at 26: compression 7 (JPEG), the strip's offset and length, the thumbnail's
-  for (auto [tag, type, value] : {std::tuple{0x103u, 3u, 7u}, {0x111u, 4u, data}, {0x117u, 4u, size},
-                                  {0x201u, 4u, data + size}, {0x202u, 4u, uint32_t(thumbnail.size())}})
-    if (tag < 0x200 || !thumbnail.empty())
-      put(tag, 2), put(type, 2), put(1, 4), put(value, 4);
-  put(0, 4); // no next IFD
-  return tiff + jpeg + thumbnail;
-}
-
 struct Sample {
   const char *name;
   std::string file;
@@ -48,7 +29,7 @@ struct Sample {
 
 std::vector<Sample> samples() {
   std::string block = ExifBlock(GpsEntries(GpsFix{})), raf = MakeRaf(PlainJpeg());
-  std::string cyclic = strip_tiff(PlainJpeg());
+  std::string cyclic = MakeStripTiff(PlainJpeg());
   cyclic[22] = 8, cyclic[36] = 6; // IFD 0's next IFD is itself; its strip an old-style JPEG
   return {{"turned JPEG", WrapJpeg(ExifBlock(with(GpsEntries(GpsFix{}), Short(EXIF_IFD_0, 0x0112, 6))), 640, 320), {128, 256}},
           {"JPEG with an EXIF thumbnail", WrapJpeg(ExifBlock(GpsEntries(GpsFix{}), 400), 8, 4), {1, 1}}, // not one of its 8 x 4
@@ -56,7 +37,7 @@ std::vector<Sample> samples() {
           {"PNG", MakePng(block), {1, 1}}, {"WebP", MakeWebp(block), {1, 1}},
           {"TIFF with a preview", MakeTiff(ExifBlock(GpsEntries(GpsFix{}), 400)), {1, 1}},
           {"ORF with a preview", MakeTiff(ExifBlock(GpsEntries(GpsFix{}), 400), "MMOR"), {1, 1}},
-          {"TIFF without one", MakeTiff(block), {0, 0}}, {"TIFF with a JPEG strip", strip_tiff(PlainJpeg()), {1, 1}},
+          {"TIFF without one", MakeTiff(block), {0, 0}}, {"TIFF with a JPEG strip", MakeStripTiff(PlainJpeg()), {1, 1}},
           {"TIFF whose IFDs loop", cyclic, {1, 1}}, {"RAF", MakeRaf(MakeJpeg(GpsEntries(GpsFix{}))), {1, 1}},
           {"RAF ending with its JPEG", raf.substr(0, raf.size() - 4096), {1, 1}},
           {"text", "not a picture at all", {0, 0}}, {"0xFF, then no JPEG", "\xFF\xD9\xFF", {0, 0}}};
@@ -74,8 +55,8 @@ TEST(PictureFile, AThumbnailFromEachFormatUprightAndSmall) {
     }
   }
   EXPECT_EQ(ShowWhole(MakePng(ExifBlock({}))).bytes, MakePng(ExifBlock({}))); // shown as it is
-  EXPECT_EQ(ShowWhole(strip_tiff(std::string("\xFF\xD8\xFF\xD9", 4))).bytes.size(), 4u); // the least JPEG
-  EXPECT_EQ(ShowWhole(strip_tiff("\xFF\xD8\xFF\xD9", "\xFF\xD8\xFE\xD9")).bytes, "\xFF\xD8\xFE\xD9"); // the first found of two
+  EXPECT_EQ(ShowWhole(MakeStripTiff(std::string("\xFF\xD8\xFF\xD9", 4))).bytes.size(), 4u); // the least JPEG
+  EXPECT_EQ(ShowWhole(MakeStripTiff("\xFF\xD8\xFF\xD9", "\xFF\xD8\xFE\xD9")).bytes, "\xFF\xD8\xFE\xD9"); // the first found of two
 }
 
 TEST(PictureFile, FactsFromTheExifOfEachFormat) {
