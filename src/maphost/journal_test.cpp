@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <random>
 #include <signal.h>
+#include <sys/resource.h>
 
 #include "test_support.h"
 
@@ -17,6 +18,22 @@ TEST(Journal, RecordsComeBackWholeOrNotAtAll) {
   EXPECT_EQ(JournalRecord(back), record);
   size_t at = 0;
   EXPECT_FALSE(ReadJournalRecord("X" + record.substr(1), &at, back));
+}
+
+// A record the disk took in part (a full disk, a size limit) is taken back: it would hide every later one.
+TEST(Journal, ARecordWrittenInPartIsTakenBack) {
+  TempDir dir;
+  Journal journal;
+  Position position{false, "1", "2", "a", "", "", ""};
+  std::string why, record = JournalRecord(position);
+  rlimit was{};
+  ASSERT_TRUE(OpenJournal(dir / "t.gpx", journal, &why) && getrlimit(RLIMIT_FSIZE, &was) == 0) << why;
+  rlimit cut{record.size() + 5, was.rlim_max}; // five bytes of the second record fit
+  signal(SIGXFSZ, SIG_IGN);
+  EXPECT_TRUE(AppendJournal(journal, position) && setrlimit(RLIMIT_FSIZE, &cut) == 0);
+  EXPECT_FALSE(AppendJournal(journal, position));
+  EXPECT_TRUE(setrlimit(RLIMIT_FSIZE, &was) == 0 && AppendJournal(journal, position));
+  EXPECT_EQ(ReadFileText(dir / "t.gpx.journal"), record + record);
 }
 
 // A stream of commands, the host killed with SIGKILL at random moments and started again on the
