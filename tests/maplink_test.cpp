@@ -113,7 +113,7 @@ TEST(MapLink, ADetachedHostIsReadyAndLinksWhereTheToolStood) {
   std::string held = RunProcess({"/bin/sh", "-c", "ls -l /proc/$0/fd | grep -c -e pipe: -e /dev/null",
                                  std::to_string(host.pid)}).out;
   EXPECT_EQ(held, "3\n"); // the console, on /dev/null; no pipe, no spare descriptor
-  ProcessResult run = RunProcess({"/bin/sh", "-c", "cd \"$0\" && exec \"$1\" Photos PICLIST",
+  ProcessResult run = RunProcess({"/bin/sh", "-c", "cd / && exec \"$1\" \"${0#/}/Photos\" PICLIST", // from "/"
                                   ports.dir.path, PINTRAIL_BIN}, {ports.env_entry()});
   EXPECT_EQ(run.out, "My IMG.jpg: Send pic list to vantora...\n");
   ProcessResult taken = RunProcess({MAPHOST_BIN, "DETACH"}, {ports.env_entry()});
