@@ -75,6 +75,7 @@ TEST(MapHost, OpenPassesTheTokenInNoArguments) {
   WriteFile(bin + "/xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"" + said + ".part\"\n"
                                "/bin/cat \"$1\" > \"" + said + ".page\"\n/bin/mv \"" + said + ".part\" \"" + said + "\"\n");
   chmod((bin + "/xdg-open").c_str(), 0755);
+  WriteFile(ports.port_path() + ".html", "left by a host that was killed");
   pid_t host = StartProcess({"/bin/sh", "-c", "cd \"$1\" && exec \"$0\" OPEN", MAPHOST_BIN, bin},
                             {ports.env_entry(), "PATH=:/nowhere"}, ports.dir / "host.out", ports.dir / "host.err");
   EXPECT_TRUE(WaitFor([&] { return access(said.c_str(), F_OK) == 0; }));
