@@ -31,6 +31,10 @@ TEST(Gpx, TextsAreValidXmlWhateverTheBytes) {
   EXPECT_EQ(store.positions[1].path, "/cafe b/p&q.jpg");
   EXPECT_EQ(PathOfFileUri("file:///a%zz%2G%4a%4A%e9%4"), "/a%zz%2GJJ\xE9%4"); // whole escapes alone
   EXPECT_TRUE(!store.positions[0].picture && store.positions[1].picture && !store.positions[2].picture);
+  std::string ns = "\"http://www.topografix.com/GPX/1/1\"", named = "<name xmlns=" + ns + ">p</name>";
+  std::string prefixed = "<g:gpx xmlns:g=" + ns + "><g:wpt lat=\"1\" lon=\"2\">" + named + "</g:wpt></g:gpx>";
+  ASSERT_EQ(LoadGpx(prefixed, "p.gpx", store, &why), GpxLoad::Loaded); // kept as it stood: a child keeps its own xmlns
+  EXPECT_NE(store.positions.back().raw.find(named), std::string::npos) << store.positions.back().raw;
 }
 
 TEST(Gpx, AWriteFailureIsReportedAndTheHostGoesOn) {
