@@ -2,6 +2,7 @@
 // bombs refused by their headers; damaged files of every format survived.
 #include "maphost/pictures/picture_file.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include "fixtures/fixture.h"
@@ -88,6 +89,8 @@ TEST(PictureFile, BombsRefusedByTheirHeaders) {
   webp.replace(webp.find("VP8X") + 12, 6, std::string(6, '\xFF')); // its canvas: 16,777,216 a side
   EXPECT_TRUE(DecodeWebp(webp, kThumbnailSide).rgb.empty());
   std::string heic = MakeHeic(ExifBlock({}));
+  Raster flat = DecodeHeif(heic, false); // intact, it decodes whole: one colour, the first row as the last
+  EXPECT_TRUE(flat.rgb.size() == 64 * 64 * 3 && std::equal(flat.rgb.begin(), flat.rgb.begin() + 192, flat.rgb.end() - 192));
   size_t ispe = heic.find("ispe");
   ASSERT_NE(ispe, std::string::npos);
   heic.replace(ispe + 8, 8, std::string("\x00\x00\xEA\x60\x00\x00\xEA\x60", 8));
