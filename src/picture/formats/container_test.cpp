@@ -176,6 +176,7 @@ TEST(Formats, HostileContainersGiveNoBlockOrTheirPosition) {
       {"heif meta size past the end", patched(heic, "meta", -4, lies), false},
       {"heif item count huge", patched(heic, "iloc", 10, "\xFF\xFF"), true},
       {"heif Exif item in idat, its extent indexed", MakeHeicExifInIdat(exif), true},
+      {"heif iloc of version 2, items counted and named in 32 bits", MakeHeicExifInIdat(exif, 2), true},
       {"heif iloc of version 0 with bits set where later versions size an index", patched(heic, "iloc", 9, "\x44"), true},
       {"heif Exif item of zero length at the end", patched(heic, "iloc", 34, put32("....", 0, uint32_t(heic.size()))), false},
       {"heif Exif item in no extent", patched(heic, "iloc", 38, std::string(2, '\0')), false},
