@@ -201,7 +201,7 @@ MapHost::~MapHost() {
   EXPECT_TRUE(code == 0 || code == 128 + SIGKILL) << "the map host ended with " << code;
 }
 
-std::string Be32(uint32_t v) { return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
+std::string Be32(uint32_t v) { return BigEndian(v, 4); }
 
 size_t Descriptors(pid_t pid) {
   return LinesOf(RunProcess({"/bin/ls", "/proc/" + std::to_string(pid) + "/fd"}).out).size();
