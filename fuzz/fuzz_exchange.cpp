@@ -8,6 +8,7 @@
 #include "maphost/web/page.h"
 #include "maphost/map_command.h"
 #include "platform/ports.h"
+#include "platform/printable.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ void as_message(const uint8_t *data, size_t size) {
   state.quiet = true;
   state.keeping = true;
   EncodeReply(HandleCommand(state, message));
-  PrintableLine(message.command);
+  PrintableText(message.command);
   // and what the GPX document and the page would make of it
   RenderGpx(state.store.positions);
   FolderTable folders;

@@ -5,13 +5,13 @@
 #include <cstdlib>
 #include <map>
 #include <sys/stat.h>
-#include <libxml/xmlstring.h>
 #include <vector>
 #include <unistd.h>
 
 #include "maphost/gpx.h"
 #include "maphost/map_command.h"
 #include "platform/console.h"
+#include "platform/printable.h"
 
 namespace {
 
@@ -91,34 +91,6 @@ std::string CanonicalPath(const std::string &absolute) {
   return path.empty() ? "/" : path;
 }
 
-std::string PrintableLine(const std::string &command) {
-  static const char hex[] = "0123456789abcdef";
-  std::string line;
-  for (size_t at = 0; at < command.size();) {
-    unsigned char byte = static_cast<unsigned char>(command[at]);
-    int length = static_cast<int>(std::min<size_t>(command.size() - at, 4));
-    int c = byte < 0x80 ? byte
-                        : xmlGetUTF8Char(reinterpret_cast<const unsigned char *>(&command[at]), &length);
-    size_t bytes = c < 0 ? 1 : byte < 0x80 ? 1 : static_cast<size_t>(length);
-    if (c == '\n') {
-      line += "\\n";
-    } else if (c == '\t') {
-      line += "\\t";
-    } else if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) { // C0, DEL, C1, and bytes not UTF-8
-      for (size_t i = 0; i < bytes; i++) {
-        unsigned char each = static_cast<unsigned char>(command[at + i]);
-        line += "\\x";
-        line.push_back(hex[each >> 4]);
-        line.push_back(hex[each & 0xF]);
-      }
-    } else {
-      line.append(command, at, bytes);
-    }
-    at += bytes;
-  }
-  return line;
-}
-
 WireReply HandleCommand(HostState &state, const WireMessage &message, pid_t peer) {
   MapCommand command;
   if (!ParseMapCommand(message.command, command))
@@ -150,7 +122,7 @@ bool ServePort(PublicPort &port, HostState &state, const volatile int *stop) {
       return true;
     if (got == HostWait::Again)
       continue;
-    if (!state.quiet && !PrintHostLine(PrintableLine(message.message.command)))
+    if (!state.quiet && !PrintHostLine(PrintableText(message.message.command)))
       return false;
     ReplyMsg(message, HandleCommand(state, message.message, message.peer));
   }

@@ -34,10 +34,6 @@ std::string AbsolutePath(const std::string &path, pid_t peer);
 // that no longer exists is cleaned as text.
 std::string CanonicalPath(const std::string &absolute);
 
-// A command as one printable line: control characters (C0, DEL, C1) and
-// bytes that are not UTF-8 as \n, \t, \xNN.
-std::string PrintableLine(const std::string &command);
-
 // Prints one line on the host's console: false, having said so, when the
 // console cannot be written.
 bool PrintHostLine(const std::string &line);
