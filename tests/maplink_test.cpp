@@ -74,25 +74,29 @@ TEST(MapLink, AgainstTheMapHost) {
             "addwaypoint 51.5034306 -13.41 \"2016:07:04 12:34:56\"\n"
             "AddJPGPos 51.5034306 -13.41 " + photos + "/My IMG.jpg\n");
   EXPECT_NE(access(ports.port_path().c_str(), F_OK), 0); // removed at its end
-  // With no host: each announcement is followed by the missing-port message.
+  // With no host: each announcement is followed by the missing-port message, and the run is no success.
   run = RunProcess({PINTRAIL_BIN, photos, "WAYPOINT", "PICLIST"}, {ports.env_entry()});
   EXPECT_EQ(run.out, std::string("My IMG.jpg: Send geo tags to vantora...\n") + kMissing +
                          "My IMG.jpg: Send pic list to vantora...\n" + kMissing);
+  EXPECT_EQ(run.code, 5);
+  EXPECT_EQ(run.err, "pintrail: no map on port \"VANTORA.1\": 2 command(s) reached nothing; start the map first\n");
 }
 
-// Refused or unanswered: said on standard error, code 5, stdout unchanged.
+// Refused or unanswered: said on standard error with the picture's path, code 5, stdout unchanged.
 TEST(MapLink, RefusedAndUnansweredCommandsEndWithCode5) {
-  const std::string silent = "pintrail: My IMG.jpg: no answer from the map\n";
+  const std::string silent = "pintrail: %/My IMG.jpg: no answer from the map\n";
   const std::pair<std::function<void(HostMsg &)>, std::string> cases[] = {
       {[](HostMsg &m) { ReplyMsg(m, WireReply{5, std::nullopt}); },
-       "pintrail: My IMG.jpg: the map refused the waypoint (code 5)\n"
-       "pintrail: My IMG.jpg: the map refused the picture position (code 5)\n"},
+       "pintrail: %/My IMG.jpg: the map refused the waypoint (code 5)\n"
+       "pintrail: %/My IMG.jpg: the map refused the picture position (code 5)\n"},
       {[](HostMsg &) {}, silent + silent}, // closes without a reply
       {[](HostMsg &m) { (void)!send(m.fd, "HTTP/1.1 200 OK\r\n\r\n", 19, MSG_NOSIGNAL); }, silent + silent},
   };
-  for (const auto &[answer, said] : cases) {
+  for (auto [answer, said] : cases) {
     PrivatePorts ports;
     std::string photos = gps_tree(ports.dir);
+    for (size_t at; (at = said.find('%')) != std::string::npos;)
+      said.replace(at, 1, photos);
     TestPeer peer(2, 0, answer);
     ProcessResult run = RunProcess({PINTRAIL_BIN, photos, "WAYPOINT", "PICLIST"}, {ports.env_entry()});
     EXPECT_EQ(run.code, 5);
@@ -143,7 +147,7 @@ TEST(MapLink, AHostThatNeverReplies) {
     kill(host.pid, SIGCONT);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == (signal_to_tool ? 20 : 5));
     EXPECT_EQ(ReadFileText(ports.dir / "run.err"),
-              signal_to_tool ? "***Break\n" : "pintrail: My IMG.jpg: no answer from the map\n");
+              signal_to_tool ? "***Break\n" : "pintrail: " + photos + "/My IMG.jpg: no answer from the map\n");
     EXPECT_EQ(ReadFileText(out), "My IMG.jpg - lat = 51.5034 -  lon = -13.41 - alt = 0.245\n" + announced);
   }
 }

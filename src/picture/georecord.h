@@ -23,6 +23,7 @@ struct GeoRecord {
   int32_t below_sea_level; // the GPS IFD's altitude reference is 1
   int32_t all_formats;     // switch: read every picture format, not only JPEG
   int32_t run_code;        // the run's return code so far: 0, or kRunWarned
+  int32_t commands_without_map; // commands that found no map port
 };
 
 // The return codes: all well; something was refused or unreadable but the

@@ -10,13 +10,16 @@
 namespace {
 
 // A command the map refused or left unanswered is said on standard error,
-// and the run ends with kRunWarned.
+// naming the picture's path, and the run ends with kRunWarned; one that
+// found no map is counted, for the run's end to say.
 void check_answer(const MapAnswer &answer, const char *what, const char *path,
                   GeoRecord &record) {
   if (answer.kind == MapAnswer::Refused)
-    PrintError("%s: the map refused the %s (code %d)\n", FilePart(path), what, answer.code);
+    PrintError("%s: the map refused the %s (code %d)\n", ShownOnError(path).c_str(), what, answer.code);
   else if (answer.kind == MapAnswer::NoAnswer)
-    PrintError("%s: no answer from the map\n", FilePart(path));
+    PrintError("%s: no answer from the map\n", ShownOnError(path).c_str());
+  else if (answer.kind == MapAnswer::NoPort)
+    record.commands_without_map++;
   else
     return;
   record.run_code = kRunWarned;
@@ -27,7 +30,7 @@ void send_waypoint(const char *path, GeoRecord &record) {
     PrintNoGeoTag(path);
     return;
   }
-  Printf("%s: Send geo tags to vantora...\n", FilePart(path));
+  Printf("%s: Send geo tags to vantora...\n", Shown(FilePart(path)).c_str());
   check_answer(SendWaypoint(LatitudeOf(record), LongitudeOf(record), record.capture_time),
                "waypoint", path, record);
 }
@@ -37,7 +40,7 @@ void send_picture_position(const char *path, GeoRecord &record) {
     PrintNoGeoTag(path);
     return;
   }
-  Printf("%s: Send pic list to vantora...\n", FilePart(path));
+  Printf("%s: Send pic list to vantora...\n", Shown(FilePart(path)).c_str());
   check_answer(SendPicturePosition(LatitudeOf(record), LongitudeOf(record), path),
                "picture position", path, record);
 }

@@ -24,10 +24,11 @@ void PrintVerboseBlock(const char *path, const GeoRecord &record) {
   if (record.geo_tag_found == 1)
     Printf("Picture: %s\nLatitude: %s , %s\nLongitude: %s , %s\nAltitude: "
            "%s\nTime: %s\n",
-           path, record.latitude, record.lat_ref_kept, record.longitude,
-           record.lon_ref, record.altitude, record.capture_time);
+           Shown(path).c_str(), Shown(record.latitude).c_str(), Shown(record.lat_ref_kept).c_str(),
+           Shown(record.longitude).c_str(), Shown(record.lon_ref).c_str(),
+           Shown(record.altitude).c_str(), Shown(record.capture_time).c_str());
   else
-    Printf("Picture: %s\nNo geo tag found!\n", path);
+    Printf("Picture: %s\nNo geo tag found!\n", Shown(path).c_str());
   Printf("----------------------------------------------\n");
 }
 
@@ -36,13 +37,13 @@ void PrintPositionLine(const char *path, const GeoRecord &record) {
     PrintNoGeoTag(path);
     return;
   }
-  Printf("%s - lat = %g -  lon = %g - alt = %g\n", FilePart(path),
+  Printf("%s - lat = %g -  lon = %g - alt = %g\n", Shown(FilePart(path)).c_str(),
          LatitudeOf(record), LongitudeOf(record),
          AltitudeOf(record));
 }
 
 void PrintNoGeoTag(const char *path) {
-  Printf("%s - No geo tag found!\n", FilePart(path));
+  Printf("%s - No geo tag found!\n", Shown(FilePart(path)).c_str());
 }
 
-void PrintNotAJpeg(const char *path) { Printf("Picture %s is not a JPEG!\n", path); }
+void PrintNotAJpeg(const char *path) { Printf("Picture %s is not a JPEG!\n", Shown(path).c_str()); }

@@ -6,10 +6,20 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "platform/printable.h"
+
 namespace {
 
 volatile sig_atomic_t break_flag = 0;
 FILE *output_stream = nullptr;
+// Whether standard output and standard error are terminals; -1 until asked.
+int output_terminal = -1, error_terminal = -1;
+
+std::string shown_on(const char *text, FILE *stream, int &terminal) {
+  if (terminal < 0)
+    terminal = isatty(fileno(stream));
+  return terminal ? PrintableText(text) : std::string(text);
+}
 
 void on_break(int) { break_flag = 1; }
 
@@ -81,6 +91,13 @@ bool FlushStream(FILE *stream) {
   return false;
 }
 
-void SetOutput(FILE *stream) { output_stream = stream; }
+std::string Shown(const char *text) { return shown_on(text, Output(), output_terminal); }
+
+std::string ShownOnError(const char *text) { return shown_on(text, stderr, error_terminal); }
+
+void SetOutput(FILE *stream) {
+  output_stream = stream;
+  output_terminal = -1;
+}
 
 FILE *Output() { return output_stream ? output_stream : stdout; }

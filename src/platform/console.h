@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 // Catch SIGINT into a flag; blocking waits poll that flag.
 void InstallBreakHandler();
@@ -30,6 +31,13 @@ void PrintError(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void ReportLostOutput(int error);
 // Flushes stream: false, having reported it, when anything was lost.
 bool FlushStream(FILE *stream);
+
+// text as it may be printed on standard output (Shown) or standard error
+// (ShownOnError): on a terminal with its control characters and bidi
+// controls escaped (PrintableText), so a file name cannot drive the
+// terminal; in a pipe or a file the bytes as they are, which scripts read.
+std::string Shown(const char *text);
+std::string ShownOnError(const char *text);
 
 // Tests point the console at a memory stream; nullptr means standard output.
 void SetOutput(FILE *stream);

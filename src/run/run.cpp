@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "maplink/commands.h"
 #include "picture/picture.h"
 #include "platform/args.h"
 #include "platform/console.h"
@@ -25,9 +26,9 @@ const char kUsage[] =
     "Keywords are matched without regard to case. The map application listens\n"
     "on port \"VANTORA.1\" in $REXX_PORT_DIR (see pintrail(1)).\n"
     "\n"
-    "Return codes: 0 all well; 5 the map refused or did not answer a command, or\n"
-    "a folder could not be listed, and the run went on; 10 it could not run\n"
-    "(wrong arguments, DIR unreadable, output lost); 20 break (Ctrl-C).\n";
+    "Return codes: 0 all well; 5 the map was missing, refused or did not answer a\n"
+    "command, or a folder could not be listed, and the run went on; 10 it could\n"
+    "not run (wrong arguments, DIR unreadable, output lost); 20 break (Ctrl-C).\n";
 
 } // namespace
 
@@ -44,5 +45,8 @@ int RunPintrail(int argc, const char *const *argv) {
   InitGeoRecord(record, slots[kVerbose].value, slots[kPosition].value,
                 slots[kWaypoint].value, slots[kPiclist].value, slots[kAllFormats].value);
   WalkTree(slots[kDir].text, record);
+  if (record.commands_without_map > 0)
+    PrintError("no map on port \"%s\": %d command(s) reached nothing; start the map first\n",
+               kMapPortName, record.commands_without_map);
   return record.run_code;
 }

@@ -35,10 +35,10 @@ struct Walk {
 void cannot_read(Walk &walk, const char *path, int level) {
   const char *reason = strerror(IoErr() ? IoErr() : EIO);
   if (level == 0) {
-    PrintError("cannot open %s: %s\n", path, reason);
+    PrintError("cannot open %s: %s\n", ShownOnError(path).c_str(), reason);
     walk.record.run_code = kRunFailed;
   } else {
-    PrintError("cannot list %s: %s\n", path, reason);
+    PrintError("cannot list %s: %s\n", ShownOnError(path).c_str(), reason);
     walk.record.run_code = kRunWarned;
   }
 }
