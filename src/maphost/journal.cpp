@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/file_lock.h"
 #include "platform/wire.h"
 
 namespace {
@@ -53,8 +54,13 @@ bool OpenJournal(const std::string &beside, Journal &journal, std::string *why) 
     journal.path.clear();
     return false;
   }
-  if (!S_ISREG(info.st_mode) || info.st_uid != geteuid()) {
+  if (!S_ISREG(info.st_mode) || info.st_uid != geteuid() || info.st_nlink != 1) {
     *why = journal.path + " is not this user's journal; it is left as it is";
+    journal.path.clear();
+    return false;
+  }
+  if (!LockForProcess(fd.fd)) {
+    *why = journal.path + " is kept by another host";
     journal.path.clear();
     return false;
   }

@@ -15,8 +15,9 @@ struct Journal {
   Descriptor file{-1};
 };
 
-// Opens the journal beside a kept file (its path and ".journal"), created
-// 0600 when missing; never through a link, nor one of another user's.
+// Opens and locks the journal beside a kept file (its path and ".journal"),
+// created 0600 when missing; never through a link, nor one of another
+// user's, nor one with other names (hard links).
 bool OpenJournal(const std::string &beside, Journal &journal, std::string *why);
 // Keeps every whole record of the journal in store; a record cut short by
 // a crash is dropped.

@@ -7,9 +7,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "platform/descriptor.h"
+#include "platform/file_lock.h"
 
 namespace {
 
@@ -27,22 +29,6 @@ std::string real_path(const std::string &given) {
   return std::string(resolved) + (resolved[1] ? "/" : "") + name;
 }
 
-// A write lock on the whole file.
-bool lock(int fd) {
-  struct flock whole {};
-  whole.l_type = F_WRLCK;
-  whole.l_whence = SEEK_SET;
-  return fcntl(fd, F_SETLK, &whole) == 0;
-}
-
-// The process that holds a lock on the file, or 0.
-pid_t lock_holder(int fd) {
-  struct flock whole {};
-  whole.l_type = F_WRLCK;
-  whole.l_whence = SEEK_SET;
-  return fcntl(fd, F_GETLK, &whole) == 0 && whole.l_type != F_UNLCK ? whole.l_pid : 0;
-}
-
 bool write_all(int fd, const std::string &contents) {
   for (size_t written = 0; written < contents.size();) {
     ssize_t n = write(fd, contents.data() + written, contents.size() - written);
@@ -55,6 +41,28 @@ bool write_all(int fd, const std::string &contents) {
   return true;
 }
 
+// The old file's extended attributes, its access control list among them,
+// onto the new one; false when one cannot be carried over. The security
+// namespace stays as the system labels the new file.
+bool copy_attributes(int from, int to) {
+  ssize_t length = flistxattr(from, nullptr, 0);
+  if (length < 0)
+    return errno == ENOTSUP;
+  std::string names(static_cast<size_t>(length), '\0'), value;
+  length = flistxattr(from, names.data(), names.size());
+  for (size_t at = 0; length >= 0 && at < static_cast<size_t>(length); at += strlen(&names[at]) + 1) {
+    const char *name = &names[at];
+    if (strncmp(name, "security.", 9) == 0)
+      continue;
+    ssize_t size = fgetxattr(from, name, nullptr, 0);
+    value.resize(static_cast<size_t>(std::max<ssize_t>(size, 0)));
+    if (size < 0 || fgetxattr(from, name, value.data(), value.size()) != size ||
+        fsetxattr(to, name, value.data(), value.size(), 0) != 0)
+      return false;
+  }
+  return length >= 0;
+}
+
 // The rename itself reaches the disk: a power loss keeps the old file or
 // the new one.
 void sync_directory(const std::string &path) {
@@ -62,6 +70,17 @@ void sync_directory(const std::string &path) {
                             O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (directory.fd >= 0)
     fsync(directory.fd);
+}
+
+// A link that the kernel's symlink protection would not follow: another
+// user's, in a sticky folder open to all that is not that user's either.
+bool planted_link(const std::string &given) {
+  struct stat link, folder;
+  size_t slash = given.rfind('/');
+  std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : given.substr(0, slash);
+  return lstat(given.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && link.st_uid != geteuid() &&
+         stat(directory.c_str(), &folder) == 0 && (folder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH) &&
+         folder.st_uid != link.st_uid;
 }
 
 bool fail(std::string *why, const std::string &what) {
@@ -80,6 +99,10 @@ KeptFile::~KeptFile() {
 }
 
 bool OpenKeptFile(const std::string &given, KeptFile &file, std::string *why) {
+  if (planted_link(given)) {
+    *why = given + " is another user's link in a shared folder; it is left as it is";
+    return false;
+  }
   file.path = real_path(given);
   Descriptor fd(open(file.path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
   if (fd.fd < 0 && errno == ENOENT) {
@@ -97,8 +120,13 @@ bool OpenKeptFile(const std::string &given, KeptFile &file, std::string *why) {
     *why = given + " is read-only; it is left as it is";
     return false;
   }
-  if (!lock(fd.fd)) {
-    *why = given + " is kept by another host (process " + std::to_string(lock_holder(fd.fd)) + ")";
+  if (!LockForProcess(fd.fd)) {
+    pid_t holder = LockHolder(fd.fd);
+    *why = given + " is kept by another host" + (holder ? " (process " + std::to_string(holder) + ")" : "");
+    return false;
+  }
+  if (info.st_nlink != 1) {
+    *why = given + " has other names (hard links); it is left as it is";
     return false;
   }
   fcntl(fd.fd, F_SETFL, 0); // blocking again
@@ -132,7 +160,7 @@ bool ReplaceKeptFile(KeptFile &file, const std::string &contents, std::string *w
   bool owned = fchown(fd.fd, old.st_uid, old.st_gid) == 0 ||
                (old.st_uid == geteuid() && old.st_gid == getegid());
   bool ok = owned && write_all(fd.fd, contents) && fchmod(fd.fd, old.st_mode & 07777) == 0 &&
-            fdatasync(fd.fd) == 0 && lock(fd.fd) &&
+            copy_attributes(file.fd, fd.fd) && fdatasync(fd.fd) == 0 && LockForProcess(fd.fd) &&
             rename(temporary.c_str(), file.path.c_str()) == 0;
   if (!ok) {
     int saved = owned ? errno : EPERM;

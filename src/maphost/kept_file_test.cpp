@@ -1,9 +1,11 @@
 // The host's files: modes kept, no planted link followed, one host a file.
 #include "maphost/kept_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 
 #include "maphost/journal.h"
 #include "test_support.h"
@@ -65,6 +67,73 @@ TEST(KeptFile, ModesKeptNewFilesPrivateReadOnlyAndPlantedLinksLeftAlone) {
   int status = 0;
   EXPECT_TRUE(waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(ReadFileText(theirs), "old");
+}
+
+// "user::rw- user:65534:--- group::r-- mask::r-- other::---" as the kernel stores it.
+std::string deny_nobody_acl() {
+  std::string acl = {2, 0, 0, 0}; // version 2, then tag, permissions, id: 16, 16 and 32 bits, little-endian
+  const int entries[][3] = {{0x01, 6, -1}, {0x02, 0, 65534}, {0x04, 4, -1}, {0x10, 4, -1}, {0x20, 0, -1}};
+  for (const auto &[tag, permissions, id] : entries)
+    for (uint32_t field : {uint32_t(tag) | uint32_t(permissions) << 16, uint32_t(id)})
+      acl += std::string{char(field), char(field >> 8), char(field >> 16), char(field >> 24)};
+  return acl;
+}
+
+// A rewrite keeps the access control list (another user kept out stays out) and other attributes.
+TEST(KeptFile, AnAccessListAndAttributesSurviveARewrite) {
+  TempDir dir;
+  std::string gpx = dir / "trip.gpx", why, acl = deny_nobody_acl();
+  ASSERT_TRUE(WriteFile(gpx, "old"));
+  if (setxattr(gpx.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0 ||
+      setxattr(gpx.c_str(), "user.note", "trip", 4, 0) != 0)
+    GTEST_SKIP() << "no access control lists or user attributes here";
+  KeptFile kept;
+  ASSERT_TRUE(OpenKeptFile(gpx, kept, &why) && ReplaceKeptFile(kept, "new", &why)) << why;
+  std::string got(64, '\0');
+  got.resize(static_cast<size_t>(std::max<ssize_t>(0, getxattr(gpx.c_str(), "system.posix_acl_access", got.data(), got.size()))));
+  EXPECT_EQ(got, acl);
+  EXPECT_EQ(getxattr(gpx.c_str(), "user.note", got.data(), got.size()), 4);
+  EXPECT_EQ(ReadFileText(gpx), "new");
+}
+
+// The lock belongs to the open file: the process opening and closing the file
+// elsewhere (a picture that is a link to it) keeps it, and a second keeper is refused.
+TEST(KeptFile, TheLockHoldsWhateverElseOpensAndClosesTheFile) {
+  TempDir dir;
+  std::string gpx = dir / "trip.gpx", why;
+  KeptFile kept, second;
+  ASSERT_TRUE(OpenKeptFile(gpx, kept, &why)) << why;
+  close(open(gpx.c_str(), O_RDONLY));
+  EXPECT_FALSE(OpenKeptFile(gpx, second, &why));
+  EXPECT_NE(why.find("kept by another host"), std::string::npos) << why;
+  Journal journal, again;
+  ASSERT_TRUE(OpenJournal(gpx, journal, &why)) << why;
+  EXPECT_FALSE(OpenJournal(gpx, again, &why));
+  EXPECT_NE(why.find("kept by another host"), std::string::npos) << why;
+}
+
+// A file with a second name, or another user's link in a sticky folder open to all, is refused.
+TEST(KeptFile, HardLinksAndOtherUsersLinksInASharedFolderAreRefused) {
+  TempDir dir;
+  std::string gpx = dir / "trip.gpx", why;
+  ASSERT_TRUE(WriteFile(gpx, "") && WriteFile(dir / "other", "other's"));
+  ASSERT_EQ(link(gpx.c_str(), (dir / "second-name").c_str()), 0);
+  ASSERT_EQ(link((dir / "other").c_str(), (gpx + ".journal").c_str()), 0);
+  KeptFile kept;
+  Journal journal;
+  EXPECT_FALSE(OpenKeptFile(gpx, kept, &why));
+  EXPECT_NE(why.find("other names"), std::string::npos) << why;
+  EXPECT_FALSE(OpenJournal(gpx, journal, &why));
+  EXPECT_EQ(ReadFileText(dir / "other"), "other's");
+  if (getuid() != 0)
+    GTEST_SKIP() << "a link of another user's needs root";
+  std::string shared = dir / "shared", theirs = shared + "/theirs.gpx", mine = shared + "/mine.gpx";
+  ASSERT_TRUE(mkdir(shared.c_str(), 0777) == 0 && chmod(shared.c_str(), 01777) == 0 && WriteFile(dir / "target.gpx", ""));
+  ASSERT_TRUE(symlink((dir / "target.gpx").c_str(), theirs.c_str()) == 0 && lchown(theirs.c_str(), 65534, 65534) == 0);
+  ASSERT_EQ(symlink((dir / "target.gpx").c_str(), mine.c_str()), 0);
+  EXPECT_FALSE(OpenKeptFile(theirs, kept, &why));
+  EXPECT_NE(why.find("another user's link"), std::string::npos) << why;
+  EXPECT_TRUE(OpenKeptFile(mine, kept, &why)) << why; // one's own link is followed
 }
 
 // A second host naming a file another host keeps, through any spelling, is
