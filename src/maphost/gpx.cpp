@@ -14,6 +14,7 @@ namespace {
 
 constexpr char kReplacement[] = "\xEF\xBF\xBD"; // U+FFFD
 constexpr char kNamespace[] = "http://www.topografix.com/GPX/1/1";
+constexpr size_t kMostAttributes = 1000; // on one element
 
 const xmlChar *x(const char *text) { return reinterpret_cast<const xmlChar *>(text); }
 
@@ -117,6 +118,30 @@ Position read_waypoint(xmlTextReader *reader) {
   return position;
 }
 
+// The most attributes one start tag of xml has, counted before libxml2
+// reads it: its check for duplicates takes time squared in their number.
+// Comments, CDATA, processing instructions and declarations hold none.
+size_t most_attributes(std::string_view xml) {
+  size_t most = 0;
+  for (size_t at = xml.find('<'); at != std::string_view::npos; at = xml.find('<', at + 1)) {
+    std::string_view rest = xml.substr(at);
+    if (rest.starts_with("<!--") || rest.starts_with("<![CDATA[") || rest.starts_with("<?")) {
+      const char *end = rest[1] == '?' ? "?>" : rest[2] == '-' ? "-->" : "]]>";
+      at = std::min(xml.size() - 1, xml.find(end, at + 2));
+      continue;
+    }
+    size_t count = 0;
+    char quote = 0;
+    for (at++; at < xml.size() && (quote || xml[at] != '>'); at++) {
+      if (quote ? xml[at] == quote : xml[at] == '"' || xml[at] == '\'')
+        quote = quote ? 0 : xml[at];
+      count += !quote && xml[at] == '=';
+    }
+    most = std::max(most, count);
+  }
+  return most;
+}
+
 } // namespace
 
 std::string XmlChars(std::string_view text) {
@@ -202,6 +227,10 @@ GpxLoad LoadGpx(const std::string &contents, const std::string &name, Store &sto
   *why = name + " is not a GPX document";
   if (contents.size() > INT_MAX)
     return GpxLoad::NotGpx;
+  if (most_attributes(contents) > kMostAttributes) {
+    *why = name + " has an element with more than " + std::to_string(kMostAttributes) + " attributes";
+    return GpxLoad::NotGpx;
+  }
   std::unique_ptr<xmlTextReader, ReaderFree> reader(xmlReaderForMemory(
       contents.data(), static_cast<int>(contents.size()), nullptr, nullptr,
       XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));

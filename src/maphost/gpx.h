@@ -17,8 +17,9 @@ std::string RenderGpx(const std::vector<Position> &positions, const std::string 
 enum class GpxLoad { Loaded, Missing, NotGpx };
 // Reads the waypoints of an existing GPX document (the contents of file
 // name) into store, each kept as it stood. Missing for an empty file;
-// NotGpx, with the reason, when it is anything but a GPX document, or one
-// with a document type, whose entities could not be written back.
+// NotGpx, with the reason, when it is anything but a GPX document, one
+// with a document type, whose entities could not be written back, or one
+// with an element of more attributes than any GPX needs.
 GpxLoad LoadGpx(const std::string &contents, const std::string &name, Store &store,
                 std::string *why);
 

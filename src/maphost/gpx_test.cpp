@@ -115,6 +115,23 @@ TEST(Gpx, ExistingFilesAreContinuedOrLeftAsTheyAre) {
   EXPECT_FALSE(ConvertGpx10("<rte xmlns=\"http://www.topografix.com/GPX/1/0\"/>", converted));
 }
 
+// libxml2 checks attributes for duplicates in time squared: an element with more than any GPX
+// needs is refused before it reads them. Those of comments and quoted values are not counted.
+TEST(Gpx, AnElementWithThousandsOfAttributesIsRefusedUnread) {
+  auto document = [](int attributes) {
+    std::string wpt = "<wpt lat=\"1\" lon='2' a=\"x=>'\"";
+    for (int i = 3; i < attributes; i++)
+      wpt += " a" + std::to_string(i) + "=\"\"";
+    return "<?xml version=\"1.0\"?><gpx version=\"1.1\" xmlns=\"http://www.topografix.com/GPX/1/1\">"
+           "<!-- " + std::string(2000, '=') + " -->" + wpt + "/></gpx>";
+  };
+  Store store;
+  std::string why;
+  EXPECT_EQ(LoadGpx(document(1000), "most.gpx", store, &why), GpxLoad::Loaded) << why;
+  EXPECT_EQ(LoadGpx(document(1001), "bomb.gpx", store, &why), GpxLoad::NotGpx);
+  EXPECT_EQ(why, "bomb.gpx has an element with more than 1000 attributes");
+}
+
 // GPX 1.0 continued as 1.1: GPSBabel reads the same waypoints, routes and
 // tracks from both, and what GPX 1.1 has no place for is in extensions.
 TEST(Gpx, Version10IsContinuedFieldByField) {
