@@ -195,6 +195,25 @@ TEST(WebView, LiveClientsNeverSlowThePortExchange) {
   web.host.pid = -1;
 }
 
+// A live message holds about 1 MiB, the folders it brings in counted: long folder names make more messages.
+TEST(WebView, ALiveMessageStaysWithinItsBudgetWhateverItsFolders) {
+  WebHost web;
+  for (int i = 1; i <= 700; i++) { // 1.4 MB of folder names
+    std::string command = "AddJPGPos 1 2 /" + std::string(2000, 'f') + std::to_string(i) + "/x.jpg";
+    ASSERT_EQ(SendCommand(kMapPortName, command.c_str()), std::optional<std::string>("picture " + std::to_string(i)));
+  }
+  int stream = web.ask("GET /events?token=" + web.token + " HTTP/1.1\r\n" + web.host_line() + "\r\n");
+  std::string got;
+  char buffer[65536];
+  for (ssize_t n; got.find("]}\n\n") == std::string::npos && (n = read(stream, buffer, sizeof buffer)) > 0;)
+    got.append(buffer, static_cast<size_t>(n));
+  close(stream);
+  size_t first = got.find("\ndata: {\"n\":700,"), end = got.find("]}\n\n");
+  ASSERT_NE(first, std::string::npos) << got.substr(0, 300);
+  EXPECT_LT(end - first, (1u << 20) + 4200);
+  EXPECT_GT(end - first, (1u << 20) - 4200);
+}
+
 // Thumbnails are kept within 64 MiB, the least recently used let go first:
 // after the picture changes, a kept one is the old, a dropped one the new.
 TEST(WebView, ThumbnailCacheBoundedLeastRecentlyUsedFirst) {

@@ -35,27 +35,41 @@ struct EventStream {
 
 namespace {
 
+// The batch under way: the positions' JSON, and the folders they bring in
+// (those the page does not know yet), counted against the same budget.
+struct Batch {
+  std::string positions;
+  size_t folders_end, folder_bytes = 0;
+  bool full() const { return positions.size() + folder_bytes >= kMostBatchBytes; }
+};
+
+void add_position(Batch &batch, WebView &view, uint32_t i) {
+  batch.positions.append(",").append(EncodedPosition(view, i));
+  for (; batch.folders_end < view.folder_end[i]; batch.folders_end++)
+    batch.folder_bytes += view.folders.names[batch.folders_end].size();
+}
+
 // The next message of a stream: positions of the snapshot, else what
 // changed since; empty when there is nothing to send.
 std::string next_batch(EventStream &stream) {
   Store &store = stream.view.store;
-  std::string batch;
+  Batch batch{"", stream.folders_sent};
   std::lock_guard<std::mutex> hold(store.lock);
   if (stream.next_position < stream.snapshot_end) {
     size_t end = std::min(stream.snapshot_end, stream.next_position + kBatch);
-    for (; stream.next_position < end && batch.size() < kMostBatchBytes; stream.next_position++)
-      batch.append(",").append(EncodedPosition(stream.view, static_cast<uint32_t>(stream.next_position)));
+    for (; stream.next_position < end && !batch.full(); stream.next_position++)
+      add_position(batch, stream.view, static_cast<uint32_t>(stream.next_position));
   } else {
     size_t end = std::min(store.events.size(), stream.next_event + kBatch);
-    for (; stream.next_event < end && batch.size() < kMostBatchBytes; stream.next_event++)
-      batch.append(",").append(EncodedPosition(stream.view, store.events[stream.next_event]));
+    for (; stream.next_event < end && !batch.full(); stream.next_event++)
+      add_position(batch, stream.view, store.events[stream.next_event]);
   }
-  if (batch.empty())
-    return batch;
-  std::string message = BatchJson(batch.substr(1), stream.view.folders, stream.folders_sent,
-                                  stream.first ? static_cast<long long>(stream.snapshot_end) : -1);
+  if (batch.positions.empty())
+    return "";
+  std::string message = BatchJson(batch.positions.substr(1), stream.view.folders, stream.folders_sent,
+                                  batch.folders_end, stream.first ? static_cast<long long>(stream.snapshot_end) : -1);
   stream.first = false;
-  stream.folders_sent = stream.view.folders.names.size();
+  stream.folders_sent = std::max(stream.folders_sent, batch.folders_end);
   return message;
 }
 
@@ -106,10 +120,13 @@ const std::string &EncodedPosition(WebView &view, uint32_t i) {
   if (view.encoded.size() < store.positions.size()) {
     view.encoded.resize(store.positions.size());
     view.encoded_at.resize(store.positions.size(), UINT32_MAX);
+    view.folder_end.resize(store.positions.size());
   }
   if (view.encoded_at[i] != store.changed_at[i]) {
-    view.encoded[i] = PositionJson(store.positions[i], i, view.folders);
+    const Position &position = store.positions[i];
+    view.encoded[i] = PositionJson(position, i, view.folders);
     view.encoded_at[i] = store.changed_at[i];
+    view.folder_end[i] = position.picture ? view.folders.ids[FolderOf(position)] + 1 : 0;
   }
   return view.encoded[i];
 }

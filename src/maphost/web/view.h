@@ -29,6 +29,7 @@ struct WebView {
   // for every live page; under the store's lock.
   std::vector<std::string> encoded;
   std::vector<uint32_t> encoded_at;
+  std::vector<uint32_t> folder_end; // per position: its folder's number + 1; 0 for a waypoint
   FolderTable folders;
   // Live streams with nothing to send are suspended, costing no thread; the
   // waker resumes them when positions arrive, and for a keep-alive.
