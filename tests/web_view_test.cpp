@@ -100,6 +100,26 @@ TEST(WebView, ServesOnlyTheTokenHolderOnLoopbackNamesAndOnlyItsOwnFiles) {
   EXPECT_NE(page.find("assets/app.js" + token), std::string::npos);
 }
 
+// Whoever holds the port on ::1 would be answered for "localhost" and get the token: the host refuses to start.
+TEST(WebView, APortSquattedOnIpv6LoopbackIsRefused) {
+  int squatter = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_addr = in6addr_loopback;
+  socklen_t size = sizeof address;
+  if (bind(squatter, reinterpret_cast<sockaddr *>(&address), size) != 0 || listen(squatter, 1) != 0) {
+    close(squatter);
+    GTEST_SKIP() << "no IPv6 loopback here";
+  }
+  getsockname(squatter, reinterpret_cast<sockaddr *>(&address), &size);
+  std::string port = std::to_string(ntohs(address.sin6_port));
+  PrivatePorts ports;
+  ProcessResult run = RunProcess({MAPHOST_BIN, "WEBPORT=" + port}, {ports.env_entry()});
+  close(squatter);
+  EXPECT_EQ(run.code, 10);
+  EXPECT_EQ(run.err, "pintrail-maphost: cannot serve the web view on ::1 port " + port + ": another program holds it\n");
+}
+
 // Another user's thousand connections, trickling requests, lock out nobody.
 TEST(WebView, AFloodOfSlowConnectionsLocksNobodyOut) {
   if (geteuid() != 0)

@@ -25,6 +25,7 @@ constexpr unsigned kIdleSeconds = 120; // a client silent this long is dropped
 // slowly it trickles its request.
 constexpr auto kProveTime = std::chrono::seconds(5);
 constexpr unsigned kPoolThreads = 2;    // per address: connections cost no thread
+constexpr int kPortAttempts = 16; // ports the system picks, until one is free on both addresses
 
 } // namespace
 
@@ -164,7 +165,7 @@ MHD_Result answer(void *cls, MHD_Connection *connection, const char *url, const 
   const char *host = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Host");
   bool loopback = false;
   for (const std::string &name : view.hosts)
-    loopback |= host && name == host;
+    loopback |= host && !name.empty() && name == host;
   if (!loopback) // a page of another site whose name now resolves to 127.0.0.1
     return refuse(connection, view, MHD_HTTP_FORBIDDEN, "only loopback host names are served");
   const char *token = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "token");
@@ -218,6 +219,56 @@ MHD_Daemon *start_daemon(WebView &view, const sockaddr *address) {
       track_visitor, &view, MHD_OPTION_NOTIFY_COMPLETED, free_job, nullptr, MHD_OPTION_END);
 }
 
+// Whether this machine has the IPv6 loopback address.
+bool have_ipv6_loopback() {
+  int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in6 any{};
+  any.sin6_family = AF_INET6;
+  any.sin6_addr = in6addr_loopback;
+  bool bound = fd >= 0 && bind(fd, reinterpret_cast<sockaddr *>(&any), sizeof any) == 0;
+  if (fd >= 0)
+    close(fd);
+  return bound;
+}
+
+// 127.0.0.1 and ::1 on port (0: one the system picks, free on both), or
+// nothing: whoever holds the port on either address would be answered
+// for "localhost" in the page's stead, and given its token.
+bool listen_on_loopback(WebView &view, int port, std::string *why) {
+  bool ipv6 = have_ipv6_loopback();
+  for (int attempt = 0; attempt < kPortAttempts; attempt++) {
+    sockaddr_in v4{};
+    v4.sin_family = AF_INET;
+    v4.sin_port = htons(static_cast<uint16_t>(port));
+    v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    view.daemons[0] = start_daemon(view, reinterpret_cast<sockaddr *>(&v4));
+    if (!view.daemons[0]) {
+      *why = "cannot serve the web view on 127.0.0.1 port " + std::to_string(port);
+      return false;
+    }
+    view.port = MHD_get_daemon_info(view.daemons[0], MHD_DAEMON_INFO_BIND_PORT)->port;
+    std::string bound = std::to_string(view.port);
+    view.hosts[0] = "127.0.0.1:" + bound;
+    view.hosts[1] = "localhost:" + bound;
+    if (!ipv6)
+      return true;
+    sockaddr_in6 v6{};
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = htons(static_cast<uint16_t>(view.port));
+    v6.sin6_addr = in6addr_loopback;
+    if ((view.daemons[1] = start_daemon(view, reinterpret_cast<sockaddr *>(&v6)))) {
+      view.hosts[2] = "[::1]:" + bound;
+      return true;
+    }
+    MHD_stop_daemon(view.daemons[0]);
+    view.daemons[0] = nullptr;
+    *why = "cannot serve the web view on ::1 port " + bound + ": another program holds it";
+    if (port != 0)
+      return false;
+  }
+  return false;
+}
+
 } // namespace
 
 void DropSlowVisitors(WebView &view) {
@@ -258,25 +309,8 @@ WebViewHandle StartWebView(Store &store, const WebOptions &options, std::string 
     *why = "no random bytes for the web view's token";
     return nullptr;
   }
-  sockaddr_in v4{};
-  v4.sin_family = AF_INET;
-  v4.sin_port = htons(static_cast<uint16_t>(options.port));
-  v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  view->daemons[0] = start_daemon(*view, reinterpret_cast<sockaddr *>(&v4));
-  if (!view->daemons[0]) {
-    *why = "cannot serve the web view on 127.0.0.1 port " + std::to_string(options.port);
+  if (!listen_on_loopback(*view, options.port, why))
     return nullptr;
-  }
-  view->port = MHD_get_daemon_info(view->daemons[0], MHD_DAEMON_INFO_BIND_PORT)->port;
-  sockaddr_in6 v6{};
-  v6.sin6_family = AF_INET6;
-  v6.sin6_port = htons(static_cast<uint16_t>(view->port));
-  v6.sin6_addr = in6addr_loopback;
-  view->daemons[1] = start_daemon(*view, reinterpret_cast<sockaddr *>(&v6)); // none without IPv6
-  std::string port = std::to_string(view->port);
-  view->hosts[0] = "127.0.0.1:" + port;
-  view->hosts[1] = "localhost:" + port;
-  view->hosts[2] = "[::1]:" + port;
   view->policy = "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' data: " +
                  TileSource(options.tiles) +
                  "; connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";

@@ -22,7 +22,7 @@ struct WebView {
   Store &store;
   PageConfig config;
   std::string token, policy, page;
-  std::string hosts[3]; // the Host headers served
+  std::string hosts[3]; // the Host headers served, on the addresses listened on; empty: none
   int port = 0;
   std::atomic<bool> closing{false};
   // Each position's JSON as of the event that last changed it, made once
