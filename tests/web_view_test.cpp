@@ -94,6 +94,12 @@ TEST(WebView, ServesOnlyTheTokenHolderOnLoopbackNamesAndOnlyItsOwnFiles) {
     EXPECT_EQ(RunProcess({MAPHOST_BIN, "WEBPORT=" + port}, {web.ports.env_entry()}).err.ends_with("0 to 65535\n"), port != "65535");
   EXPECT_NE(web.get("/facts/1" + token, web.host_line()).find("\r\n\r\n{\"altitude\":245.0,\"time\":\"2016:07:04 12:34:56\"}"),
             std::string::npos);
+  // The owner's requests keep their connection, a missing picture too; no one else's do.
+  std::string next = "\r\nGET /thumb/0" + token + " HTTP/1.1\r\n" + web.host_line() + "\r\nGET /facts/1" + token + " HTTP/1.1\r\n";
+  std::string kept = web.get("/" + token, web.host_line() + next + web.host_line());
+  size_t first = kept.find("HTTP/1.1 200"), missing = kept.find("HTTP/1.1 404", first);
+  EXPECT_NE(kept.find("HTTP/1.1 200", missing), std::string::npos) << kept;
+  EXPECT_EQ(web.get("/", web.host_line() + next + web.host_line()).find("HTTP/1.1 404"), std::string::npos);
   std::string page = web.get("/" + token, web.host_line());
   EXPECT_EQ(page.find("Set-Cookie"), std::string::npos);
   EXPECT_NE(page.find("Referrer-Policy: no-referrer"), std::string::npos);
@@ -118,6 +124,19 @@ TEST(WebView, APortSquattedOnIpv6LoopbackIsRefused) {
   close(squatter);
   EXPECT_EQ(run.code, 10);
   EXPECT_EQ(run.err, "pintrail-maphost: cannot serve the web view on ::1 port " + port + ": another program holds it\n");
+}
+
+// Too many connections without the token: the oldest are closed at once, the newest keep their few seconds.
+TEST(WebView, TheOldestOfTooManyTokenlessConnectionsAreClosedFirst) {
+  WebHost web;
+  std::vector<int> waiting;
+  for (int i = 0; i < 100; i++)
+    waiting.push_back(web.ask("GET /?tok"));
+  char byte;
+  EXPECT_TRUE(WaitFor([&] { return recv(waiting.front(), &byte, 1, MSG_DONTWAIT) == 0; }));
+  EXPECT_EQ(recv(waiting.back(), &byte, 1, MSG_DONTWAIT), -1) << "the newest was closed with the oldest";
+  for (int fd : waiting)
+    close(fd);
 }
 
 // Another user's thousand connections, trickling requests, lock out nobody.

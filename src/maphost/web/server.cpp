@@ -24,6 +24,9 @@ constexpr unsigned kIdleSeconds = 120; // a client silent this long is dropped
 // A connection that has not shown the token this long is closed, however
 // slowly it trickles its request.
 constexpr auto kProveTime = std::chrono::seconds(5);
+// And when more than this many have yet to show it, the oldest is closed:
+// another user's flood of connections cannot crowd out the owner's.
+constexpr size_t kMostVisitors = 64;
 constexpr unsigned kPoolThreads = 2;    // per address: connections cost no thread
 constexpr int kPortAttempts = 16; // ports the system picks, until one is free on both addresses
 
@@ -33,9 +36,14 @@ constexpr int kPortAttempts = 16; // ports the system picks, until one is free o
 struct Visitor {
   MHD_socket fd;
   std::chrono::steady_clock::time_point since;
+  std::list<Visitor *>::iterator place; // in the view's visitors, while listed
+  bool listed;
 };
 
 namespace {
+
+// A request whose Host and token were checked, on the first call for it.
+char kChecked;
 
 std::string random_token() {
   unsigned char bytes[32];
@@ -78,14 +86,30 @@ MHD_Result send_bytes(MHD_Connection *connection, const WebView &view, unsigned 
                                               MHD_RESPMEM_MUST_COPY));
 }
 
-// A refusal closes the connection: whoever has no token starts over.
+// A refusal of the token's holder keeps the connection; any other closes
+// it: whoever has no token starts over.
 MHD_Result refuse(MHD_Connection *connection, const WebView &view, unsigned status,
                   const char *why) {
   std::string text = std::string(why) + "\n";
   MHD_Response *response = MHD_create_response_from_buffer(text.size(), text.data(), MHD_RESPMEM_MUST_COPY);
-  if (response)
+  if (response && status != MHD_HTTP_NOT_FOUND)
     MHD_add_response_header(response, "Connection", "close");
   return send(connection, view, status, "text/plain; charset=utf-8", response);
+}
+
+// Takes visitor off the list of connections yet to show the token; the
+// visitors' lock is held.
+void unlist(WebView &view, Visitor *visitor) {
+  if (visitor->listed)
+    view.visitors.erase(visitor->place);
+  visitor->listed = false;
+}
+
+// Closes the connection of visitor; the event loop sees it end.
+void drop(WebView &view, Visitor *visitor) {
+  if (visitor->fd != MHD_INVALID_SOCKET)
+    shutdown(visitor->fd, SHUT_RDWR);
+  unlist(view, visitor);
 }
 
 // The connection showed the token: it is its owner's, with no time limit.
@@ -93,7 +117,7 @@ void proven(MHD_Connection *connection, WebView &view) {
   const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
   std::lock_guard<std::mutex> hold(view.visitors_lock);
   if (info)
-    view.visitors.erase(static_cast<Visitor *>(info->socket_context));
+    unlist(view, static_cast<Visitor *>(info->socket_context));
 }
 
 // Every connection is a visitor until it shows the token. Web threads
@@ -109,12 +133,14 @@ void track_visitor(void *cls, MHD_Connection *connection, void **context,
   std::lock_guard<std::mutex> hold(view.visitors_lock);
   if (code == MHD_CONNECTION_NOTIFY_STARTED) {
     const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
-    auto *visitor = new Visitor{info ? info->connect_fd : MHD_INVALID_SOCKET, std::chrono::steady_clock::now()};
+    auto *visitor = new Visitor{info ? info->connect_fd : MHD_INVALID_SOCKET, std::chrono::steady_clock::now(), {}, true};
     *context = visitor;
-    view.visitors.insert(visitor);
+    visitor->place = view.visitors.insert(view.visitors.end(), visitor);
+    if (view.visitors.size() > kMostVisitors)
+      drop(view, view.visitors.front());
   } else { // closed: its descriptor is closed after this returns
     auto *visitor = static_cast<Visitor *>(*context);
-    view.visitors.erase(visitor);
+    unlist(view, visitor);
     delete visitor;
   }
 }
@@ -135,7 +161,7 @@ std::string picture_path(WebView &view, const char *number) {
 // with the job when it is done.
 MHD_Result serve_picture(MHD_Connection *connection, WebView &view, PictureWant want,
                          const char *number, void **request) {
-  if (auto *job = static_cast<PictureJob *>(*request))
+  if (auto *job = *request != &kChecked ? static_cast<PictureJob *>(*request) : nullptr)
     return job->type ? send_bytes(connection, view, MHD_HTTP_OK, job->type, job->bytes)
                      : refuse(connection, view, MHD_HTTP_NOT_FOUND, "no such picture");
   std::string path = picture_path(view, number), jpeg;
@@ -153,7 +179,8 @@ MHD_Result serve_picture(MHD_Connection *connection, WebView &view, PictureWant 
 }
 
 void free_job(void *, MHD_Connection *, void **request, MHD_RequestTerminationCode) {
-  delete static_cast<PictureJob *>(*request);
+  if (*request != &kChecked)
+    delete static_cast<PictureJob *>(*request);
   *request = nullptr;
 }
 
@@ -169,9 +196,13 @@ MHD_Result answer(void *cls, MHD_Connection *connection, const char *url, const 
   if (!loopback) // a page of another site whose name now resolves to 127.0.0.1
     return refuse(connection, view, MHD_HTTP_FORBIDDEN, "only loopback host names are served");
   const char *token = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "token");
-  if (!token || !same_secret(token, view.token))
+  if (!*request && (!token || !same_secret(token, view.token)))
     return refuse(connection, view, MHD_HTTP_FORBIDDEN, "open the address with the token the host printed");
-  proven(connection, view);
+  if (!*request) { // an answer queued now would close the connection: the next call gives it
+    proven(connection, view);
+    *request = &kChecked;
+    return MHD_YES;
+  }
   std::string_view path(url);
   if (path == "/") {
     MHD_Response *page = MHD_create_response_from_buffer(
@@ -274,15 +305,8 @@ bool listen_on_loopback(WebView &view, int port, std::string *why) {
 void DropSlowVisitors(WebView &view) {
   auto limit = std::chrono::steady_clock::now() - kProveTime;
   std::lock_guard<std::mutex> hold(view.visitors_lock);
-  for (auto visitor = view.visitors.begin(); visitor != view.visitors.end();) {
-    if ((*visitor)->since > limit) {
-      ++visitor;
-      continue;
-    }
-    if ((*visitor)->fd != MHD_INVALID_SOCKET)
-      shutdown((*visitor)->fd, SHUT_RDWR); // the event loop sees it end, and closes it
-    visitor = view.visitors.erase(visitor);
-  }
+  while (!view.visitors.empty() && view.visitors.front()->since <= limit) // oldest first
+    drop(view, view.visitors.front());
 }
 
 void WebViewStop::operator()(WebView *view) const {

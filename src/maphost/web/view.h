@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <list>
 #include <microhttpd.h>
 #include <mutex>
 #include <string>
@@ -35,9 +36,10 @@ struct WebView {
   // waker resumes them when positions arrive, and for a keep-alive.
   std::mutex streams_lock;
   std::unordered_set<EventStream *> suspended;
-  // Connections that have not shown the token yet: each has a few seconds.
+  // Connections that have not shown the token yet, oldest first: each has a
+  // few seconds, and only the newest few are kept.
   std::mutex visitors_lock;
-  std::unordered_set<Visitor *> visitors;
+  std::list<Visitor *> visitors;
   std::thread waker;
   PictureWork pictures;
   MHD_Daemon *daemons[2] = {nullptr, nullptr};
