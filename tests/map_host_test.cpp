@@ -45,7 +45,7 @@ TEST(MapHost, StartedWithoutStandardInput) {
   ASSERT_TRUE(WaitFor([] { return FindPort(kMapPortName) != nullptr; }));
   EXPECT_TRUE(SendCommand(kMapPortName, "addwaypoint 1 2 \"x\""));
   ASSERT_TRUE(WriteFile(ports.dir / "p.jpg", MakeJpeg(GpsEntries(GpsFix{}), 400)));
-  EXPECT_TRUE(SendCommand(kMapPortName, ("AddJPGPos 1 2 " + ports.dir / "p.jpg").c_str()));
+  EXPECT_TRUE(SendCommand(kMapPortName, DeliverPicture(ports.dir / "p.jpg").c_str()));
   EXPECT_TRUE(WaitFor([&] { // written, and the journal starts over
     return ReadFileText(gpx).find("p.jpg") != std::string::npos && ReadFileText(gpx + ".journal").empty(); }));
   EXPECT_EQ(StopProcess(host, SIGTERM), 0);

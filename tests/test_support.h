@@ -91,6 +91,9 @@ struct TestPeer {
 
 std::string Be32(uint32_t value);
 
+// The command that delivers the picture at path, taken where GpsFix{} says: as the survey sends it.
+inline std::string DeliverPicture(const std::string &path) { return "AddJPGPos 51.5034306 13.41 " + path; }
+
 // pintrail-maphost serving the private port for the scope, its output in host.out and host.err.
 struct MapHost {
   pid_t pid;

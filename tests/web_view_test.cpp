@@ -11,17 +11,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "maphost/pictures/picture_file.h"
 #include "maphost/pictures/raster.h"
+#include "maphost/web/thumbnail.h"
 #include "test_support.h"
 
 namespace {
 
 struct WebHost {
   PrivatePorts ports;
-  MapHost host{ports, {"QUIET", "WEBPORT=0"}}; // any free port
+  MapHost host;
   int port = 0;
   std::string token;
-  WebHost() {
+  explicit WebHost(std::vector<std::string> words = {}) : host(ports, (words.insert(words.end(), {"QUIET", "WEBPORT=0"}), words)) {
     std::string out;
     EXPECT_TRUE(WaitFor([&] { return (out = ReadFileText(ports.dir / "host.out")).find('\n') != std::string::npos; }));
     size_t colon = out.find("127.0.0.1:"), equals = out.find("token=");
@@ -65,7 +67,7 @@ TEST(WebView, ServesOnlyTheTokenHolderOnLoopbackNamesAndOnlyItsOwnFiles) {
   WriteFile(fifo, MakeJpeg(GpsEntries(GpsFix{}), 400));
   SendCommand(kMapPortName, "addwaypoint 1 2 \"w\""); // position 0, then pictures 1 and 2
   for (const std::string &path : {photo, fifo})
-    SendCommand(kMapPortName, ("AddJPGPos 1 2 " + path).c_str());
+    SendCommand(kMapPortName, DeliverPicture(path).c_str());
   unlink(fifo.c_str());
   mkfifo(fifo.c_str(), 0600); // no longer a regular file: never opened to block
   std::string token = "?token=" + web.token, cookie = "Cookie: pintrail_" + std::to_string(web.port) + "=" + web.token + "\r\n";
@@ -104,6 +106,33 @@ TEST(WebView, ServesOnlyTheTokenHolderOnLoopbackNamesAndOnlyItsOwnFiles) {
   EXPECT_EQ(page.find("Set-Cookie"), std::string::npos);
   EXPECT_NE(page.find("Referrer-Policy: no-referrer"), std::string::npos);
   EXPECT_NE(page.find("assets/app.js" + token), std::string::npos);
+}
+
+// A picture is served and exported only as the survey delivered it: the file at its path when the
+// command came, with the command's position. Not a link swapped in since, nor a file replaced since,
+// nor a file a continued GPX names at a position it was not taken at.
+TEST(WebView, OnlyTheFilesTheSurveyDeliveredAreServedOrExported) {
+  TempDir dir;
+  std::string secret = dir / "secret.jpg", evil = dir / "evil.jpg", kept = dir / "kept.jpg", moved = dir / "moved.jpg";
+  std::string hidden = WrapJpeg(ExifBlock(CameraEntries()), 64, 32), shown = MakeJpeg(GpsEntries(GpsFix{}));
+  ASSERT_TRUE(WriteFile(secret, hidden) && WriteFile(kept, shown) && WriteFile(moved, shown));
+  ASSERT_EQ(symlink(secret.c_str(), evil.c_str()), 0); // swapped for a link after the survey read it
+  std::string gpx = dir / "trip.gpx", html = dir / "trip.html", wpt = "<wpt lat=\"51.5034306\" lon=\"13.41\"><link href=\"file://";
+  ASSERT_TRUE(WriteFile(gpx, "<gpx version=\"1.1\" xmlns=\"http://www.topografix.com/GPX/1/1\">" + wpt + secret +
+                                 "\"/></wpt>" + wpt + kept + "\"/></wpt></gpx>"));
+  {
+    WebHost web({"GPX=" + gpx, "HTML=" + html});
+    SendCommand(kMapPortName, DeliverPicture(evil).c_str());  // position 0 again: secret.jpg
+    SendCommand(kMapPortName, DeliverPicture(moved).c_str()); // 2, then replaced
+    ASSERT_TRUE(WriteFile(dir / "new", shown) && rename((dir / "new").c_str(), moved.c_str()) == 0);
+    std::string token = "?token=" + web.token;
+    for (const char *target : {"/thumb/0", "/picture/0", "/facts/0", "/thumb/2", "/picture/2"})
+      EXPECT_EQ(web.get(target + token, web.host_line()).substr(9, 3), "404") << target;
+    EXPECT_EQ(web.get("/thumb/1" + token, web.host_line()).substr(9, 3), "200");
+  }
+  std::string page = ReadFileText(html);
+  EXPECT_EQ(page.find(JpegDataUri(MakeThumbnail(hidden))), std::string::npos);
+  EXPECT_NE(page.find(JpegDataUri(MakeThumbnail(shown))), std::string::npos);
 }
 
 // Whoever holds the port on ::1 would be answered for "localhost" and get the token: the host refuses to start.
@@ -146,7 +175,7 @@ TEST(WebView, AFloodOfSlowConnectionsLocksNobodyOut) {
   WebHost web;
   std::string photo = web.ports.dir / "p.jpg";
   WriteFile(photo, MakeJpeg(GpsEntries(GpsFix{}), 400));
-  SendCommand(kMapPortName, ("AddJPGPos 1 2 " + photo).c_str());
+  SendCommand(kMapPortName, DeliverPicture(photo).c_str());
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
   pid_t flood = fork(); // another user, who keeps a thousand connections busy
@@ -260,11 +289,12 @@ TEST(WebView, ThumbnailCacheBoundedLeastRecentlyUsedFirst) {
   std::string photo = web.ports.dir / "noise.jpg";
   Raster noise{256, 256, std::vector<uint8_t>(256 * 256 * 3)};
   std::generate(noise.rgb.begin(), noise.rgb.end(), std::mt19937(7));
-  WriteFile(photo, EncodeJpeg(noise, 100));
+  std::string noisy = EncodeJpeg(noise, 100), gps = MakeJpeg(GpsEntries(GpsFix{}));
+  WriteFile(photo, noisy.substr(0, 2) + gps.substr(2, 2 + BigEndianAt(gps, 4, 2)) + noisy.substr(2)); // its APP1 added
   auto thumb = [&](size_t i) { // added first: each its own picture, a link to the one file
     std::string name = photo + std::to_string(i), response;
     if (link(photo.c_str(), name.c_str()) == 0)
-      SendCommand(kMapPortName, ("AddJPGPos 1 2 " + name).c_str());
+      SendCommand(kMapPortName, DeliverPicture(name).c_str());
     response = web.get("/thumb/" + std::to_string(i) + "?token=" + web.token, web.host_line());
     return response.substr(response.find("\r\n\r\n") + 4);
   };

@@ -10,6 +10,7 @@
 
 #include "maphost/gpx.h"
 #include "maphost/map_command.h"
+#include "maphost/pictures/attached.h"
 #include "platform/console.h"
 #include "platform/printable.h"
 
@@ -37,6 +38,7 @@ Position position_of(const MapCommand &command, pid_t peer) {
     position.path = CanonicalPath(AbsolutePath(command.text, peer));
     position.href = FileUri(position.path);
     position.name = FileNameOf(position.path);
+    AttachPicture(position); // or none: the position is kept, its file never opened again
   }
   return position;
 }

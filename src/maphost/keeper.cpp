@@ -67,7 +67,7 @@ void add_thumbnails(Keeper &keeper) {
         continue;
       bool chosen = ordinal++ % keeper.stride == 0;
       if (chosen && !keeper.thumbnail_made[i]) {
-        std::string jpeg = ThumbnailOf(keeper.copy[i].path);
+        std::string jpeg = ThumbnailOf(keeper.copy[i]);
         keeper.thumbnails[i] = jpeg.empty() ? "" : JpegDataUri(jpeg);
       } else if (!chosen) {
         std::string().swap(keeper.thumbnails[i]);

@@ -17,7 +17,8 @@ Kept KeepPosition(Store &store, Position position, bool from_file) {
     auto kept = store.pictures.find(position.href);
     if (kept != store.pictures.end() && !from_file) {
       const Position &old = store.positions[kept->second];
-      if (old.latitude == position.latitude && old.longitude == position.longitude)
+      if (old.latitude == position.latitude && old.longitude == position.longitude &&
+          old.device == position.device && old.inode == position.inode)
         return Kept::Same;
       index = kept->second;
     }

@@ -20,6 +20,8 @@ struct Position {
   std::string path;      // a picture's absolute path; empty for other links
   std::string href;      // a picture's link: what makes it the same picture
   std::string raw;       // a waypoint read from a GPX file, as it stood there
+  uint64_t device = 0;   // a picture's file as attached when its command came; 0, 0: none
+  uint64_t inode = 0;
 };
 
 struct Journal;

@@ -12,6 +12,7 @@
 #include "maphost/pictures/tiff_preview.h"
 #include "picture/formats/container.h"
 #include "picture/formats/heif.h"
+#include "picture/harvest.h"
 #include "platform/descriptor.h"
 
 namespace {
@@ -88,19 +89,30 @@ PictureFormat FormatOf(std::string_view file) {
 bool ReadPictureFile(const std::string &path, std::string &bytes) {
   Descriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   struct stat status;
-  if (file.fd < 0 || fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode) ||
-      status.st_size > kMostPictureBytes)
+  return file.fd >= 0 && fstat(file.fd, &status) == 0 && ReadWholePicture(file.fd, status, bytes);
+}
+
+bool ReadWholePicture(int fd, const struct stat &status, std::string &bytes) {
+  if (!S_ISREG(status.st_mode) || status.st_size > kMostPictureBytes)
     return false;
   bytes.resize(static_cast<size_t>(status.st_size));
   size_t total = 0;
   while (total < bytes.size()) {
-    ssize_t got = pread(file.fd, bytes.data() + total, bytes.size() - total, static_cast<off_t>(total));
+    ssize_t got = pread(fd, bytes.data() + total, bytes.size() - total, static_cast<off_t>(total));
     if (got <= 0)
       break;
     total += static_cast<size_t>(got);
   }
   bytes.resize(total); // a file that shrank meanwhile: what was there
   return true;
+}
+
+GeoRecord HarvestPicture(std::string_view file) {
+  GeoRecord tags{};
+  ExifPointer exif = load_exif(file, FormatOf(file));
+  if (exif)
+    HarvestData(exif.get(), tags);
+  return tags;
 }
 
 std::string MakeThumbnail(std::string_view file) {

@@ -6,6 +6,9 @@
 
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
+
+#include "picture/georecord.h"
 
 enum class PictureFormat { Unknown, Jpeg, Png, Webp, Heif, Tiff, Raf };
 
@@ -18,6 +21,12 @@ PictureFormat FormatOf(std::string_view file);
 // The whole file at path; false when it is gone, no regular file, larger
 // than kMostPictureBytes, or unreadable. A FIFO or device never blocks.
 bool ReadPictureFile(const std::string &path, std::string &bytes);
+// The same of the regular file open at fd, whose status is given.
+bool ReadWholePicture(int fd, const struct stat &status, std::string &bytes);
+
+// The GPS tags of the file's EXIF data, harvested as the survey harvests
+// them; none found when it has none.
+GeoRecord HarvestPicture(std::string_view file);
 
 // A JPEG of at most kThumbnailSide pixels a side, upright; empty when the
 // picture has none that can be made.

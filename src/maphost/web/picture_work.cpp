@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "maphost/pictures/attached.h"
 #include "maphost/pictures/picture_file.h"
 
 namespace {
@@ -33,7 +34,7 @@ std::string facts_json(const PictureFacts &facts) {
 
 void make(PictureJob &job) {
   std::string file;
-  if (!ReadPictureFile(job.path, file))
+  if (!ReadAttachedPicture(job.position, file))
     return;
   if (job.want == PictureWant::Thumbnail) {
     job.bytes = MakeThumbnail(file);

@@ -14,12 +14,14 @@
 #include <thread>
 #include <unordered_map>
 
+#include "maphost/store.h"
+
 enum class PictureWant { Thumbnail, Whole, Facts };
 
 struct PictureJob {
   PictureWant want;
   uint32_t index;
-  std::string path;
+  Position position; // as it was when asked for
   MHD_Connection *connection;
   const char *type = nullptr; // the answer's media type; nullptr: none
   std::string bytes;

@@ -145,15 +145,17 @@ void track_visitor(void *cls, MHD_Connection *connection, void **context,
   }
 }
 
-// The picture's path by its number in the URL, never a path from the URL;
-// empty when there is no such picture.
-std::string picture_path(WebView &view, const char *number) {
+// The picture by its number in the URL, never a path from the URL; false
+// when there is no such picture.
+bool picture_of(WebView &view, const char *number, Position &picture) {
   if (strlen(number) > 9 || number[strspn(number, "0123456789")] != '\0' || !*number)
-    return "";
+    return false;
   size_t index = strtoul(number, nullptr, 10);
   std::lock_guard<std::mutex> hold(view.store.lock);
-  bool picture = index < view.store.positions.size() && view.store.positions[index].picture;
-  return picture ? view.store.positions[index].path : "";
+  if (index >= view.store.positions.size() || !view.store.positions[index].picture)
+    return false;
+  picture = view.store.positions[index];
+  return true;
 }
 
 // A thumbnail, the whole picture or its facts: from the cache, or made by
@@ -164,14 +166,15 @@ MHD_Result serve_picture(MHD_Connection *connection, WebView &view, PictureWant 
   if (auto *job = *request != &kChecked ? static_cast<PictureJob *>(*request) : nullptr)
     return job->type ? send_bytes(connection, view, MHD_HTTP_OK, job->type, job->bytes)
                      : refuse(connection, view, MHD_HTTP_NOT_FOUND, "no such picture");
-  std::string path = picture_path(view, number), jpeg;
+  Position picture;
+  std::string jpeg;
   uint32_t index = static_cast<uint32_t>(strtoul(number, nullptr, 10));
-  if (path.empty())
+  if (!picture_of(view, number, picture))
     return refuse(connection, view, MHD_HTTP_NOT_FOUND, "no such picture");
   if (want == PictureWant::Thumbnail && CachedThumbnail(view.pictures, index, jpeg))
     return jpeg.empty() ? refuse(connection, view, MHD_HTTP_NOT_FOUND, "no such thumbnail")
                         : send_bytes(connection, view, MHD_HTTP_OK, "image/jpeg", jpeg);
-  auto *job = new PictureJob{want, index, path, connection, nullptr, ""};
+  auto *job = new PictureJob{want, index, std::move(picture), connection, nullptr, ""};
   *request = job; // freed when the request completes
   MHD_suspend_connection(connection);
   QueuePictureJob(view.pictures, job);

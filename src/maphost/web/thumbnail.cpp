@@ -1,10 +1,11 @@
 #include "maphost/web/thumbnail.h"
 
+#include "maphost/pictures/attached.h"
 #include "maphost/pictures/picture_file.h"
 
-std::string ThumbnailOf(const std::string &path) {
+std::string ThumbnailOf(const Position &position) {
   std::string file;
-  return ReadPictureFile(path, file) ? MakeThumbnail(file) : "";
+  return ReadAttachedPicture(position, file) ? MakeThumbnail(file) : "";
 }
 
 std::string JpegDataUri(const std::string &jpeg) {

@@ -3,9 +3,11 @@
 
 #include <string>
 
-// The thumbnail of the picture file at path, as a JPEG; empty when the file
-// is gone, no longer a regular file, too large, or has none.
-std::string ThumbnailOf(const std::string &path);
+#include "maphost/store.h"
+
+// The thumbnail of a position's picture, as a JPEG; empty when its file is
+// gone, no longer the picture attached, too large, or has none.
+std::string ThumbnailOf(const Position &position);
 
 // The bytes as a data: URI of a JPEG.
 std::string JpegDataUri(const std::string &jpeg);
