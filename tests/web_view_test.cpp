@@ -135,6 +135,28 @@ TEST(WebView, OnlyTheFilesTheSurveyDeliveredAreServedOrExported) {
   EXPECT_NE(page.find(JpegDataUri(MakeThumbnail(shown))), std::string::npos);
 }
 
+// Bombs delivered as pictures make no thumbnail, cost the host none of its memory, and hold up
+// neither the page's other thumbnails nor the host's end, whose exported page is whole.
+TEST(WebView, PictureBombsCostTheHostNothing) {
+  TempDir dir;
+  std::string html = dir / "map.html", good = dir / "good.jpg", bomb = ProgressiveBomb(true);
+  ASSERT_TRUE(WriteFile(good, MakeJpeg(GpsEntries(GpsFix{}))));
+  WebHost web({"HTML=" + html});
+  for (int i = 0; i < 20; i++) {
+    ASSERT_TRUE(WriteFile(dir / std::to_string(i), bomb));
+    SendCommand(kMapPortName, DeliverPicture(dir / std::to_string(i)).c_str());
+  }
+  SendCommand(kMapPortName, DeliverPicture(good).c_str());
+  std::string token = "?token=" + web.token;
+  EXPECT_EQ(web.get("/thumb/0" + token, web.host_line()).substr(9, 3), "404");
+  EXPECT_EQ(web.get("/thumb/20" + token, web.host_line()).substr(9, 3), "200");
+  std::string status = ReadFileText("/proc/" + std::to_string(web.host.pid) + "/status");
+  EXPECT_LT(atol(status.c_str() + status.find("VmHWM:") + 6), 256 << 10) << "KiB at the peak";
+  EXPECT_EQ(StopProcess(web.host.pid, SIGTERM), 0);
+  web.host.pid = -1;
+  EXPECT_NE(ReadFileText(html).find(JpegDataUri(MakeThumbnail(ReadFileText(good)))), std::string::npos);
+}
+
 // Whoever holds the port on ::1 would be answered for "localhost" and get the token: the host refuses to start.
 TEST(WebView, APortSquattedOnIpv6LoopbackIsRefused) {
   int squatter = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -10,6 +10,7 @@
 #include "maphost/gpx.h"
 #include "maphost/host.h"
 #include "maphost/keeper.h"
+#include "maphost/pictures/bounded.h"
 #include "maphost/web/page.h"
 #include "maphost/web/server.h"
 #include "platform/args.h"
@@ -181,6 +182,8 @@ int main(int argc, char **argv) {
   int ready = slots[kDetach].value ? detach() : -1;
   if (slots[kDetach].value && ready < 0)
     return cannot_start(std::string("cannot detach: ") + strerror(errno));
+  if (!StartBoundedDecoding()) // before any thread: its children are forked from it
+    return cannot_start(std::string("cannot start the picture decoder: ") + strerror(errno));
   HostState state;
   state.quiet = slots[kQuiet].value != 0 || ready >= 0;
   state.keeping = slots[kGpx].text || slots[kHtml].text || web;
@@ -219,7 +222,9 @@ int main(int argc, char **argv) {
     else if (ready < 0)
       fprintf(stderr, "pintrail-maphost: no xdg-open to open the web view; open the address above\n");
   }
-  if (!ServePort(*port, state, &stop_requested))
+  bool served = ServePort(*port, state, &stop_requested);
+  EndBoundedDecoding(); // an export under way ends within a second
+  if (!served)
     return kOutputLost;
   view.reset(); // ends live pages, then the files get what came last
   keeper.reset();

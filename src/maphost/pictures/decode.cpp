@@ -43,6 +43,31 @@ int shrink_factor(int width, int height, int least, int most_factor) {
   return factor;
 }
 
+// Whether a JPEG is progressive: its first frame marker says. Such a JPEG
+// holds every coefficient of the picture while it decodes, whatever the
+// scale.
+bool progressive_jpeg(std::string_view bytes) {
+  for (size_t at = 2; at + 4 <= bytes.size() && uint8_t(bytes[at]) == 0xFF;) {
+    uint8_t marker = uint8_t(bytes[at + 1]);
+    if (marker == 0xFF) { // fill
+      at++;
+      continue;
+    }
+    if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
+      return marker == 0xC2 || marker == 0xC6 || marker == 0xCA || marker == 0xCE;
+    at += 2 + (uint8_t(bytes[at + 2]) << 8 | uint8_t(bytes[at + 3]));
+  }
+  return false;
+}
+
+// The bytes a progressive JPEG's coefficients take: two a sample, in
+// samples per pixel of its subsampling (twice the count, for 4:2:0's 1.5).
+uint64_t coefficient_bytes(int width, int height, int subsampling) {
+  static const int kTwiceSamples[TJ_NUMSAMP] = {6, 4, 3, 2, 4, 3};
+  int twice = subsampling >= 0 && subsampling < TJ_NUMSAMP ? kTwiceSamples[subsampling] : 6;
+  return uint64_t(width) * uint64_t(height) * uint64_t(twice);
+}
+
 } // namespace
 
 Raster DecodeJpeg(std::string_view bytes, int least) {
@@ -57,6 +82,9 @@ Raster DecodeJpeg(std::string_view bytes, int least) {
     return {};
   int factor = shrink_factor(width, height, least, 8);
   int scaled_width = (width + factor - 1) / factor, scaled_height = (height + factor - 1) / factor;
+  uint64_t coefficients = progressive_jpeg(bytes) ? coefficient_bytes(width, height, subsampling) : 0;
+  if (coefficients + uint64_t(scaled_width) * uint64_t(scaled_height) * 3 > kMostDecodeBytes)
+    return {}; // a few bytes that claim a vast progressive picture
   Raster raster = blank(scaled_width, scaled_height);
   if (tjDecompress2(decoder.get(), data, bytes.size(), raster.rgb.data(), scaled_width, 0,
                     scaled_height, TJPF_RGB, TJFLAG_FASTDCT) != 0 &&
@@ -70,7 +98,7 @@ Raster DecodePng(std::string_view bytes) {
   image.version = PNG_IMAGE_VERSION;
   std::unique_ptr<png_image, PngFree> release(&image);
   if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size()) ||
-      !FitsInMemory(image.width, image.height))
+      !FitsInMemory(image.width, image.height) || uint64_t(image.width) * image.height * 3 > kMostDecodeBytes)
     return {};
   image.format = PNG_FORMAT_RGB;
   Raster raster = blank(int(image.width), int(image.height));

@@ -8,6 +8,10 @@
 
 #include "maphost/pictures/raster.h"
 
+// What one JPEG or PNG decode may allocate, counted from its header: the
+// picture it makes, and a progressive JPEG's coefficients besides.
+constexpr uint64_t kMostDecodeBytes = 256u << 20;
+
 // At least least pixels on the shorter side when the picture has them;
 // 0: the whole picture.
 Raster DecodeJpeg(std::string_view bytes, int least);

@@ -60,7 +60,7 @@ std::string jpeg_thumbnail(std::string_view jpeg, int orientation) {
   ExifPointer exif = load_exif(jpeg, PictureFormat::Jpeg);
   if (exif && exif->data && exif->size > 4) {
     std::string_view inner(reinterpret_cast<const char *>(exif->data), exif->size);
-    std::string made = thumbnail_of(DecodeJpeg(inner, 0), orientation);
+    std::string made = thumbnail_of(DecodeJpeg(inner, kThumbnailSide), orientation);
     if (!made.empty())
       return made;
   }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include "fixtures/fixture.h"
 #include "fixtures/formats.h"
@@ -97,6 +98,26 @@ TEST(PictureFile, BombsRefusedByTheirHeaders) {
   EXPECT_TRUE(DecodeHeif(heic, true).rgb.empty());
   EXPECT_FALSE(FitsInMemory(kMostPixels + 1, 1));
   EXPECT_TRUE(FitsInMemory(kMostPixels, 1));
+}
+
+long peak_kib() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+// Counted as what they would allocate, a progressive JPEG and an EXIF thumbnail that is one are
+// refused before decoding; the picture around the thumbnail still gets one of its own.
+TEST(PictureFile, ProgressiveBombsRefusedAsThumbnailsOrPictures) {
+  std::string bomb = ProgressiveBomb(), around = MakeJpeg(GpsEntries(GpsFix{}), bomb.size());
+  ASSERT_GT(bomb.size(), 100u);
+  around.replace(around.find("\xFF\xD8", 2), bomb.size(), bomb); // IFD 1's thumbnail
+  long before = peak_kib();
+  EXPECT_TRUE(DecodeJpeg(bomb, kThumbnailSide).rgb.empty());
+  EXPECT_TRUE(DecodeJpeg(bomb, 0).rgb.empty());
+  EXPECT_EQ(MakeThumbnail(bomb), "");
+  EXPECT_EQ(jpeg_size(MakeThumbnail(around)), std::make_pair(1, 1)); // its own 1 x 1 picture
+  EXPECT_LT(peak_kib() - before, 64 << 10);
 }
 
 // What the web view reads: regular files alone, never waiting on a FIFO.

@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "maphost/pictures/attached.h"
-#include "maphost/pictures/picture_file.h"
+#include "maphost/pictures/bounded.h"
 
 namespace {
 
@@ -37,13 +37,13 @@ void make(PictureJob &job) {
   if (!ReadAttachedPicture(job.position, file))
     return;
   if (job.want == PictureWant::Thumbnail) {
-    job.bytes = MakeThumbnail(file);
+    job.bytes = BoundedThumbnail(file);
     job.type = job.bytes.empty() ? nullptr : "image/jpeg";
   } else if (job.want == PictureWant::Facts) {
     job.bytes = facts_json(ReadFacts(file));
     job.type = "application/json";
   } else {
-    WholePicture whole = ShowWhole(std::move(file));
+    WholePicture whole = BoundedWhole(std::move(file));
     job.type = whole.type;
     job.bytes = std::move(whole.bytes);
   }

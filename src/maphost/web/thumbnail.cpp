@@ -1,11 +1,11 @@
 #include "maphost/web/thumbnail.h"
 
 #include "maphost/pictures/attached.h"
-#include "maphost/pictures/picture_file.h"
+#include "maphost/pictures/bounded.h"
 
 std::string ThumbnailOf(const Position &position) {
   std::string file;
-  return ReadAttachedPicture(position, file) ? MakeThumbnail(file) : "";
+  return ReadAttachedPicture(position, file) ? BoundedThumbnail(file) : "";
 }
 
 std::string JpegDataUri(const std::string &jpeg) {
