@@ -1,9 +1,7 @@
 // The pintrail binary as a user runs it.
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include "fixtures/fixture.h"
 #include "test_support.h"
@@ -95,54 +93,26 @@ TEST(Cli, UnreadableFoldersEndWithAFailingCode) {
   EXPECT_EQ(partly.err, "pintrail: cannot list " + closed + ": Permission denied\n");
 }
 
-// argv under a pseudo-terminal: what it showed there, "\r\n" read as "\n", and its exit code.
-std::pair<std::string, int> on_terminal(const std::vector<std::string> &argv) {
-  int terminal = -1;
-  pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
-  if (child == 0) {
-    std::vector<char *> words;
-    for (const std::string &word : argv)
-      words.push_back(const_cast<char *>(word.c_str()));
-    words.push_back(nullptr);
-    execv(words[0], words.data());
-    _exit(127);
-  }
-  std::string shown;
-  char buffer[4096];
-  for (ssize_t got; (got = read(terminal, buffer, sizeof buffer)) > 0;) // EIO once the child is gone
-    shown.append(buffer, static_cast<size_t>(got));
-  close(terminal);
-  int status = 0;
-  waitpid(child, &status, 0);
-  for (size_t at; (at = shown.find("\r\n")) != std::string::npos;)
-    shown.erase(at, 1);
-  return {shown, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
-}
-
 // A name that would drive a terminal reaches one escaped, and a pipe byte for byte. A map
 // that is missing is said once, on standard error, and is no success.
 TEST(Cli, NamesAreEscapedOnATerminalExactInAPipeAndAMissingMapEndsWith5) {
   TempDir dir;
   std::string tree = picture_tree(dir), name = "a\x1b]0;pwned\a\x1b[2Jb.jpg";
   ASSERT_EQ(rename((tree + "/IMG_1.jpg").c_str(), (tree + "/" + name).c_str()), 0);
-  std::vector<std::string> argv = {PINTRAIL_BIN, tree, "POSITION", "WAYPOINT"};
-  std::string lines = " - lat = 51.5034 -  lon = 13.41 - alt = 0.245\n%: Send geo tags to vantora...\n"
-                      "No ARexx Port found!\nYou must start Vantora first.\n";
   std::string missing = "pintrail: no map on port \"VANTORA.1\": 1 command(s) reached nothing; start the map first\n";
-  auto as_shown = [&](const std::string &shown_name) {
-    std::string text = shown_name + lines;
-    return text.replace(text.find('%'), 1, shown_name);
-  };
-  ProcessResult piped = RunProcess(argv, {"REXX_PORT_DIR=" + dir.path});
+  auto as_shown = [](const std::string &name) { return name + " - lat = 51.5034 -  lon = 13.41 - alt = 0.245\n" + name +
+      ": Send geo tags to vantora...\nNo ARexx Port found!\nYou must start Vantora first.\n"; };
+  ProcessResult piped = pintrail({tree, "POSITION", "WAYPOINT"}, {"REXX_PORT_DIR=" + dir.path});
   EXPECT_EQ(piped.code, 5);
   EXPECT_EQ(piped.out, as_shown(name));
   EXPECT_EQ(piped.err, missing);
-  unsetenv("REXX_PORT_DIR"); // as a user runs it: the ports under $XDG_RUNTIME_DIR
-  setenv("XDG_RUNTIME_DIR", dir.path.c_str(), 1);
-  auto [shown, code] = on_terminal(argv);
-  unsetenv("XDG_RUNTIME_DIR");
-  EXPECT_EQ(code, 5);
-  EXPECT_EQ(shown, as_shown("a\\x1b]0;pwned\\x07\\x1b[2Jb.jpg") + missing);
+  // On a terminal (script's), run as a user does: the ports under $XDG_RUNTIME_DIR.
+  ProcessResult shown = RunProcess({"/usr/bin/script", "-qec", "exec " PINTRAIL_BIN " '" + tree + "' POSITION WAYPOINT",
+                                    "/dev/null"}, {"XDG_RUNTIME_DIR=" + dir.path});
+  for (size_t at; (at = shown.out.find("\r\n")) != std::string::npos;)
+    shown.out.erase(at, 1);
+  EXPECT_EQ(shown.code, 5);
+  EXPECT_EQ(shown.out, as_shown("a\\x1b]0;pwned\\x07\\x1b[2Jb.jpg") + missing);
 }
 
 // Ctrl-C at any moment of a walk: "***Break", code 20, and only whole lines on standard output.

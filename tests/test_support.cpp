@@ -1,7 +1,5 @@
 #include "test_support.h"
 
-#include <turbojpeg.h>
-
 #include <fcntl.h>
 #include <fstream>
 #include <signal.h>
@@ -224,18 +222,3 @@ struct NoDescriptorLeft : testing::Environment {
 testing::Environment *const no_descriptor_left = testing::AddGlobalTestEnvironment(new NoDescriptorLeft);
 
 } // namespace
-
-std::string ProgressiveBomb(bool gps) {
-  std::vector<uint8_t> grey(16 * 16 * 3, 128);
-  tjhandle encoder = tjInitCompress();
-  unsigned char *jpeg = nullptr;
-  unsigned long size = 0;
-  tjCompress2(encoder, grey.data(), 16, 0, 16, TJPF_RGB, &jpeg, &size, TJSAMP_420, 80, TJFLAG_PROGRESSIVE);
-  std::string bomb(reinterpret_cast<char *>(jpeg), size), exif = MakeJpeg(GpsEntries(GpsFix{}));
-  tjFree(jpeg);
-  tjDestroy(encoder);
-  size_t frame = bomb.find("\xFF\xC2");
-  if (frame != std::string::npos)
-    bomb.replace(frame + 5, 4, BigEndian(10954, 2) + BigEndian(10954, 2));
-  return gps ? bomb.insert(2, exif.substr(2, 2 + BigEndianAt(exif, 4, 2))) : bomb; // its APP1 after SOI
-}

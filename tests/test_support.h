@@ -91,10 +91,6 @@ struct TestPeer {
 
 std::string Be32(uint32_t value);
 
-// A 16 x 16 progressive JPEG that claims 10,954 pixels a side: some 200 bytes that would take
-// gigabytes of coefficients and seconds to decode. With gps, it carries GpsFix{}'s EXIF block.
-std::string ProgressiveBomb(bool gps = false);
-
 // The command that delivers the picture at path, taken where GpsFix{} says: as the survey sends it.
 inline std::string DeliverPicture(const std::string &path) { return "AddJPGPos 51.5034306 13.41 " + path; }
 

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "fixtures/formats.h"
 #include "maphost/pictures/picture_file.h"
 #include "maphost/pictures/raster.h"
 #include "maphost/web/thumbnail.h"
@@ -57,6 +58,13 @@ struct WebHost {
     return response;
   }
   std::string host_line() const { return "Host: 127.0.0.1:" + std::to_string(port) + "\r\n"; }
+  // What a live stream says up to the end of its next batch.
+  static std::string next_batch(int fd, std::string got = "") {
+    char buffer[65536];
+    for (ssize_t n; got.find("]}\n\n") == std::string::npos && (n = read(fd, buffer, sizeof buffer)) > 0;)
+      got.append(buffer, static_cast<size_t>(n));
+    return got;
+  }
 };
 
 TEST(WebView, ServesOnlyTheTokenHolderOnLoopbackNamesAndOnlyItsOwnFiles) {
@@ -108,9 +116,7 @@ TEST(WebView, ServesOnlyTheTokenHolderOnLoopbackNamesAndOnlyItsOwnFiles) {
   EXPECT_NE(page.find("assets/app.js" + token), std::string::npos);
 }
 
-// A picture is served and exported only as the survey delivered it: the file at its path when the
-// command came, with the command's position. Not a link swapped in since, nor a file replaced since,
-// nor a file a continued GPX names at a position it was not taken at.
+// Served and exported: a picture as the survey delivered it, not a link or file swapped in since, nor one a GPX names elsewhere.
 TEST(WebView, OnlyTheFilesTheSurveyDeliveredAreServedOrExported) {
   TempDir dir;
   std::string secret = dir / "secret.jpg", evil = dir / "evil.jpg", kept = dir / "kept.jpg", moved = dir / "moved.jpg";
@@ -130,51 +136,45 @@ TEST(WebView, OnlyTheFilesTheSurveyDeliveredAreServedOrExported) {
       EXPECT_EQ(web.get(target + token, web.host_line()).substr(9, 3), "404") << target;
     EXPECT_EQ(web.get("/thumb/1" + token, web.host_line()).substr(9, 3), "200");
   }
-  std::string page = ReadFileText(html);
-  EXPECT_EQ(page.find(JpegDataUri(MakeThumbnail(hidden))), std::string::npos);
-  EXPECT_NE(page.find(JpegDataUri(MakeThumbnail(shown))), std::string::npos);
+  EXPECT_EQ(ReadFileText(html).find(JpegDataUri(MakeThumbnail(hidden))), std::string::npos);
+  EXPECT_NE(ReadFileText(html).find(JpegDataUri(MakeThumbnail(shown))), std::string::npos);
 }
 
-// Bombs delivered as pictures make no thumbnail, cost the host none of its memory, and hold up
-// neither the page's other thumbnails nor the host's end, whose exported page is whole.
+// Bombs as pictures: no thumbnail, none of the host's memory, no hold on other thumbnails or the host's end.
 TEST(WebView, PictureBombsCostTheHostNothing) {
   TempDir dir;
-  std::string html = dir / "map.html", good = dir / "good.jpg", bomb = ProgressiveBomb(true);
-  ASSERT_TRUE(WriteFile(good, MakeJpeg(GpsEntries(GpsFix{}))));
+  std::string html = dir / "map.html", good = dir / "good.jpg", exif = MakeJpeg(GpsEntries(GpsFix{}));
+  std::string bomb = MakeProgressiveBomb(exif.substr(2, 2 + BigEndianAt(exif, 4, 2))); // its APP1
+  ASSERT_TRUE(WriteFile(good, exif));
   WebHost web({"HTML=" + html});
   for (int i = 0; i < 20; i++) {
     ASSERT_TRUE(WriteFile(dir / std::to_string(i), bomb));
     SendCommand(kMapPortName, DeliverPicture(dir / std::to_string(i)).c_str());
   }
   SendCommand(kMapPortName, DeliverPicture(good).c_str());
-  std::string token = "?token=" + web.token;
-  EXPECT_EQ(web.get("/thumb/0" + token, web.host_line()).substr(9, 3), "404");
-  EXPECT_EQ(web.get("/thumb/20" + token, web.host_line()).substr(9, 3), "200");
+  EXPECT_EQ(web.get("/thumb/0?token=" + web.token, web.host_line()).substr(9, 3), "404");
+  EXPECT_EQ(web.get("/thumb/20?token=" + web.token, web.host_line()).substr(9, 3), "200");
   std::string status = ReadFileText("/proc/" + std::to_string(web.host.pid) + "/status");
   EXPECT_LT(atol(status.c_str() + status.find("VmHWM:") + 6), 256 << 10) << "KiB at the peak";
   EXPECT_EQ(StopProcess(web.host.pid, SIGTERM), 0);
   web.host.pid = -1;
-  EXPECT_NE(ReadFileText(html).find(JpegDataUri(MakeThumbnail(ReadFileText(good)))), std::string::npos);
+  EXPECT_NE(ReadFileText(html).find(JpegDataUri(MakeThumbnail(exif))), std::string::npos);
 }
 
-// Whoever holds the port on ::1 would be answered for "localhost" and get the token: the host refuses to start.
+// Whoever holds the port on ::1 would get "localhost" and the token: the host refuses to start.
 TEST(WebView, APortSquattedOnIpv6LoopbackIsRefused) {
   int squatter = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in6 address{};
-  address.sin6_family = AF_INET6;
-  address.sin6_addr = in6addr_loopback;
+  sockaddr_in6 address{AF_INET6, 0, 0, in6addr_loopback, 0};
   socklen_t size = sizeof address;
-  if (bind(squatter, reinterpret_cast<sockaddr *>(&address), size) != 0 || listen(squatter, 1) != 0) {
-    close(squatter);
+  if (bind(squatter, reinterpret_cast<sockaddr *>(&address), size) != 0 || listen(squatter, 1) != 0 ||
+      getsockname(squatter, reinterpret_cast<sockaddr *>(&address), &size) != 0)
     GTEST_SKIP() << "no IPv6 loopback here";
-  }
-  getsockname(squatter, reinterpret_cast<sockaddr *>(&address), &size);
   std::string port = std::to_string(ntohs(address.sin6_port));
   PrivatePorts ports;
   ProcessResult run = RunProcess({MAPHOST_BIN, "WEBPORT=" + port}, {ports.env_entry()});
   close(squatter);
-  EXPECT_EQ(run.code, 10);
   EXPECT_EQ(run.err, "pintrail-maphost: cannot serve the web view on ::1 port " + port + ": another program holds it\n");
+  EXPECT_EQ(run.code, 10);
 }
 
 // Too many connections without the token: the oldest are closed at once, the newest keep their few seconds.
@@ -266,20 +266,14 @@ TEST(WebView, LiveClientsNeverSlowThePortExchange) {
   // A page that comes back having seen all 3,000 gets the next one alone.
   int back = web.ask("GET /events?token=" + web.token + " HTTP/1.1\r\n" + web.host_line() +
                      "Last-Event-ID: 3000\r\n\r\n");
-  auto batch = [back](std::string got = "") { // what the stream says up to the end of its next batch
-    char buffer[4096];
-    for (ssize_t n; got.find("]}\n\n") == std::string::npos && (n = read(back, buffer, sizeof buffer)) > 0;)
-      got.append(buffer, static_cast<size_t>(n));
-    return got;
-  };
   usleep(100000);
   SendCommand(kMapPortName, "AddJPGPos 1 2 /the/next.jpg");
-  std::string got = batch();
+  std::string got = WebHost::next_batch(back);
   EXPECT_NE(got.find("\r\nid: 3001\ndata: {"), std::string::npos) << got; // a chunk of its own
   EXPECT_EQ(got.find("\r\n1\r\n"), std::string::npos) << got; // and no stray byte while it waited
   EXPECT_EQ(got.find("\nid: "), got.find("\nid: 3001\ndata:")) << got; // keep-alives aside
   SendCommand(kMapPortName, "AddJPGPos 1 2 /the/last.jpg");
-  EXPECT_NE(batch().find("\nid: 3002\ndata: {\"f\":"), std::string::npos); // the count came with the first alone
+  EXPECT_NE(WebHost::next_batch(back).find("\nid: 3002\ndata: {\"f\":"), std::string::npos); // the count came with the first alone
   close(back);
   EXPECT_EQ(StopProcess(web.host.pid, SIGTERM), 0); // a stalled stream does not hold up the end
   web.host.pid = -1;
@@ -293,10 +287,7 @@ TEST(WebView, ALiveMessageStaysWithinItsBudgetWhateverItsFolders) {
     ASSERT_EQ(SendCommand(kMapPortName, command.c_str()), std::optional<std::string>("picture " + std::to_string(i)));
   }
   int stream = web.ask("GET /events?token=" + web.token + " HTTP/1.1\r\n" + web.host_line() + "\r\n");
-  std::string got;
-  char buffer[65536];
-  for (ssize_t n; got.find("]}\n\n") == std::string::npos && (n = read(stream, buffer, sizeof buffer)) > 0;)
-    got.append(buffer, static_cast<size_t>(n));
+  std::string got = WebHost::next_batch(stream);
   close(stream);
   size_t first = got.find("\ndata: {\"n\":700,"), end = got.find("]}\n\n");
   ASSERT_NE(first, std::string::npos) << got.substr(0, 300);

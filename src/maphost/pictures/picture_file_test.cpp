@@ -1,5 +1,5 @@
 // The web view's pictures: a thumbnail from each format, upright and small;
-// bombs refused by their headers; damaged files of every format survived.
+// bombs refused by their headers (damaged files of every format: fuzz_thumbnail).
 #include "maphost/pictures/picture_file.h"
 
 #include <algorithm>
@@ -100,18 +100,12 @@ TEST(PictureFile, BombsRefusedByTheirHeaders) {
   EXPECT_TRUE(FitsInMemory(kMostPixels, 1));
 }
 
-long peak_kib() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
-}
-
 // Counted as what they would allocate, a progressive JPEG and an EXIF thumbnail that is one are
 // refused before decoding; the picture around the thumbnail still gets one of its own.
 TEST(PictureFile, ProgressiveBombsRefusedAsThumbnailsOrPictures) {
-  std::string bomb = ProgressiveBomb(), around = MakeJpeg(GpsEntries(GpsFix{}), bomb.size());
-  ASSERT_GT(bomb.size(), 100u);
+  std::string bomb = MakeProgressiveBomb(), around = MakeJpeg(GpsEntries(GpsFix{}), bomb.size());
   around.replace(around.find("\xFF\xD8", 2), bomb.size(), bomb); // IFD 1's thumbnail
+  auto peak_kib = [] { rusage usage{}; return getrusage(RUSAGE_SELF, &usage) == 0 ? usage.ru_maxrss : 0; };
   long before = peak_kib();
   EXPECT_TRUE(DecodeJpeg(bomb, kThumbnailSide).rgb.empty());
   EXPECT_TRUE(DecodeJpeg(bomb, 0).rgb.empty());
@@ -131,19 +125,6 @@ TEST(PictureFile, ReadsRegularFilesAlone) {
 
 // Every prefix and a flipped byte of each sample: nothing crashes, leaks
 // or reads out of bounds (the sanitizer build checks).
-TEST(PictureFile, DamagedFilesOfEveryFormat) {
-  for (const Sample &sample : samples())
-    for (size_t length = 0; length < sample.file.size(); length += 1 + length / 4) {
-      std::string damaged = sample.file.substr(0, length);
-      MakeThumbnail(damaged);
-      ReadFacts(damaged);
-      ShowWhole(damaged);
-      damaged = sample.file;
-      damaged[length] = static_cast<char>(~damaged[length]);
-      MakeThumbnail(damaged);
-    }
-}
-
 TEST(PictureFile, OrientTurnsEachOfTheEight) {
   Raster picture; // 2 x 1: a red pixel, then a blue one
   picture.width = 2, picture.height = 1, picture.rgb = {255, 0, 0, 0, 0, 255};
