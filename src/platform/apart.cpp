@@ -17,31 +17,18 @@
 #include <unistd.h>
 
 #include "platform/descriptor.h"
+#include "platform/stream_socket.h"
 
 namespace {
 
 constexpr size_t kMostMessage = 512u << 20; // a request or an answer
 constexpr int kPollMs = 100;                // how often a waiting caller looks at the time it gives up
 
-// Every byte of text to fd; false when it could not.
-bool send_all(int fd, const char *data, size_t size) {
-  for (size_t sent = 0; sent < size;) {
-    ssize_t n = send(fd, data + sent, size - sent, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      return false;
-    sent += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // One message: its length in 8 bytes, then its bytes; the first byte of
 // a request is its kind.
 bool send_message(int fd, const std::string &bytes) {
   uint64_t length = bytes.size();
-  return send_all(fd, reinterpret_cast<const char *>(&length), sizeof length) &&
-         send_all(fd, bytes.data(), bytes.size());
+  return SendAll(fd, std::string(reinterpret_cast<const char *>(&length), sizeof length)) && SendAll(fd, bytes);
 }
 
 // Reads size bytes, waiting until deadline (or for ever), or until the
