@@ -24,9 +24,11 @@ constexpr unsigned kIdleSeconds = 120; // a client silent this long is dropped
 // A connection that has not shown the token this long is closed, however
 // slowly it trickles its request.
 constexpr auto kProveTime = std::chrono::seconds(5);
-// And when more than this many have yet to show it, the oldest is closed:
-// another user's flood of connections cannot crowd out the owner's.
+// And when more than this many have yet to show it, the oldest is closed
+// once it has had kGrace to send its request: another user's flood of
+// connections cannot crowd out the owner's, whose requests come at once.
 constexpr size_t kMostVisitors = 64;
+constexpr auto kGrace = std::chrono::milliseconds(250);
 constexpr unsigned kPoolThreads = 2;    // per address: connections cost no thread
 constexpr int kPortAttempts = 16; // ports the system picks, until one is free on both addresses
 
@@ -112,6 +114,14 @@ void drop(WebView &view, Visitor *visitor) {
   unlist(view, visitor);
 }
 
+// Closes the oldest visitors past their grace while there are too many;
+// the visitors' lock is held.
+void drop_crowd(WebView &view) {
+  auto graced = std::chrono::steady_clock::now() - kGrace;
+  while (view.visitors.size() > kMostVisitors && view.visitors.front()->since <= graced)
+    drop(view, view.visitors.front());
+}
+
 // The connection showed the token: it is its owner's, with no time limit.
 void proven(MHD_Connection *connection, WebView &view) {
   const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
@@ -136,8 +146,7 @@ void track_visitor(void *cls, MHD_Connection *connection, void **context,
     auto *visitor = new Visitor{info ? info->connect_fd : MHD_INVALID_SOCKET, std::chrono::steady_clock::now(), {}, true};
     *context = visitor;
     visitor->place = view.visitors.insert(view.visitors.end(), visitor);
-    if (view.visitors.size() > kMostVisitors)
-      drop(view, view.visitors.front());
+    drop_crowd(view);
   } else { // closed: its descriptor is closed after this returns
     auto *visitor = static_cast<Visitor *>(*context);
     unlist(view, visitor);
@@ -310,6 +319,7 @@ void DropSlowVisitors(WebView &view) {
   std::lock_guard<std::mutex> hold(view.visitors_lock);
   while (!view.visitors.empty() && view.visitors.front()->since <= limit) // oldest first
     drop(view, view.visitors.front());
+  drop_crowd(view);
 }
 
 void WebViewStop::operator()(WebView *view) const {

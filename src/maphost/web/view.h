@@ -59,5 +59,6 @@ MHD_Response *EventsResponse(MHD_Connection *connection, WebView &view, const ch
 void WakeStreams(WebView &view);
 // Resumes every suspended stream, so that each can end.
 void ResumeAllStreams(WebView &view);
-// Closes the connections of visitors older than their time limit.
+// Closes the connections of visitors older than their time limit, and the
+// oldest of too many.
 void DropSlowVisitors(WebView &view);
