@@ -54,6 +54,7 @@ TEST(MapHost, StartedWithoutStandardInput) {
   EXPECT_NE(ReadFileText(gpx).find("<name>x</name>"), std::string::npos);
   EXPECT_NE(ReadFileText(gpx + ".html").find("\"p.jpg\""), std::string::npos);
   EXPECT_NE(ReadFileText(gpx + ".html").find("\"data:image/jpeg;base64,"), std::string::npos); // its thumbnail
+  { MapHost again(ports, {"GPX=" + gpx, "HTML=" + gpx + ".html"}); } // its own page, however large, is taken again
   // A file it made on 0 is removed, as any other, when the next is refused (no page).
   EXPECT_EQ(RunProcess({"/bin/sh", "-c", "exec 0<&-; exec \"$0\" \"GPX=$1\" \"HTML=$2\"", MAPHOST_BIN,
                         gpx + ".new", ports.dir / "host.out"}, {ports.env_entry()}).code, 10);
