@@ -38,6 +38,9 @@ TEST(ReadArgs, FollowsTheTemplate) {
   ArgSlot slots[5];
   const char *no_words[] = {nullptr};
   EXPECT_FALSE(ArgsHandle(ReadArgs(tool, slots, 0, no_words))); // started without even its name
+  const char *most = "A/S,B/S,C/S,D/S,E/S,F/S,G/S,H/S,I/S,J/S,K/S,L/S,M/S,N/S,O/S,P/S", *name[] = {"tool", nullptr};
+  ArgSlot many[kMaxArgItems + 1]; // as many items as a template may have, then one more
+  EXPECT_TRUE(ArgsHandle(ReadArgs(most, many, 1, name)) && !ArgsHandle(ReadArgs((std::string(most) + ",Q/S").c_str(), many, 1, name)));
 }
 
 TEST(SplitArgLine, QuotesAndEscapes) {
