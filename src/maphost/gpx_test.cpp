@@ -91,13 +91,13 @@ TEST(Gpx, ExistingFilesAreContinuedOrLeftAsTheyAre) {
   std::string trip = "<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" creator=\"x\" "
                      "xmlns=\"http://www.topografix.com/GPX/1/1\"><wpt lat=\"1\" lon=\"2\">"
                      "<ele>5</ele><name>old</name></wpt><trk><name>walk</name></trk></gpx>\n";
-  ASSERT_TRUE(WriteFile(kept, trip) && WriteFile(notes, "my notes\n"));
+  ASSERT_TRUE(WriteFile(kept, trip) && WriteFile(notes, std::string(5000, 'n')));
   for (const char *refused : {"GPX=", "HTML="}) {
     ProcessResult run = RunProcess({MAPHOST_BIN, refused + notes}, {ports.env_entry()});
     EXPECT_EQ(run.code, 10);
     EXPECT_NE(run.err.find("left as it is"), std::string::npos) << run.err;
   }
-  EXPECT_EQ(ReadFileText(notes), "my notes\n");
+  EXPECT_EQ(ReadFileText(notes), std::string(5000, 'n')); // longer than the head a page is known by
   std::string cut = trip.substr(0, trip.find("<trk>")), broken = ports.dir / "broken.gpx";
   ASSERT_TRUE(WriteFile(broken, cut)); // a GPX cut short keeps the rest of it unknown: refused
   EXPECT_EQ(RunProcess({MAPHOST_BIN, "GPX=" + broken}, {ports.env_entry()}).code, 10);
