@@ -14,8 +14,8 @@
 #include <webp/encode.h>
 
 #include "fixtures/formats.h"
-#include "maphost/pictures/decode.h"
-#include "maphost/pictures/picture_file.h"
+#include "maphost/thumbnails/decode.h"
+#include "maphost/thumbnails/shown.h"
 
 namespace {
 

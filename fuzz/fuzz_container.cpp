@@ -3,9 +3,9 @@
 // Built once per reader: CONTAINER is tiff, png, webp or heif.
 #include <libexif/exif-data.h>
 
-#include "picture/formats/chunks.h"
-#include "picture/formats/heif.h"
-#include "picture/formats/tiff_block.h"
+#include "formats/chunks.h"
+#include "formats/heif.h"
+#include "formats/tiff_block.h"
 #include "picture/georecord.h"
 #include "picture/harvest.h"
 

@@ -3,7 +3,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "maphost/gpx.h"
+#include "maphost/store/gpx.h"
 #include "maphost/host.h"
 #include "maphost/web/page.h"
 #include "maphost/map_command.h"

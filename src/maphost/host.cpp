@@ -8,9 +8,9 @@
 #include <vector>
 #include <unistd.h>
 
-#include "maphost/gpx.h"
+#include "maphost/store/gpx.h"
 #include "maphost/map_command.h"
-#include "maphost/pictures/attached.h"
+#include "maphost/thumbnails/attached.h"
 #include "platform/console.h"
 #include "platform/printable.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <sys/types.h>
 
-#include "maphost/store.h"
+#include "maphost/store/store.h"
 #include "platform/port_host.h"
 #include "platform/ports.h"
 

@@ -7,10 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "maphost/gpx.h"
+#include "maphost/store/gpx.h"
 #include "maphost/host.h"
-#include "maphost/keeper.h"
-#include "maphost/pictures/bounded.h"
+#include "maphost/store/keeper.h"
+#include "maphost/thumbnails/bounded.h"
 #include "maphost/web/page.h"
 #include "maphost/web/server.h"
 #include "platform/args.h"

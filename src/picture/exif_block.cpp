@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "picture/tiff_tags.h"
+#include "formats/tiff_tags.h"
 
 namespace {
 

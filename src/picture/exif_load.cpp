@@ -8,8 +8,8 @@
 
 #include "picture/exif_arena.h"
 #include "picture/exif_block.h"
-#include "picture/formats/container.h"
-#include "picture/formats/tiff_block.h"
+#include "formats/container.h"
+#include "formats/tiff_block.h"
 #include "platform/descriptor.h"
 #include "platform/dos.h"
 

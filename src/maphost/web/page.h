@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "maphost/store.h"
+#include "maphost/store/store.h"
 
 struct PageConfig {
   bool live = true;

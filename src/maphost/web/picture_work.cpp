@@ -2,8 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "maphost/pictures/attached.h"
-#include "maphost/pictures/bounded.h"
+#include "maphost/thumbnails/attached.h"
+#include "maphost/thumbnails/bounded.h"
 
 namespace {
 

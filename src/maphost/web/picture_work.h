@@ -14,7 +14,7 @@
 #include <thread>
 #include <unordered_map>
 
-#include "maphost/store.h"
+#include "maphost/store/store.h"
 
 enum class PictureWant { Thumbnail, Whole, Facts };
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "maphost/store.h"
+#include "maphost/store/store.h"
 
 struct WebOptions {
   int port = 0;      // 0: one the system picks

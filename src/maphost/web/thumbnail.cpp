@@ -1,7 +1,7 @@
 #include "maphost/web/thumbnail.h"
 
-#include "maphost/pictures/attached.h"
-#include "maphost/pictures/bounded.h"
+#include "maphost/thumbnails/attached.h"
+#include "maphost/thumbnails/bounded.h"
 
 std::string ThumbnailOf(const Position &position) {
   std::string file;

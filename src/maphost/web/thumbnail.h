@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "maphost/store.h"
+#include "maphost/store/store.h"
 
 // The thumbnail of a position's picture, as a JPEG; empty when its file is
 // gone, no longer the picture attached, too large, or has none.

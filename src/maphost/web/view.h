@@ -11,7 +11,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "maphost/store.h"
+#include "maphost/store/store.h"
 #include "maphost/web/page.h"
 #include "maphost/web/picture_work.h"
 

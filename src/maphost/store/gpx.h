@@ -1,0 +1,33 @@
+// The GPX 1.1 document of what the map host keeps, written and read with
+// libxml2.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "maphost/store/store.h"
+
+// The positions as a GPX document: a waypoint per position, a picture's
+// with a link to its file.
+// head and tail, a continued file's other elements, go before and after.
+std::string RenderGpx(const std::vector<Position> &positions, const std::string &head = "",
+                      const std::string &tail = "");
+
+enum class GpxLoad { Loaded, Missing, NotGpx };
+// Reads the waypoints of an existing GPX document (the contents of file
+// name) into store, each kept as it stood. Missing for an empty file;
+// NotGpx, with the reason, when it is anything but a GPX document, one
+// with a document type, whose entities could not be written back, or one
+// with an element of more attributes than any GPX needs.
+GpxLoad LoadGpx(const std::string &contents, const std::string &name, Store &store,
+                std::string *why);
+
+// Text for XML: control characters and bytes that are not UTF-8 replaced
+// by U+FFFD.
+std::string XmlChars(std::string_view text);
+// file:// URI of an absolute path; every byte but unreserved ones and "/"
+// percent-encoded.
+std::string FileUri(std::string_view absolute_path);
+// The absolute path of a file:// URI; empty for other links.
+std::string PathOfFileUri(std::string_view uri);

@@ -1,0 +1,100 @@
+#include "maphost/store/journal.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/file_lock.h"
+#include "platform/wire.h"
+
+namespace {
+
+constexpr char kWaypoint = 'W', kPicture = 'P';
+
+// The texts of a record, in order.
+std::string *texts(Position &position, int i) {
+  std::string *all[] = {&position.latitude, &position.longitude, &position.name, &position.path,
+                        &position.href};
+  return all[i];
+}
+constexpr int kTexts = 5;
+
+} // namespace
+
+std::string JournalRecord(const Position &position) {
+  std::string record(1, position.picture ? kPicture : kWaypoint);
+  Position copy = position;
+  for (int i = 0; i < kTexts; i++)
+    PutWireText(record, *texts(copy, i));
+  return record;
+}
+
+bool ReadJournalRecord(const std::string &bytes, size_t *at, Position &position) {
+  size_t next = *at + 1;
+  if (next > bytes.size() || (bytes[*at] != kWaypoint && bytes[*at] != kPicture))
+    return false;
+  position = Position{};
+  position.picture = bytes[*at] == kPicture;
+  for (int i = 0; i < kTexts; i++)
+    if (GetWireText(bytes, &next, *texts(position, i)) != WireStatus::Complete)
+      return false;
+  *at = next;
+  return true;
+}
+
+bool OpenJournal(const std::string &beside, Journal &journal, std::string *why) {
+  journal.path = beside + ".journal";
+  Descriptor fd(open(journal.path.c_str(),
+                     O_RDWR | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
+  struct stat info;
+  if (fd.fd < 0 || fstat(fd.fd, &info) != 0) {
+    *why = journal.path + ": " + strerror(errno);
+    journal.path.clear();
+    return false;
+  }
+  if (!S_ISREG(info.st_mode) || info.st_uid != geteuid() || info.st_nlink != 1) {
+    *why = journal.path + " is not this user's journal; it is left as it is";
+    journal.path.clear();
+    return false;
+  }
+  if (!LockForProcess(fd.fd)) {
+    *why = journal.path + " is kept by another host";
+    journal.path.clear();
+    return false;
+  }
+  fcntl(fd.fd, F_SETFL, O_APPEND);
+  journal.file.reset(fd.release());
+  return true;
+}
+
+void ReplayJournal(const Journal &journal, Store &store) {
+  std::string bytes;
+  char buffer[1 << 16];
+  for (off_t at = 0;;) {
+    ssize_t n = pread(journal.file.fd, buffer, sizeof buffer, at);
+    if (n <= 0)
+      break;
+    bytes.append(buffer, static_cast<size_t>(n));
+    at += n;
+  }
+  Position position;
+  for (size_t at = 0; ReadJournalRecord(bytes, &at, position);)
+    KeepPosition(store, std::move(position));
+}
+
+bool AppendJournal(const Journal &journal, const Position &position) {
+  std::string record = JournalRecord(position);
+  ssize_t written = write(journal.file.fd, record.data(), record.size());
+  if (written == static_cast<ssize_t>(record.size()))
+    return true;
+  struct stat info; // a part of a record would hide every later one
+  if (written > 0 && fstat(journal.file.fd, &info) == 0)
+    (void)!ftruncate(journal.file.fd, info.st_size - written);
+  return false;
+}
+
+void ClearJournal(const Journal &journal) {
+  (void)!ftruncate(journal.file.fd, 0); // if not, replaying it again keeps nothing twice
+}

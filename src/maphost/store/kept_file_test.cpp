@@ -1,0 +1,163 @@
+// The host's files: modes kept, no planted link followed, one host a file.
+#include "maphost/store/kept_file.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+
+#include "maphost/store/journal.h"
+#include "test_support.h"
+
+namespace {
+
+TEST(KeptFile, ModesKeptNewFilesPrivateReadOnlyAndPlantedLinksLeftAlone) {
+  TempDir dir;
+  std::string shared = dir / "shared.gpx", fresh = dir / "sub/../fresh.gpx", victim = dir / "victim";
+  ASSERT_TRUE(WriteFile(shared, "old") && WriteFile(victim, "victim's"));
+  uid_t owner = getuid() == 0 ? 65534 : getuid(); // root keeps another user's file as theirs
+  (void)!chown(shared.c_str(), owner, owner);
+  chmod(shared.c_str(), 0640);
+  // Where the temporary file once went, and where the journal goes.
+  ASSERT_EQ(symlink(victim.c_str(), (shared + ".tmp." + std::to_string(getpid())).c_str()), 0);
+  ASSERT_EQ(symlink(victim.c_str(), (dir / "fresh.gpx.journal").c_str()), 0);
+  mkdir((dir / "sub").c_str(), 0700);
+  std::string why;
+  {
+    KeptFile kept, made;
+    ASSERT_TRUE(OpenKeptFile(shared, kept, &why)) << why;
+    EXPECT_EQ(ReadKeptFile(kept), "old");
+    ASSERT_TRUE(ReplaceKeptFile(kept, "n", &why)) << why; // a write of one byte is whole
+    ASSERT_TRUE(OpenKeptFile(fresh, made, &why)) << why;
+    EXPECT_EQ(made.path, dir / "fresh.gpx");
+    ASSERT_TRUE(ReplaceKeptFile(made, "made", &why)) << why;
+    Journal journal;
+    EXPECT_FALSE(OpenJournal(made.path, journal, &why)); // a link: refused
+    ASSERT_EQ(mkfifo((shared + ".journal").c_str(), 0600), 0);
+    EXPECT_FALSE(OpenJournal(shared, journal, &why)); // no regular file: refused
+    EXPECT_NE(why.find("not this user's journal"), std::string::npos) << why;
+  }
+  EXPECT_EQ(ReadFileText(shared), "n");
+  struct stat info {};
+  EXPECT_TRUE(stat(shared.c_str(), &info) == 0 && info.st_uid == owner && (info.st_mode & 07777) == 0640u);
+  EXPECT_TRUE(stat((dir / "fresh.gpx").c_str(), &info) == 0 && (info.st_mode & 07777) == 0600u);
+  EXPECT_EQ(ReadFileText(victim), "victim's");
+  chmod(shared.c_str(), 0444);
+  KeptFile refused;
+  EXPECT_FALSE(OpenKeptFile(shared + ".journal", refused, &why)); // a FIFO
+  EXPECT_FALSE(OpenKeptFile(shared, refused, &why));
+  EXPECT_NE(why.find("read-only"), std::string::npos) << why;
+  EXPECT_EQ(ReadFileText(shared), "n");
+  {
+    KeptFile unused; // created for a host that never wrote it: removed
+    ASSERT_TRUE(OpenKeptFile(dir / "unused.gpx", unused, &why));
+  }
+  EXPECT_NE(access((dir / "unused.gpx").c_str(), F_OK), 0);
+  if (getuid() != 0)
+    return; // a user's own file in a group not theirs: a copy could not keep its group, so it stays
+  std::string theirs = dir / "theirs.gpx";
+  ASSERT_TRUE(chown(dir.path.c_str(), 65534, 65534) == 0 && WriteFile(theirs, "old") && chown(theirs.c_str(), 65534, 0) == 0);
+  pid_t child = fork();
+  if (child == 0) {
+    KeptFile kept;
+    _exit(setresgid(65534, 65534, 65534) == 0 && setresuid(65534, 65534, 65534) == 0 &&
+          OpenKeptFile(theirs, kept, &why) && !ReplaceKeptFile(kept, "new", &why) ? 0 : 1);
+  }
+  int status = 0;
+  EXPECT_TRUE(waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(ReadFileText(theirs), "old");
+}
+
+// "user::rw- user:65534:--- group::r-- mask::r-- other::---" as the kernel stores it.
+std::string deny_nobody_acl() {
+  std::string acl = {2, 0, 0, 0}; // version 2, then tag, permissions, id: 16, 16 and 32 bits, little-endian
+  const int entries[][3] = {{0x01, 6, -1}, {0x02, 0, 65534}, {0x04, 4, -1}, {0x10, 4, -1}, {0x20, 0, -1}};
+  for (const auto &[tag, permissions, id] : entries)
+    for (uint32_t field : {uint32_t(tag) | uint32_t(permissions) << 16, uint32_t(id)})
+      acl += std::string{char(field), char(field >> 8), char(field >> 16), char(field >> 24)};
+  return acl;
+}
+
+// A rewrite keeps the access control list (another user kept out stays out) and other attributes.
+TEST(KeptFile, AnAccessListAndAttributesSurviveARewrite) {
+  TempDir dir;
+  std::string gpx = dir / "trip.gpx", why, acl = deny_nobody_acl();
+  ASSERT_TRUE(WriteFile(gpx, "old"));
+  if (setxattr(gpx.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) || setxattr(gpx.c_str(), "user.note", "trip", 4, 0))
+    GTEST_SKIP() << "no access control lists or user attributes here";
+  KeptFile kept;
+  ASSERT_TRUE(OpenKeptFile(gpx, kept, &why) && ReplaceKeptFile(kept, "new", &why)) << why;
+  char got[64];
+  EXPECT_EQ(std::string(got, std::max<ssize_t>(0, getxattr(gpx.c_str(), "system.posix_acl_access", got, sizeof got))), acl);
+  EXPECT_EQ(getxattr(gpx.c_str(), "user.note", got, sizeof got), 4);
+}
+
+// The lock belongs to the open file: opening and closing the file elsewhere (a picture linked to it) keeps it.
+TEST(KeptFile, TheLockHoldsWhateverElseOpensAndClosesTheFile) {
+  TempDir dir;
+  std::string gpx = dir / "trip.gpx", why;
+  KeptFile kept, second;
+  ASSERT_TRUE(OpenKeptFile(gpx, kept, &why)) << why;
+  close(open(gpx.c_str(), O_RDONLY));
+  EXPECT_FALSE(OpenKeptFile(gpx, second, &why));
+  EXPECT_NE(why.find("kept by another host"), std::string::npos) << why;
+  Journal journal, again;
+  ASSERT_TRUE(OpenJournal(gpx, journal, &why)) << why;
+  EXPECT_FALSE(OpenJournal(gpx, again, &why));
+  EXPECT_NE(why.find("kept by another host"), std::string::npos) << why;
+}
+
+// A file with a second name, or another user's link in a sticky folder open to all, is refused.
+TEST(KeptFile, HardLinksAndOtherUsersLinksInASharedFolderAreRefused) {
+  TempDir dir;
+  std::string gpx = dir / "trip.gpx", why;
+  ASSERT_TRUE(WriteFile(gpx, "") && WriteFile(dir / "other", "other's"));
+  ASSERT_EQ(link(gpx.c_str(), (dir / "second-name").c_str()), 0);
+  ASSERT_EQ(link((dir / "other").c_str(), (gpx + ".journal").c_str()), 0);
+  KeptFile kept;
+  Journal journal;
+  EXPECT_FALSE(OpenKeptFile(gpx, kept, &why));
+  EXPECT_NE(why.find("other names"), std::string::npos) << why;
+  EXPECT_FALSE(OpenJournal(gpx, journal, &why));
+  EXPECT_EQ(ReadFileText(dir / "other"), "other's");
+  if (getuid() != 0)
+    GTEST_SKIP() << "a link of another user's needs root";
+  std::string shared = dir / "shared", theirs = shared + "/theirs.gpx", mine = shared + "/mine.gpx";
+  ASSERT_TRUE(mkdir(shared.c_str(), 0777) == 0 && chmod(shared.c_str(), 01777) == 0 && WriteFile(dir / "target.gpx", ""));
+  ASSERT_TRUE(symlink((dir / "target.gpx").c_str(), theirs.c_str()) == 0 && lchown(theirs.c_str(), 65534, 65534) == 0);
+  ASSERT_EQ(symlink((dir / "target.gpx").c_str(), mine.c_str()), 0);
+  EXPECT_FALSE(OpenKeptFile(theirs, kept, &why));
+  EXPECT_NE(why.find("another user's link"), std::string::npos) << why;
+  EXPECT_TRUE(OpenKeptFile(mine, kept, &why)) << why; // one's own link is followed
+}
+
+// A second host naming a file another host keeps, through any spelling, is
+// refused with the holder's process id; so is a document type.
+TEST(KeptFile, OneHostPerFileThroughAnySpelling) {
+  PrivatePorts ports;
+  std::string gpx = ports.dir / "trip.gpx";
+  MapHost host(ports, {"GPX=" + gpx});
+  ASSERT_TRUE(WaitFor([&] { return ReadFileText(ports.dir / "host.out").find("serving") != std::string::npos; }));
+  std::string link = ports.dir / "link.gpx", hard = ports.dir / "hard.gpx";
+  ASSERT_EQ(symlink(gpx.c_str(), link.c_str()), 0);
+  ASSERT_EQ(::link(gpx.c_str(), hard.c_str()), 0);
+  PrivatePorts other; // a host of its own port
+  for (const std::string &name : {std::string("trip.gpx"), link, hard}) {
+    ProcessResult second = RunProcess({"/bin/sh", "-c", "cd \"$0\" && exec \"$1\" QUIET \"GPX=$2\"",
+                                       ports.dir.path, MAPHOST_BIN, name}, {other.env_entry()});
+    EXPECT_EQ(second.code, 10) << name;
+    EXPECT_NE(second.err.find("kept by another host (process " + std::to_string(host.pid) + ")"),
+              std::string::npos) << second.err;
+  }
+  std::string typed = other.dir / "typed.gpx";
+  std::string document = "<?xml version=\"1.0\"?>\n<!DOCTYPE gpx [<!ENTITY place \"Rome\">]>\n"
+                         "<gpx version=\"1.1\" xmlns=\"http://www.topografix.com/GPX/1/1\">"
+                         "<wpt lat=\"1\" lon=\"2\"><name>&place;</name></wpt></gpx>\n";
+  ASSERT_TRUE(WriteFile(typed, document));
+  ProcessResult entities = RunProcess({MAPHOST_BIN, "GPX=" + typed}, {other.env_entry()});
+  EXPECT_EQ(entities.code, 10);
+  EXPECT_EQ(ReadFileText(typed), document);
+}
+
+} // namespace

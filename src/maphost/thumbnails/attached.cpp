@@ -1,0 +1,57 @@
+#include "maphost/thumbnails/attached.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "maphost/thumbnails/shown.h"
+#include "picture/picture.h"
+#include "picture/report.h"
+#include "platform/descriptor.h"
+
+namespace {
+
+// Degrees within which (about a decimetre) a file's EXIF position is the
+// one a command or a GPX file carries: commands carry nine digits.
+constexpr double kSamePlace = 1e-6;
+
+// The regular file at path, never through a link at its last component;
+// -1 for anything else.
+int open_picture(const std::string &path, struct stat &status) {
+  Descriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW));
+  if (file.fd < 0 || fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode))
+    return -1;
+  return file.release();
+}
+
+bool taken_at(const GeoRecord &tags, const Position &position) {
+  return tags.geo_tag_found == 1 &&
+         std::fabs(LatitudeOf(tags) - strtod(position.latitude.c_str(), nullptr)) <= kSamePlace &&
+         std::fabs(LongitudeOf(tags) - strtod(position.longitude.c_str(), nullptr)) <= kSamePlace;
+}
+
+} // namespace
+
+bool AttachPicture(Position &position) {
+  struct stat status;
+  int fd = open_picture(position.path, status);
+  if (fd < 0)
+    return false;
+  PictureTags read;
+  ReadPicture(position.path.c_str(), fd, true, read); // as the survey read it; fd closed there
+  if (!read.loaded || !taken_at(read.tags, position))
+    return false;
+  position.device = status.st_dev;
+  position.inode = status.st_ino;
+  return true;
+}
+
+bool ReadAttachedPicture(const Position &position, std::string &bytes) {
+  struct stat status;
+  Descriptor file(open_picture(position.path, status));
+  bool attached = position.device != 0 || position.inode != 0;
+  if (file.fd < 0 || (attached && (status.st_dev != position.device || status.st_ino != position.inode)))
+    return false;
+  return ReadWholePicture(file.fd, status, bytes) && (attached || taken_at(HarvestPicture(bytes), position));
+}

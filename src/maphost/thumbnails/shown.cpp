@@ -1,0 +1,176 @@
+#include "maphost/thumbnails/shown.h"
+
+#include <cstring>
+#include <fcntl.h>
+#include <libexif/exif-data.h>
+#include <libexif/exif-loader.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "maphost/thumbnails/decode.h"
+#include "formats/tiff_preview.h"
+#include "formats/container.h"
+#include "formats/heif.h"
+#include "picture/harvest.h"
+#include "platform/descriptor.h"
+
+namespace {
+
+struct LoaderUnref {
+  void operator()(ExifLoader *loader) const { exif_loader_unref(loader); }
+};
+struct DataUnref {
+  void operator()(ExifData *data) const { exif_data_unref(data); }
+};
+using ExifPointer = std::unique_ptr<ExifData, DataUnref>;
+
+const unsigned char *unsigned_bytes(std::string_view bytes) {
+  return reinterpret_cast<const unsigned char *>(bytes.data());
+}
+
+// libexif's view of the file's EXIF block, whatever its container.
+ExifPointer load_exif(std::string_view file, PictureFormat format) {
+  if (format == PictureFormat::Jpeg) {
+    std::unique_ptr<ExifLoader, LoaderUnref> loader(exif_loader_new());
+    exif_loader_write(loader.get(), const_cast<unsigned char *>(unsigned_bytes(file)),
+                      static_cast<unsigned>(std::min<size_t>(file.size(), 1 << 20)));
+    return ExifPointer(exif_loader_get_data(loader.get()));
+  }
+  FileSource source = MemorySource(unsigned_bytes(file), file.size());
+  std::unique_ptr<unsigned char[]> block(new unsigned char[kMostBlockBytes]);
+  size_t size = format == PictureFormat::Unknown ? 0 : FindOtherFormatExif(source, block.get());
+  return ExifPointer(size ? exif_data_new_from_data(block.get(), static_cast<unsigned>(size)) : nullptr);
+}
+
+double rational(ExifEntry *entry, ExifByteOrder order) {
+  if (!entry || entry->format != EXIF_FORMAT_RATIONAL || entry->components < 1)
+    return -1;
+  ExifRational value = exif_get_rational(entry->data, order);
+  return value.denominator ? double(value.numerator) / value.denominator : -1;
+}
+
+std::string thumbnail_of(const Raster &picture, int orientation) {
+  if (picture.rgb.empty())
+    return "";
+  return EncodeJpeg(Orient(FitWithin(picture, kThumbnailSide), orientation));
+}
+
+std::string jpeg_thumbnail(std::string_view jpeg, int orientation) {
+  ExifPointer exif = load_exif(jpeg, PictureFormat::Jpeg);
+  if (exif && exif->data && exif->size > 4) {
+    std::string_view inner(reinterpret_cast<const char *>(exif->data), exif->size);
+    std::string made = thumbnail_of(DecodeJpeg(inner, kThumbnailSide), orientation);
+    if (!made.empty())
+      return made;
+  }
+  return thumbnail_of(DecodeJpeg(jpeg, kThumbnailSide), orientation);
+}
+
+} // namespace
+
+PictureFormat FormatOf(std::string_view file) {
+  const unsigned char *head = unsigned_bytes(file);
+  if (file.size() >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF)
+    return PictureFormat::Jpeg;
+  if (file.substr(0, 8) == "\x89PNG\r\n\x1a\n")
+    return PictureFormat::Png;
+  if (file.size() >= 12 && file.substr(0, 4) == "RIFF" && file.substr(8, 4) == "WEBP")
+    return PictureFormat::Webp;
+  if (IsHeif(head, file.size()))
+    return PictureFormat::Heif;
+  if (file.size() >= 8 && IsTiffHeader(head))
+    return PictureFormat::Tiff;
+  if (file.substr(0, 16) == "FUJIFILMCCD-RAW ")
+    return PictureFormat::Raf;
+  return PictureFormat::Unknown;
+}
+
+bool ReadPictureFile(const std::string &path, std::string &bytes) {
+  Descriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  struct stat status;
+  return file.fd >= 0 && fstat(file.fd, &status) == 0 && ReadWholePicture(file.fd, status, bytes);
+}
+
+bool ReadWholePicture(int fd, const struct stat &status, std::string &bytes) {
+  if (!S_ISREG(status.st_mode) || status.st_size > kMostPictureBytes)
+    return false;
+  bytes.resize(static_cast<size_t>(status.st_size));
+  size_t total = 0;
+  while (total < bytes.size()) {
+    ssize_t got = pread(fd, bytes.data() + total, bytes.size() - total, static_cast<off_t>(total));
+    if (got <= 0)
+      break;
+    total += static_cast<size_t>(got);
+  }
+  bytes.resize(total); // a file that shrank meanwhile: what was there
+  return true;
+}
+
+GeoRecord HarvestPicture(std::string_view file) {
+  GeoRecord tags{};
+  ExifPointer exif = load_exif(file, FormatOf(file));
+  if (exif)
+    HarvestData(exif.get(), tags);
+  return tags;
+}
+
+std::string MakeThumbnail(std::string_view file) {
+  switch (FormatOf(file)) {
+  case PictureFormat::Jpeg: return jpeg_thumbnail(file, ReadFacts(file).orientation);
+  case PictureFormat::Png: return thumbnail_of(DecodePng(file), 1);
+  case PictureFormat::Webp: return thumbnail_of(DecodeWebp(file, kThumbnailSide), 1);
+  case PictureFormat::Heif: return thumbnail_of(DecodeHeif(file, true), 1); // libheif turns it
+  case PictureFormat::Tiff: {
+    TiffFacts facts = ReadTiffFacts(file);
+    return facts.preview.empty() ? "" : jpeg_thumbnail(facts.preview, facts.orientation);
+  }
+  case PictureFormat::Raf: {
+    std::string_view preview = RafPreview(file);
+    return preview.empty() ? "" : MakeThumbnail(preview);
+  }
+  default: return "";
+  }
+}
+
+WholePicture ShowWhole(std::string file) {
+  switch (FormatOf(file)) {
+  case PictureFormat::Jpeg: return {"image/jpeg", std::move(file)};
+  case PictureFormat::Png: return {"image/png", std::move(file)};
+  case PictureFormat::Webp: return {"image/webp", std::move(file)};
+  case PictureFormat::Heif: {
+    Raster decoded = DecodeHeif(file, false);
+    std::string jpeg = decoded.rgb.empty() ? "" : EncodeJpeg(decoded, 90);
+    return jpeg.empty() ? WholePicture{} : WholePicture{"image/jpeg", jpeg};
+  }
+  case PictureFormat::Tiff:
+  case PictureFormat::Raf: {
+    std::string_view preview = FormatOf(file) == PictureFormat::Raf ? RafPreview(file) : ReadTiffFacts(file).preview;
+    return preview.empty() ? WholePicture{} : WholePicture{"image/jpeg", std::string(preview)};
+  }
+  default: return {};
+  }
+}
+
+PictureFacts ReadFacts(std::string_view file) {
+  PictureFacts facts;
+  ExifPointer exif = load_exif(file, FormatOf(file));
+  if (!exif)
+    return facts;
+  ExifByteOrder order = exif_data_get_byte_order(exif.get());
+  ExifEntry *time = exif_content_get_entry(exif->ifd[EXIF_IFD_EXIF], EXIF_TAG_DATE_TIME_ORIGINAL);
+  if (time && time->format == EXIF_FORMAT_ASCII && time->data) {
+    const char *text = reinterpret_cast<const char *>(time->data);
+    facts.time.assign(text, strnlen(text, time->size));
+  }
+  double altitude = rational(exif_content_get_entry(exif->ifd[EXIF_IFD_GPS], ExifTag(0x0006)), order);
+  if (altitude >= 0) {
+    ExifEntry *below = exif_content_get_entry(exif->ifd[EXIF_IFD_GPS], ExifTag(0x0005));
+    facts.has_altitude = true;
+    facts.altitude = below && below->size >= 1 && below->data[0] == 1 ? -altitude : altitude;
+  }
+  ExifEntry *orientation = exif_content_get_entry(exif->ifd[EXIF_IFD_0], EXIF_TAG_ORIENTATION);
+  if (orientation && orientation->format == EXIF_FORMAT_SHORT && orientation->components >= 1)
+    facts.orientation = exif_get_short(orientation->data, order);
+  return facts;
+}
