@@ -37,7 +37,8 @@ void as_message(const uint8_t *data, size_t size) {
   EncodeReply(HandleCommand(state, message));
   PrintableText(message.command);
   // and what the GPX document and the page would make of it
-  RenderGpx(state.store.positions);
+  std::string gpx;
+  RenderGpx(state.store.positions, gpx);
   FolderTable folders;
   for (const Position &position : state.store.positions)
     PositionJson(position, 0, folders);

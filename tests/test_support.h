@@ -84,7 +84,7 @@ struct TestPeer {
   std::unique_ptr<PublicPort> port;
   std::vector<WireMessage> received;
   std::thread thread;
-  volatile int stop = 0;
+  volatile sig_atomic_t stop = 0;
   TestPeer(int count, int32_t rc, std::function<void(HostMsg &)> answer = {});
   ~TestPeer();
 };

@@ -25,19 +25,10 @@ struct HostState {
 // commands go into the store when it is kept.
 WireReply HandleCommand(HostState &state, const WireMessage &message, pid_t peer = 0);
 
-// A picture's path as sent, made absolute against the working directory of
-// the process that sent it, else the host's; links are left as they are.
-std::string AbsolutePath(const std::string &path, pid_t peer);
-
-// The real path of an absolute one: links, ".", ".." and "//" resolved,
-// so that every spelling of a picture's path is the same picture. A path
-// that no longer exists is cleaned as text.
-std::string CanonicalPath(const std::string &absolute);
-
 // Prints one line on the host's console: false, having said so, when the
 // console cannot be written.
 bool PrintHostLine(const std::string &line);
 
 // Serves until *stop becomes true; false when it stopped because the
 // console was lost.
-bool ServePort(PublicPort &port, HostState &state, const volatile int *stop);
+bool ServePort(PublicPort &port, HostState &state, const volatile sig_atomic_t *stop);

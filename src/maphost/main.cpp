@@ -1,10 +1,8 @@
 // pintrail-maphost: a stand-in for the map application on port "VANTORA.1".
 #include <clocale>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "maphost/store/gpx.h"
@@ -16,6 +14,8 @@
 #include "platform/args.h"
 #include "platform/console.h"
 #include "platform/descriptor.h"
+#include "platform/process.h"
+#include "platform/whole_file.h"
 
 namespace {
 
@@ -23,19 +23,6 @@ constexpr char kTemplate[] =
     "PORT/K,GPX/K,QUIET/S,WEB/S,WEBPORT/K/N,OPEN/S,TILES/K,HTML/K,DETACH/S";
 enum Slot { kPort, kGpx, kQuiet, kWeb, kWebPort, kOpen, kTiles, kHtml, kDetach, kSlotCount };
 constexpr int kCannotStart = 10;
-
-volatile int stop_requested = 0;
-
-void on_stop(int) { stop_requested = 1; }
-
-void catch_stop_signals() {
-  struct sigaction action {};
-  action.sa_handler = on_stop;
-  sigemptyset(&action.sa_mask);
-  for (int stop : {SIGINT, SIGTERM, SIGHUP})
-    sigaction(stop, &action, nullptr);
-  signal(SIGPIPE, SIG_IGN);
-}
 
 const char kUsage[] =
     "Usage: pintrail-maphost [PORT name] [GPX file] [QUIET] [WEB] [WEBPORT n]\n"
@@ -63,61 +50,6 @@ int cannot_start(const std::string &why) {
   return kCannotStart;
 }
 
-// Forks the host into the background. The caller returns here only in the
-// child, with the pipe to tell the waiting parent it is ready; the parent
-// exits with the child's verdict.
-int detach() {
-  int ready[2];
-  if (pipe2(ready, O_CLOEXEC) != 0)
-    return -1;
-  pid_t child = fork();
-  if (child < 0)
-    return -1;
-  if (child == 0) {
-    close(ready[0]);
-    setsid();
-    return ready[1];
-  }
-  close(ready[1]);
-  std::string said;
-  char buffer[512];
-  for (ssize_t got; (got = read(ready[0], buffer, sizeof buffer)) != 0;)
-    if (got > 0)
-      said.append(buffer, static_cast<size_t>(got));
-  if (said.empty()) { // it could not start, and said why on standard error
-    int status = 0;
-    waitpid(child, &status, 0);
-    exit(kCannotStart);
-  }
-  fputs(said.c_str(), stdout);
-  exit(FlushOutput());
-}
-
-// Tells the waiting parent the host is ready, then lets go of the console.
-void report_ready(int ready, const std::string &lines) {
-  if (write(ready, lines.data(), lines.size()) < 0)
-    return;
-  close(ready);
-  int null = open("/dev/null", O_RDWR | O_CLOEXEC);
-  for (int fd : {0, 1, 2})
-    dup2(null, fd);
-  close(null);
-}
-
-bool have_program(const char *name) {
-  const char *path = getenv("PATH");
-  std::string directories = path ? path : "/usr/bin:/bin";
-  for (size_t start = 0, end; start <= directories.size(); start = end + 1) {
-    end = directories.find(':', start);
-    end = end == std::string::npos ? directories.size() : end;
-    std::string directory = directories.substr(start, end - start);
-    std::string candidate = (directory.empty() ? "." : directory) + "/" + name; // as execlp reads it
-    if (access(candidate.c_str(), X_OK) == 0)
-      return true;
-  }
-  return false;
-}
-
 // A page that forwards to the web view's address, readable by this user
 // alone: the address goes to the browser in it, not on a command line
 // every user can read. Removed when the host ends.
@@ -137,23 +69,7 @@ bool write_forwarding_page(ForwardingPage &page, const std::string &beside, cons
                      "<meta name=\"referrer\" content=\"no-referrer\">\n"
                      "<meta http-equiv=\"refresh\" content=\"0;url=" + url + "\">\n"
                      "<title>pintrail map</title>\n<a href=\"" + url + "\">the map</a>\n";
-  return fd.fd >= 0 && write(fd.fd, html.data(), html.size()) == static_cast<ssize_t>(html.size());
-}
-
-// xdg-open in a grandchild, so no child is left to reap.
-void open_in_browser(const std::string &url) {
-  pid_t child = fork();
-  if (child == 0) {
-    if (fork() == 0) {
-      int null = open("/dev/null", O_RDWR);
-      for (int fd : {0, 1, 2})
-        dup2(null, fd);
-      execlp("xdg-open", "xdg-open", url.c_str(), static_cast<char *>(nullptr));
-    }
-    _exit(0);
-  }
-  if (child > 0)
-    waitpid(child, nullptr, 0);
+  return fd.fd >= 0 && WriteAll(fd.fd, html);
 }
 
 // What the files hold now: "N waypoints and M pictures".
@@ -179,7 +95,7 @@ int main(int argc, char **argv) {
   bool web = slots[kWeb].value != 0 || slots[kOpen].value != 0 || slots[kWebPort].text;
   if (slots[kWebPort].text && (slots[kWebPort].value < 0 || slots[kWebPort].value > 65535))
     return cannot_start("WEBPORT must be a TCP port, 0 to 65535");
-  int ready = slots[kDetach].value ? detach() : -1;
+  int ready = slots[kDetach].value ? DetachWhenReady(kCannotStart) : -1;
   if (slots[kDetach].value && ready < 0)
     return cannot_start(std::string("cannot detach: ") + strerror(errno));
   if (!StartBoundedDecoding()) // before any thread: its children are forked from it
@@ -189,7 +105,7 @@ int main(int argc, char **argv) {
   state.keeping = slots[kGpx].text || slots[kHtml].text || web;
   const char *name = slots[kPort].text ? slots[kPort].text : "VANTORA.1";
 
-  catch_stop_signals();
+  InstallStopHandler();
   std::string why;
   KeptFiles files;
   files.tiles = slots[kTiles].text ? slots[kTiles].text : "";
@@ -210,19 +126,19 @@ int main(int argc, char **argv) {
     return cannot_start(why);
   std::string url = view ? WebViewUrl(*view) : "";
   if (ready >= 0)
-    report_ready(ready, std::to_string(getpid()) + "\n" + (view ? url + "\n" : ""));
+    ReportReady(ready, std::to_string(getpid()) + "\n" + (view ? url + "\n" : ""));
   if (!state.quiet && !PrintHostLine("pintrail-maphost: serving port " + port->path))
     return kOutputLost;
   if (view && ready < 0 && !PrintHostLine("pintrail-maphost: web view at " + url))
     return kOutputLost;
   ForwardingPage forward;
   if (view && slots[kOpen].value) {
-    if (have_program("xdg-open") && write_forwarding_page(forward, port->path, url))
-      open_in_browser(forward.path);
+    if (HaveProgram("xdg-open") && write_forwarding_page(forward, port->path, url))
+      SpawnAway("xdg-open", forward.path);
     else if (ready < 0)
       fprintf(stderr, "pintrail-maphost: no xdg-open to open the web view; open the address above\n");
   }
-  bool served = ServePort(*port, state, &stop_requested);
+  bool served = ServePort(*port, state, BreakFlag());
   EndBoundedDecoding(); // an export under way ends within a second
   if (!served)
     return kOutputLost;

@@ -23,17 +23,29 @@ std::string shown_on(const char *text, FILE *stream, int &terminal) {
 
 void on_break(int) { break_flag = 1; }
 
-} // namespace
-
-void InstallBreakHandler() {
+void catch_into_break_flag(int signal, int flags) {
   struct sigaction action {};
   action.sa_handler = on_break;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART; // poll() still returns EINTR, reads resume
-  sigaction(SIGINT, &action, nullptr);
+  action.sa_flags = flags;
+  sigaction(signal, &action, nullptr);
+}
+
+} // namespace
+
+void InstallBreakHandler() {
+  catch_into_break_flag(SIGINT, SA_RESTART); // poll() still returns EINTR, reads resume
+}
+
+void InstallStopHandler() {
+  for (int stop : {SIGINT, SIGTERM, SIGHUP})
+    catch_into_break_flag(stop, 0);
+  signal(SIGPIPE, SIG_IGN);
 }
 
 bool BreakPending() { return break_flag != 0; }
+
+const volatile sig_atomic_t *BreakFlag() { return &break_flag; }
 
 void CheckBreak() {
   if (!break_flag)

@@ -4,12 +4,18 @@
 // writes, so standard output only ever holds whole lines when the tool ends.
 #pragma once
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 
-// Catch SIGINT into a flag; blocking waits poll that flag.
+// Catch SIGINT into the break flag; blocking waits poll that flag.
 void InstallBreakHandler();
+// A daemon's stop: SIGINT, SIGTERM and SIGHUP set the same flag, and a
+// reader gone away (SIGPIPE) is an error of the write, not the end.
+void InstallStopHandler();
 bool BreakPending();
+// The flag itself, for waits that take one.
+const volatile sig_atomic_t *BreakFlag();
 // On a pending break: flush what was printed, say "***Break" on standard
 // error and end the tool with return code 20. Otherwise do nothing.
 void CheckBreak();

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/descriptor.h"
 #include "platform/ports.h"
 #include "platform/stream_socket.h"
 
@@ -26,7 +27,7 @@ pid_t own_user_peer(int fd) {
 
 // Reads one whole message within the time limit, or until *stop.
 bool receive_message(int fd, WireMessage &message, int timeout_ms,
-                     const volatile int *stop) {
+                     const volatile sig_atomic_t *stop) {
   std::string buffer;
   long long deadline = MonotonicMs() + timeout_ms;
   for (;;) {
@@ -85,7 +86,7 @@ std::unique_ptr<PublicPort> CreatePublicPort(const char *name,
   // accept() waits at most a slice, so a stop request is seen: one system
   // call a connection, where a poll before it would take two.
   timeval slice{0, kPollSliceMs * 1000};
-  Socket sock(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  Descriptor sock(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (sock.fd < 0 ||
       setsockopt(sock.fd, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice) != 0 ||
       bind(sock.fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
@@ -102,7 +103,7 @@ HostMsg::~HostMsg() {
     close(fd);
 }
 
-HostWait GetMsg(PublicPort &port, HostMsg &into, const volatile int *stop,
+HostWait GetMsg(PublicPort &port, HostMsg &into, const volatile sig_atomic_t *stop,
                 int receive_timeout_ms) {
   if (into.fd >= 0) {
     close(into.fd);
@@ -115,7 +116,7 @@ HostWait GetMsg(PublicPort &port, HostMsg &into, const volatile int *stop,
                      SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0)
       continue;
-    Socket peer(fd);
+    Descriptor peer(fd);
     into.peer = own_user_peer(fd);
     if (into.peer == 0 ||
         !receive_message(fd, into.message, receive_timeout_ms, stop))

@@ -2,6 +2,7 @@
 // message per connection, replying. docs/ports.md has the contract.
 #pragma once
 
+#include <csignal>
 #include <memory>
 #include <string>
 #include <sys/types.h>
@@ -32,6 +33,6 @@ enum class HostWait { Message, Stopped, Again };
 // Waits for the next connection and reads its message. Connections from
 // other users, closed early, malformed or silent for receive_timeout_ms are
 // dropped and yield Again. Stopped when *stop became true.
-HostWait GetMsg(PublicPort &port, HostMsg &into, const volatile int *stop,
+HostWait GetMsg(PublicPort &port, HostMsg &into, const volatile sig_atomic_t *stop,
                 int receive_timeout_ms);
 bool ReplyMsg(HostMsg &message, const WireReply &reply);

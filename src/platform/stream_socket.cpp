@@ -8,17 +8,7 @@
 #include <unistd.h>
 
 #include "platform/console.h"
-
-Socket::~Socket() {
-  if (fd >= 0)
-    close(fd);
-}
-
-int Socket::release() {
-  int descriptor = fd;
-  fd = -1;
-  return descriptor;
-}
+#include "platform/descriptor.h"
 
 bool MakeSocketAddress(const std::string &path, sockaddr_un &address) {
   memset(&address, 0, sizeof address);
@@ -33,7 +23,7 @@ int ConnectStream(const std::string &path) {
   sockaddr_un address;
   if (!MakeSocketAddress(path, address))
     return -1;
-  Socket sock(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  Descriptor sock(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (sock.fd < 0)
     return -1;
   for (;;) {

@@ -7,16 +7,6 @@
 
 constexpr int kPollSliceMs = 200; // how often a blocked wait looks at a break
 
-// Owns a descriptor; closes it unless released.
-struct Socket {
-  int fd = -1;
-  explicit Socket(int descriptor) : fd(descriptor) {}
-  Socket(const Socket &) = delete;
-  Socket &operator=(const Socket &) = delete;
-  ~Socket();
-  int release();
-};
-
 // False when path does not fit a socket address.
 bool MakeSocketAddress(const std::string &path, sockaddr_un &address);
 // A non-blocking stream socket connected to path, or -1. A host whose queue

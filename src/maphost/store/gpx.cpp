@@ -194,12 +194,13 @@ std::string PathOfFileUri(std::string_view uri) {
   return path;
 }
 
-std::string RenderGpx(const std::vector<Position> &positions, const std::string &head,
-                      const std::string &tail) {
+bool RenderGpx(const std::vector<Position> &positions, std::string &gpx, const std::string &head,
+               const std::string &tail) {
   std::unique_ptr<xmlBuffer, BufferFree> buffer(xmlBufferCreate());
-  std::unique_ptr<xmlTextWriter, WriterFree> writer(xmlNewTextWriterMemory(buffer.get(), 0));
+  std::unique_ptr<xmlTextWriter, WriterFree> writer(
+      buffer ? xmlNewTextWriterMemory(buffer.get(), 0) : nullptr);
   if (!writer)
-    return "";
+    return false;
   xmlTextWriter *w = writer.get();
   xmlTextWriterSetIndent(w, 1);
   xmlTextWriterSetIndentString(w, x("  "));
@@ -214,10 +215,13 @@ std::string RenderGpx(const std::vector<Position> &positions, const std::string 
     write_position(w, position);
   if (!tail.empty())
     xmlTextWriterWriteRaw(w, x(tail.c_str()));
-  xmlTextWriterEndDocument(w);
+  bool whole = xmlTextWriterEndDocument(w) >= 0;
   writer.reset(); // flushes into the buffer
-  return std::string(reinterpret_cast<const char *>(xmlBufferContent(buffer.get())),
-                     static_cast<size_t>(xmlBufferLength(buffer.get())));
+  if (!whole || xmlBufferLength(buffer.get()) <= 0)
+    return false;
+  gpx.assign(reinterpret_cast<const char *>(xmlBufferContent(buffer.get())),
+             static_cast<size_t>(xmlBufferLength(buffer.get())));
+  return true;
 }
 
 GpxLoad LoadGpx(const std::string &contents, const std::string &name, Store &store,

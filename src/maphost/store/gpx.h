@@ -11,8 +11,9 @@
 // The positions as a GPX document: a waypoint per position, a picture's
 // with a link to its file.
 // head and tail, a continued file's other elements, go before and after.
-std::string RenderGpx(const std::vector<Position> &positions, const std::string &head = "",
-                      const std::string &tail = "");
+// False, gpx untouched, when libxml2 could not write it whole.
+bool RenderGpx(const std::vector<Position> &positions, std::string &gpx,
+               const std::string &head = "", const std::string &tail = "");
 
 enum class GpxLoad { Loaded, Missing, NotGpx };
 // Reads the waypoints of an existing GPX document (the contents of file

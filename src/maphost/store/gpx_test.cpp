@@ -21,7 +21,8 @@ TEST(Gpx, TextsAreValidXmlWhateverTheBytes) {
   sent[0] = {false, "1.5", "-2", "a<b>&\"c\" \x01 \xFF", "", "", ""};
   sent[1] = {true, "3", "4", "p&q.jpg", "/cafe b/p&q.jpg", FileUri("/cafe b/p&q.jpg"), ""};
   sent[2] = {false, "5", "6", "", "", "", ""}; // no name element
-  std::string rendered = RenderGpx(sent);
+  std::string rendered;
+  ASSERT_TRUE(RenderGpx(sent, rendered));
   EXPECT_EQ(rendered.find("<name></name>"), std::string::npos);
   Store store;
   std::string why;

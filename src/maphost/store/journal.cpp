@@ -1,12 +1,14 @@
 #include "maphost/store/journal.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/file_lock.h"
+#include "platform/whole_file.h"
 #include "platform/wire.h"
 
 namespace {
@@ -69,19 +71,14 @@ bool OpenJournal(const std::string &beside, Journal &journal, std::string *why) 
   return true;
 }
 
-void ReplayJournal(const Journal &journal, Store &store) {
+std::vector<Position> JournalPositions(const Journal &journal) {
   std::string bytes;
-  char buffer[1 << 16];
-  for (off_t at = 0;;) {
-    ssize_t n = pread(journal.file.fd, buffer, sizeof buffer, at);
-    if (n <= 0)
-      break;
-    bytes.append(buffer, static_cast<size_t>(n));
-    at += n;
-  }
+  ReadWholeFile(journal.file.fd, bytes, SIZE_MAX); // what could be read: its whole records count
+  std::vector<Position> positions;
   Position position;
   for (size_t at = 0; ReadJournalRecord(bytes, &at, position);)
-    KeepPosition(store, std::move(position));
+    positions.push_back(std::move(position));
+  return positions;
 }
 
 bool AppendJournal(const Journal &journal, const Position &position) {

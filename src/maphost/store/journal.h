@@ -6,8 +6,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
-#include "maphost/store/store.h"
+#include "maphost/store/position.h"
 #include "platform/descriptor.h"
 
 struct Journal {
@@ -19,9 +20,9 @@ struct Journal {
 // created 0600 when missing; never through a link, nor one of another
 // user's, nor one with other names (hard links).
 bool OpenJournal(const std::string &beside, Journal &journal, std::string *why);
-// Keeps every whole record of the journal in store; a record cut short by
-// a crash is dropped.
-void ReplayJournal(const Journal &journal, Store &store);
+// Every whole record of the journal, in order; a record cut short by a
+// crash is dropped.
+std::vector<Position> JournalPositions(const Journal &journal);
 // One record for position, in one write.
 bool AppendJournal(const Journal &journal, const Position &position);
 // Empties the journal: the files hold everything it held.

@@ -84,10 +84,15 @@ void add_thumbnails(Keeper &keeper) {
 bool write_files(Keeper &keeper, std::string *why) {
   KeptFiles &files = keeper.files;
   keeper.written = false;
-  if (files.gpx.fd >= 0 &&
-      !ReplaceKeptFile(files.gpx, RenderGpx(keeper.copy, keeper.store.gpx_head, keeper.store.gpx_tail),
-                       why))
-    return false;
+  if (files.gpx.fd >= 0) {
+    std::string gpx;
+    if (!RenderGpx(keeper.copy, gpx, keeper.store.gpx_head, keeper.store.gpx_tail)) {
+      *why = files.gpx.path + ": cannot render the GPX document; the file is left as it was";
+      return false;
+    }
+    if (!ReplaceKeptFile(files.gpx, gpx, why))
+      return false;
+  }
   if (files.html.fd >= 0) {
     add_thumbnails(keeper);
     if (!ReplaceKeptFile(files.html, ExportPage(PageConfig{false, files.tiles, ""}, keeper.copy,
@@ -151,7 +156,8 @@ bool OpenKeptFiles(const char *gpx, const char *html, KeptFiles &files, Store &s
     return true;
   if (!OpenJournal(gpx ? files.gpx.path : files.html.path, files.journal, why))
     return false;
-  ReplayJournal(files.journal, store);
+  for (Position &position : JournalPositions(files.journal))
+    KeepPosition(store, std::move(position));
   return true;
 }
 

@@ -12,34 +12,10 @@
 
 #include "platform/descriptor.h"
 #include "platform/file_lock.h"
+#include "platform/paths.h"
+#include "platform/whole_file.h"
 
 namespace {
-
-// The real path of a file that may not exist yet: its directory's real
-// path and its own name.
-std::string real_path(const std::string &given) {
-  char resolved[PATH_MAX];
-  if (realpath(given.c_str(), resolved))
-    return resolved;
-  size_t slash = given.rfind('/');
-  std::string directory = slash == std::string::npos ? "." : given.substr(0, slash + 1);
-  std::string name = slash == std::string::npos ? given : given.substr(slash + 1);
-  if (name.empty() || !realpath(directory.c_str(), resolved))
-    return given;
-  return std::string(resolved) + (resolved[1] ? "/" : "") + name;
-}
-
-bool write_all(int fd, const std::string &contents) {
-  for (size_t written = 0; written < contents.size();) {
-    ssize_t n = write(fd, contents.data() + written, contents.size() - written);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      return false;
-    written += static_cast<size_t>(n);
-  }
-  return true;
-}
 
 // The old file's extended attributes, its access control list among them,
 // onto the new one; false when one cannot be carried over. The security
@@ -103,7 +79,7 @@ bool OpenKeptFile(const std::string &given, KeptFile &file, std::string *why) {
     *why = given + " is another user's link in a shared folder; it is left as it is";
     return false;
   }
-  file.path = real_path(given);
+  file.path = RealPathOfNew(given);
   Descriptor fd(open(file.path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
   if (fd.fd < 0 && errno == ENOENT) {
     fd.reset(open(file.path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
@@ -136,14 +112,7 @@ bool OpenKeptFile(const std::string &given, KeptFile &file, std::string *why) {
 
 std::string ReadKeptFile(const KeptFile &file, size_t most) {
   std::string contents;
-  char buffer[1 << 16];
-  for (off_t at = 0; contents.size() < most;) {
-    ssize_t n = pread(file.fd, buffer, std::min(sizeof buffer, most - contents.size()), at);
-    if (n <= 0)
-      return contents;
-    contents.append(buffer, static_cast<size_t>(n));
-    at += n;
-  }
+  ReadWholeFile(file.fd, contents, most); // what could be read, as a reader would see it
   return contents;
 }
 
@@ -159,7 +128,7 @@ bool ReplaceKeptFile(KeptFile &file, const std::string &contents, std::string *w
   // Owner and group first: a change of owner clears the set-id bits.
   bool owned = fchown(fd.fd, old.st_uid, old.st_gid) == 0 ||
                (old.st_uid == geteuid() && old.st_gid == getegid());
-  bool ok = owned && write_all(fd.fd, contents) && fchmod(fd.fd, old.st_mode & 07777) == 0 &&
+  bool ok = owned && WriteAll(fd.fd, contents) && fchmod(fd.fd, old.st_mode & 07777) == 0 &&
             copy_attributes(file.fd, fd.fd) && fdatasync(fd.fd) == 0 && LockForProcess(fd.fd) &&
             rename(temporary.c_str(), file.path.c_str()) == 0;
   if (!ok) {

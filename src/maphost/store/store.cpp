@@ -1,7 +1,5 @@
 #include "maphost/store/store.h"
 
-#include "maphost/store/journal.h"
-
 namespace {
 
 std::string waypoint_key(const Position &position) {
@@ -43,9 +41,4 @@ Kept KeepPosition(Store &store, Position position, bool from_file) {
   if (store.event_waiters > 0)
     store.changed.notify_all();
   return Kept::Changed;
-}
-
-std::string FileNameOf(const std::string &path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
 }

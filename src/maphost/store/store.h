@@ -12,19 +12,8 @@
 #include <unordered_set>
 #include <vector>
 
-struct Position {
-  bool picture = false;
-  std::string latitude;  // plain decimal texts, as received
-  std::string longitude;
-  std::string name;      // the waypoint's name, or the picture's file name
-  std::string path;      // a picture's absolute path; empty for other links
-  std::string href;      // a picture's link: what makes it the same picture
-  std::string raw;       // a waypoint read from a GPX file, as it stood there
-  uint64_t device = 0;   // a picture's file as attached when its command came; 0, 0: none
-  uint64_t inode = 0;
-};
-
-struct Journal;
+#include "maphost/store/journal.h"
+#include "maphost/store/position.h"
 
 struct Store {
   std::mutex lock; // guards everything below
@@ -67,5 +56,3 @@ void WaitForEvents(Store &store, std::unique_lock<std::mutex> &hold,
   store.event_waiters--;
 }
 
-// The file name of a path: what follows its last "/".
-std::string FileNameOf(const std::string &path);

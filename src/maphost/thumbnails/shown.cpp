@@ -14,6 +14,7 @@
 #include "formats/heif.h"
 #include "picture/harvest.h"
 #include "platform/descriptor.h"
+#include "platform/whole_file.h"
 
 namespace {
 
@@ -95,15 +96,8 @@ bool ReadPictureFile(const std::string &path, std::string &bytes) {
 bool ReadWholePicture(int fd, const struct stat &status, std::string &bytes) {
   if (!S_ISREG(status.st_mode) || status.st_size > kMostPictureBytes)
     return false;
-  bytes.resize(static_cast<size_t>(status.st_size));
-  size_t total = 0;
-  while (total < bytes.size()) {
-    ssize_t got = pread(fd, bytes.data() + total, bytes.size() - total, static_cast<off_t>(total));
-    if (got <= 0)
-      break;
-    total += static_cast<size_t>(got);
-  }
-  bytes.resize(total); // a file that shrank meanwhile: what was there
+  bytes.reserve(static_cast<size_t>(status.st_size));
+  ReadWholeFile(fd, bytes, static_cast<size_t>(status.st_size)); // one that shrank: what was there
   return true;
 }
 
