@@ -6,7 +6,7 @@
 #include "maphost/store/gpx.h"
 #include "maphost/host.h"
 #include "maphost/web/page.h"
-#include "maphost/map_command.h"
+#include "maplink/grammar.h"
 #include "platform/ports.h"
 #include "platform/printable.h"
 

@@ -41,9 +41,6 @@ TEST(MapLink, CommandsAndMessageFieldsOnTheWire) {
       EXPECT_EQ(EncodeMessage(m), EncodeMessage({0x00020000, m.command, "VANTORA.1", ""}));
   }
   EXPECT_EQ(console.text(), "");
-  // A path too long for a 1000-byte command buffer is still sent whole.
-  std::string path = "/" + std::string(3000, 'p') + ".jpg";
-  EXPECT_EQ(FormatPicturePosition(1, 2, path.c_str()), "AddJPGPos 1 2 " + path);
   // A host's socket in a directory open to others is no port.
   TestPeer peer(1, 0);
   chmod(ports.ports.c_str(), 0755);

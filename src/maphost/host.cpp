@@ -1,7 +1,7 @@
 #include "maphost/host.h"
 
 #include "maphost/store/gpx.h"
-#include "maphost/map_command.h"
+#include "maplink/grammar.h"
 #include "maphost/thumbnails/attached.h"
 #include "platform/console.h"
 #include "platform/paths.h"

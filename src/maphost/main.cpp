@@ -11,6 +11,7 @@
 #include "maphost/thumbnails/bounded.h"
 #include "maphost/web/page.h"
 #include "maphost/web/server.h"
+#include "maplink/grammar.h"
 #include "platform/args.h"
 #include "platform/console.h"
 #include "platform/descriptor.h"
@@ -103,7 +104,7 @@ int main(int argc, char **argv) {
   HostState state;
   state.quiet = slots[kQuiet].value != 0 || ready >= 0;
   state.keeping = slots[kGpx].text || slots[kHtml].text || web;
-  const char *name = slots[kPort].text ? slots[kPort].text : "VANTORA.1";
+  const char *name = slots[kPort].text ? slots[kPort].text : kMapPortName;
 
   InstallStopHandler();
   std::string why;

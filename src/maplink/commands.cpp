@@ -7,21 +7,6 @@
 
 namespace {
 
-// printf into a string sized to fit: a long picture path is never cut.
-template <typename... Args>
-std::string format_command(const char *format, Args... args) {
-  char buffer[1000] = {};
-  int length = snprintf(buffer, sizeof buffer, format, args...);
-  if (length < 0)
-    return std::string();
-  if (static_cast<size_t>(length) < sizeof buffer)
-    return std::string(buffer, static_cast<size_t>(length));
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  snprintf(text.data(), text.size(), format, args...);
-  text.pop_back();
-  return text;
-}
-
 // Delivers command to the port found and waits for the host's reply.
 std::optional<std::string> deliver(MsgPort &port, const char *command, MapAnswer &answer) {
   answer = MapAnswer{MapAnswer::NoAnswer, 0};
@@ -56,15 +41,6 @@ MapAnswer send_to_map(const std::string &command) {
 }
 
 } // namespace
-
-std::string FormatWaypoint(double latitude, double longitude, const char *name) {
-  return format_command("addwaypoint %.9g %.9g \"%s\"", latitude, longitude, name);
-}
-
-std::string FormatPicturePosition(double latitude, double longitude,
-                                  const char *path) {
-  return format_command("AddJPGPos %.9g %.9g %s", latitude, longitude, path);
-}
 
 MapAnswer SendWaypoint(double latitude, double longitude, const char *name) {
   return send_to_map(FormatWaypoint(latitude, longitude, name));

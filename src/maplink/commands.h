@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-constexpr char kMapPortName[] = "VANTORA.1";
+#include "maplink/grammar.h"
 
 // How the map application took one command.
 struct MapAnswer {
@@ -23,9 +23,3 @@ MapAnswer SendPicturePosition(double latitude, double longitude, const char *pat
 // reply. The host's result text when it replied 0; nothing otherwise.
 std::optional<std::string> SendCommand(const char *port_name,
                                        const char *command);
-
-// The command texts, as sent: positions to nine significant digits, about
-// a decimetre anywhere on Earth.
-std::string FormatWaypoint(double latitude, double longitude, const char *name);
-std::string FormatPicturePosition(double latitude, double longitude,
-                                  const char *path);

@@ -1,4 +1,4 @@
-#include "maphost/map_command.h"
+#include "maplink/grammar.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,27 @@ std::string parsed(const char *command) {
   MapCommand c;
   return ParseMapCommand(command, c) ? std::to_string(c.kind == MapCommand::Picture) + "|" +
                                            c.latitude + "|" + c.longitude + "|" + c.text : "refused";
+}
+
+// What the tool formats, the host takes back: the same kind, text and values.
+TEST(MapCommand, WhatTheToolSendsTheHostTakesBack) {
+  std::string long_path = "/" + std::string(3000, 'p') + ".jpg"; // past a 1000-byte buffer
+  struct Case { bool picture; double latitude, longitude; std::string text, lat, lon; } cases[] = {
+      {false, 51.50343055555556, -13.41, "2016:07:04 12:34:56", "51.5034306", "-13.41"},
+      {false, 90, -180, "a \"quoted\" name", "90", "-180"},
+      {false, -0.0, 1e-7, "", "0", "0.0000001"},
+      {true, -0.000012345, 180, "/a b/\"c\".jpg", "-0.000012345", "180"},
+      {true, -89.999999999, 179.999999, long_path, "-90", "179.999999"}};
+  for (const Case &c : cases) {
+    std::string sent = c.picture ? FormatPicturePosition(c.latitude, c.longitude, c.text.c_str())
+                                 : FormatWaypoint(c.latitude, c.longitude, c.text.c_str());
+    MapCommand got;
+    ASSERT_TRUE(ParseMapCommand(sent, got)) << sent.substr(0, 60);
+    EXPECT_EQ(got.kind, c.picture ? MapCommand::Picture : MapCommand::Waypoint) << sent.substr(0, 60);
+    EXPECT_EQ(got.latitude, c.lat) << sent.substr(0, 60);
+    EXPECT_EQ(got.longitude, c.lon) << sent.substr(0, 60);
+    EXPECT_EQ(got.text, c.text) << sent.substr(0, 60);
+  }
 }
 
 TEST(MapCommand, AcceptsTheTwoCommandsAsTheToolSendsThem) {

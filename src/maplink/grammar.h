@@ -1,7 +1,15 @@
-// The two commands the map host understands, checked and taken apart.
+// The map application's port and the two commands it understands: made by
+// the tool, checked and taken apart by the host.
 #pragma once
 
 #include <string>
+
+constexpr char kMapPortName[] = "VANTORA.1";
+
+// The command texts, as sent: positions to nine significant digits, about
+// a decimetre anywhere on Earth.
+std::string FormatWaypoint(double latitude, double longitude, const char *name);
+std::string FormatPicturePosition(double latitude, double longitude, const char *path);
 
 struct MapCommand {
   enum Kind { Waypoint, Picture } kind = Waypoint;

@@ -1,9 +1,26 @@
-#include "maphost/map_command.h"
+#include "maplink/grammar.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
+
+// printf into a string sized to fit: a long picture path is never cut.
+template <typename... Args>
+std::string format_command(const char *format, Args... args) {
+  char buffer[1000] = {};
+  int length = snprintf(buffer, sizeof buffer, format, args...);
+  if (length < 0)
+    return std::string();
+  if (static_cast<size_t>(length) < sizeof buffer)
+    return std::string(buffer, static_cast<size_t>(length));
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  snprintf(text.data(), text.size(), format, args...);
+  text.pop_back();
+  return text;
+}
+
 
 bool all_digits(const std::string &text) {
   if (text.empty())
@@ -56,6 +73,15 @@ bool split_command(const std::string &command, std::string fields[3],
 }
 
 } // namespace
+
+std::string FormatWaypoint(double latitude, double longitude, const char *name) {
+  return format_command("addwaypoint %.9g %.9g \"%s\"", latitude, longitude, name);
+}
+
+std::string FormatPicturePosition(double latitude, double longitude,
+                                  const char *path) {
+  return format_command("AddJPGPos %.9g %.9g %s", latitude, longitude, path);
+}
 
 std::string PlainDecimal(const std::string &number) {
   std::string text = number;
