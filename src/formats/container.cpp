@@ -2,6 +2,7 @@
 
 #include "formats/chunks.h"
 #include "formats/heif.h"
+#include "formats/sniff.h"
 #include "formats/tiff_block.h"
 
 namespace {
@@ -9,22 +10,21 @@ namespace {
 using Finder = bool (*)(FileSource &, TiffRegion &);
 
 struct Format {
-  bool (*sniff)(const unsigned char *head, size_t length);
+  PictureFormat format;
   Finder find;
 };
 
-bool is_tiff(const unsigned char *head, size_t length) { return length >= 8 && IsTiffHeader(head); }
-
 const Format kFormats[] = {
-    {is_tiff, FindWholeFileTiff},
-    {IsPng, FindPngExif},
-    {IsWebp, FindWebpExif},
-    {IsHeif, FindHeifExif},
+    {PictureFormat::Tiff, FindWholeFileTiff},
+    {PictureFormat::Png, FindPngExif},
+    {PictureFormat::Webp, FindWebpExif},
+    {PictureFormat::Heif, FindHeifExif},
 };
 
 const Format *format_of(const unsigned char *head, size_t length) {
+  PictureFormat sniffed = FormatOf(head, length);
   for (const Format &format : kFormats)
-    if (format.sniff(head, length))
+    if (format.format == sniffed)
       return &format;
   return nullptr;
 }

@@ -7,9 +7,8 @@
 
 namespace {
 
-constexpr unsigned char kExifHeader[] = {'E', 'x', 'i', 'f', 0, 0};
 constexpr size_t kTiff = sizeof kExifHeader; // the TIFF header follows it
-constexpr size_t kEntry = 12;
+constexpr size_t kEntry = kIfdEntry;
 constexpr uint64_t kMostEntries = kMostBlockBytes / kEntry;
 constexpr uint32_t kPastEnd = 0xFFFFFFFF;
 
@@ -20,26 +19,18 @@ struct Pointer {
   Kind kind;
 };
 constexpr Pointer kPointers[] = {{kExifPointer, kExif}, {kGpsPointer, kGps}, {kInteropPointer, kInterop}};
-// libexif reads these two as offsets too, and stops an IFD at one past the end.
-constexpr unsigned kThumbnailOffset = 0x0201, kThumbnailLength = 0x0202;
-
-bool harvested(unsigned tag) { return (tag >= 0x0001 && tag <= 0x0006) || tag == 0x9003; }
-
 
 struct Compactor {
   FileSource &source;
   TiffRegion region;
-  bool intel;
+  ByteOrder order;
   unsigned char *tiff; // the copy's TIFF header
   size_t used;         // bytes of the copy, from its TIFF header
   bool loaded[kKinds];
 
-  unsigned u16(const unsigned char *p) const { return intel ? Little16(p) : Big16(p); }
-  uint32_t u32(const unsigned char *p) const { return intel ? Little32(p) : Big32(p); }
-  void put32(unsigned char *p, uint32_t value) const {
-    for (int i = 0; i < 4; i++)
-      p[intel ? i : 3 - i] = static_cast<unsigned char>(value >> (8 * i));
-  }
+  unsigned u16(const unsigned char *p) const { return order.u16(p); }
+  uint32_t u32(const unsigned char *p) const { return order.u32(p); }
+  void put32(unsigned char *p, uint32_t value) const { order.put32(p, value); }
   bool read(uint64_t at, void *to, uint64_t length) {
     return at <= region.length && length <= region.length - at &&
            ReadAt(source, region.offset + at, to, static_cast<size_t>(length));
@@ -61,7 +52,7 @@ size_t copy_ifd(Compactor &c, Kind kind, uint64_t offset);
 bool copy_entry(Compactor &c, unsigned char *entry, Kind kind, bool &stop) {
   unsigned tag = c.u16(entry);
   uint32_t value = c.u32(entry + 8);
-  if (tag == kThumbnailOffset || tag == kThumbnailLength) {
+  if (tag == kJpegOffset || tag == kJpegLength) {
     stop = value >= c.region.length;
     return false;
   }
@@ -75,7 +66,7 @@ bool copy_entry(Compactor &c, unsigned char *entry, Kind kind, bool &stop) {
     c.put32(entry + 8, static_cast<uint32_t>(child));
     return child != 0;
   }
-  if (!harvested(tag))
+  if (!IsHarvestedTag(tag))
     return false;
   uint64_t size = FormatSize(c.u16(entry + 2)) * c.u32(entry + 4);
   if (size <= 4) // in the entry itself
@@ -106,7 +97,7 @@ size_t copy_ifd(Compactor &c, Kind kind, uint64_t offset) {
   bool linked = kind == kIfd0 && c.read(offset + 2 + count * kEntry, link, 4);
   size_t candidates = 0;
   for (size_t i = 0; i < entries; i++)
-    candidates += IsIfdPointer(c.u16(&table[i * kEntry])) || harvested(c.u16(&table[i * kEntry]));
+    candidates += IsIfdPointer(c.u16(&table[i * kEntry])) || IsHarvestedTag(c.u16(&table[i * kEntry]));
   size_t at = c.reserve(2 + kEntry * candidates + 4);
   if (at == 0)
     return 0;
@@ -118,8 +109,7 @@ size_t copy_ifd(Compactor &c, Kind kind, uint64_t offset) {
     if (copy_entry(c, entry, kind, stop))
       memcpy(copy + 2 + kEntry * kept++, entry, kEntry);
   }
-  copy[c.intel ? 0 : 1] = static_cast<unsigned char>(kept);
-  copy[c.intel ? 1 : 0] = static_cast<unsigned char>(kept >> 8);
+  c.order.put16(copy, static_cast<uint32_t>(kept));
   uint32_t ifd1 = linked ? c.u32(link) : 0;
   size_t next = 0;
   if (ifd1 != 0)
@@ -154,14 +144,12 @@ size_t CompactTiff(FileSource &source, TiffRegion region, bool raw_magic,
   if (!ReadAt(source, region.offset, header, header_length))
     header_length = 0;
   memcpy(block + kTiff, header, header_length);
-  bool intel = memcmp(header, "II", 2) == 0;
-  if (header_length < 8 || (!intel && memcmp(header, "MM", 2) != 0))
+  TiffView view;
+  if (header_length < 8 || !ViewTiff(header, header_length, view))
     return kTiff + header_length;
-  Compactor c{source, region, intel, block + kTiff, 8, {}};
-  if (raw_magic && IsTiffHeader(header)) {
-    block[kTiff + 2] = intel ? 42 : 0;
-    block[kTiff + 3] = intel ? 0 : 42;
-  }
+  Compactor c{source, region, view.order, block + kTiff, 8, {}};
+  if (raw_magic && IsTiffHeader(header))
+    c.order.put16(block + kTiff + 2, 42);
   uint32_t ifd0 = c.u32(header + 4);
   size_t copy = ifd0 < region.length ? copy_ifd(c, kIfd0, ifd0) : 0;
   c.put32(c.tiff + 4, copy ? static_cast<uint32_t>(copy) : kPastEnd);

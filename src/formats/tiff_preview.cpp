@@ -2,33 +2,30 @@
 
 #include <cstdint>
 
-#include "formats/source.h"
+#include "formats/jpeg_markers.h"
+#include "formats/tiff_tags.h"
 
 namespace {
 
-constexpr int kMostIfds = 16; // in all, chained or nested
-constexpr unsigned kOrientation = 0x0112, kCompression = 0x0103, kStripOffsets = 0x0111,
-                   kStripByteCounts = 0x0117, kSubIfds = 0x014A, kJpegOffset = 0x0201,
-                   kJpegLength = 0x0202;
+const unsigned char *bytes_of(std::string_view file) {
+  return reinterpret_cast<const unsigned char *>(file.data());
+}
 
 struct Walk {
   std::string_view file;
-  bool intel;
+  TiffView tiff;
   int ifds = 0;
   TiffFacts facts;
 
-  bool has(uint64_t at, uint64_t length) const { return at <= file.size() && length <= file.size() - at; }
-  const unsigned char *at(uint64_t offset) const {
-    return reinterpret_cast<const unsigned char *>(file.data()) + offset;
-  }
-  uint32_t u16(uint64_t offset) const { return has(offset, 2) ? (intel ? Little16(at(offset)) : Big16(at(offset))) : 0; }
-  uint32_t u32(uint64_t offset) const { return has(offset, 4) ? (intel ? Little32(at(offset)) : Big32(at(offset))) : 0; }
+  bool has(uint64_t at, uint64_t length) const { return tiff.has(at, length); }
+  uint32_t u16(uint64_t offset) const { return tiff.u16(offset); }
+  uint32_t u32(uint64_t offset) const { return tiff.u32(offset); }
   // An entry's first value: a short's or a long's, as its type says.
   uint32_t value(uint64_t entry) const { return u16(entry + 2) == 3 ? u16(entry + 8) : u32(entry + 8); }
 
   void consider(uint64_t offset, uint64_t length) {
     if (length > facts.preview.size() && length >= 4 && has(offset, length) &&
-        at(offset)[0] == 0xFF && at(offset)[1] == 0xD8)
+        StartsJpeg(tiff.bytes + offset, length))
       facts.preview = file.substr(offset, length);
   }
 };
@@ -47,8 +44,8 @@ void walk_ifd(Walk &walk, uint32_t offset, bool first) {
     uint32_t entries = walk.u16(offset);
     uint32_t jpeg = 0, jpeg_length = 0, compression = 0, strip = 0, strip_length = 0;
     for (uint32_t i = 0; i < entries; i++) {
-      uint64_t entry = offset + 2 + 12 * uint64_t(i);
-      if (!walk.has(entry, 12))
+      uint64_t entry = offset + 2 + kIfdEntry * uint64_t(i);
+      if (!walk.has(entry, kIfdEntry))
         return;
       switch (walk.u16(entry)) {
       case kOrientation: if (first) walk.facts.orientation = int(walk.u16(entry + 8)); break;
@@ -63,7 +60,7 @@ void walk_ifd(Walk &walk, uint32_t offset, bool first) {
     walk.consider(jpeg, jpeg_length);
     if (compression == 6 || compression == 7) // old-style and new-style JPEG
       walk.consider(strip, strip_length);
-    offset = walk.u32(offset + 2 + 12 * uint64_t(entries));
+    offset = walk.u32(offset + 2 + kIfdEntry * uint64_t(entries));
     first = false;
   }
 }
@@ -71,7 +68,9 @@ void walk_ifd(Walk &walk, uint32_t offset, bool first) {
 } // namespace
 
 TiffFacts ReadTiffFacts(std::string_view file) {
-  Walk walk{file, file.substr(0, 2) == "II", 0, {}};
+  Walk walk{file, {}, 0, {}};
+  if (!ViewTiff(bytes_of(file), file.size(), walk.tiff))
+    return walk.facts;
   walk_ifd(walk, walk.u32(4), true);
   if (walk.facts.orientation < 1 || walk.facts.orientation > 8)
     walk.facts.orientation = 1;
@@ -82,10 +81,9 @@ std::string_view RafPreview(std::string_view file) {
   constexpr size_t kPointer = 84; // the JPEG's offset, then its length
   if (file.size() < kPointer + 8)
     return {};
-  auto *p = reinterpret_cast<const unsigned char *>(file.data()) + kPointer;
+  const unsigned char *p = bytes_of(file) + kPointer;
   uint64_t offset = Big32(p), length = Big32(p + 4);
-  if (offset > file.size() || length > file.size() - offset || length < 2 ||
-      Big16(reinterpret_cast<const unsigned char *>(file.data()) + offset) != 0xFFD8)
+  if (offset > file.size() || length > file.size() - offset || !StartsJpeg(bytes_of(file) + offset, length))
     return {};
   return file.substr(offset, length);
 }

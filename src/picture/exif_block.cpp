@@ -3,14 +3,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "formats/jpeg_markers.h"
 #include "formats/tiff_tags.h"
 
 namespace {
 
-constexpr unsigned char kExifHeader[] = {'E', 'x', 'i', 'f', 0, 0};
 constexpr size_t kTiff = sizeof kExifHeader; // the TIFF header follows it
-constexpr unsigned kMakerNote = 0x927C;
-constexpr int kMostIfds = 32;
 constexpr int kMostRanges = 2048;
 
 // Bytes of one component of an EXIF format; 8, the largest, when unknown.
@@ -19,9 +17,7 @@ uint64_t format_size(unsigned format) { return FormatSize(format) ? FormatSize(f
 // The TIFF structure of a block, as far as libexif could read it: every
 // IFD count, entry, value and link, as byte ranges from the TIFF header.
 struct Layout {
-  const unsigned char *tiff;
-  uint64_t size;
-  bool intel;
+  TiffView tiff;
   uint64_t begin[kMostRanges], end[kMostRanges];
   int ranges;
   int ifds;
@@ -32,13 +28,8 @@ struct Layout {
   uint64_t ifd1;
   bool ifd1_links_on;
 
-  unsigned u16(uint64_t at) const {
-    return intel ? tiff[at] | tiff[at + 1] << 8 : tiff[at] << 8 | tiff[at + 1];
-  }
-  uint64_t u32(uint64_t at) const {
-    return intel ? uint64_t(u16(at)) | uint64_t(u16(at + 2)) << 16
-                 : uint64_t(u16(at)) << 16 | u16(at + 2);
-  }
+  unsigned u16(uint64_t at) const { return tiff.u16(at); }
+  uint64_t u32(uint64_t at) const { return tiff.u32(at); }
   void add(uint64_t from, uint64_t length) {
     if (ranges == kMostRanges) {
       complete = false;
@@ -54,7 +45,7 @@ enum class Ifd { Plain, Exif, One };
 void map_ifd(Layout &layout, uint64_t offset, Ifd kind, int depth);
 
 void map_entry(Layout &layout, uint64_t at, Ifd kind, int depth) {
-  layout.add(at, 12);
+  layout.add(at, kIfdEntry);
   unsigned tag = layout.u16(at);
   uint64_t bytes = format_size(layout.u16(at + 2)) * layout.u32(at + 4);
   if (bytes > 4)
@@ -72,11 +63,11 @@ void map_ifd(Layout &layout, uint64_t offset, Ifd kind, int depth) {
     layout.complete = false;
     return;
   }
-  if (offset + 2 > layout.size)
+  if (!layout.tiff.has(offset, 2))
     return;
   layout.add(offset, 2);
   uint64_t count = layout.u16(offset), at = offset + 2;
-  for (uint64_t i = 0; i < count && at + 12 <= layout.size; ++i, at += 12)
+  for (uint64_t i = 0; i < count && layout.tiff.has(at, kIfdEntry); ++i, at += kIfdEntry)
     map_entry(layout, at, kind, depth);
 }
 
@@ -107,13 +98,13 @@ bool FindExifBlock(unsigned char *head, size_t length, bool whole_file,
   size_t at = 0;
   *size = 0;
   for (bool first = true;; first = false) {
-    while (at < length && (head[at] == 0xFF || head[at] == 0xD8)) // fill, SOI
+    while (at < length && (head[at] == kMarker || head[at] == kStartOfImage)) // fill, SOI
       ++at;
     if (at + 3 > length || (first && at >= 12))
       return false;
     unsigned marker = head[at];
-    size_t segment = size_t(head[at + 1]) << 8 | head[at + 2];
-    if (marker == 0xE1) {
+    size_t segment = Big16(head + at + 1);
+    if (marker == kApp1) {
       size_t start = at + 3; // the block starts after the length, header and all
       if (start + sizeof kExifHeader > length ||
           memcmp(head + start, kExifHeader, sizeof kExifHeader) != 0)
@@ -126,7 +117,7 @@ bool FindExifBlock(unsigned char *head, size_t length, bool whole_file,
       *size = start + segment > length ? length - start : segment;
       return *size > 0;
     }
-    if (marker != 0xE0 && marker != 0xE2) // JFIF, ICC profile
+    if (marker != kApp0 && marker != kApp2)
       return false;
     at += 3 + (segment < 2 ? 0 : segment - 2);
   }
@@ -140,15 +131,12 @@ void HideUnreadParts(unsigned char *block, size_t size) {
   layout.complete = true;
   layout.ifd1_link = layout.ifd1 = 0;
   layout.ifd1_links_on = false;
-  layout.tiff = block + kTiff;
-  layout.size = size - kTiff;
-  if (memcmp(layout.tiff, "II", 2) != 0 && memcmp(layout.tiff, "MM", 2) != 0)
+  if (!ViewTiff(block + kTiff, size - kTiff, layout.tiff))
     return;
-  layout.intel = layout.tiff[0] == 'I';
   uint64_t ifd0 = layout.u32(4);
-  if (ifd0 + 2 <= layout.size) {
-    uint64_t link = ifd0 + 2 + 12 * uint64_t(layout.u16(ifd0));
-    if (link + 4 <= layout.size) {
+  if (layout.tiff.has(ifd0, 2)) {
+    uint64_t link = ifd0 + 2 + kIfdEntry * uint64_t(layout.u16(ifd0));
+    if (layout.tiff.has(link, 4)) {
       layout.ifd1_link = link;
       layout.ifd1 = layout.u32(link);
       layout.add(link, 4);
@@ -162,7 +150,7 @@ void HideUnreadParts(unsigned char *block, size_t size) {
   unsigned char *tiff = block + kTiff;
   for (int i = 0; i < layout.maker_note_count; ++i) {
     uint64_t at = layout.maker_notes[i];
-    if (untouched(layout, at, 2, at, at + 12))
+    if (untouched(layout, at, 2, at, at + kIfdEntry))
       tiff[at] = tiff[at + 1] = 0xFF; // a tag libexif knows in no IFD
   }
   if (layout.ifd1 && !layout.ifd1_links_on &&

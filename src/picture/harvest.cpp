@@ -33,11 +33,10 @@ void harvest_latitude(ExifEntry *entry, GeoRecord &record,
   record.latitude_met = 1;
 }
 
-// A BYTE 1 in the GPS IFD's tag 5 puts the altitude below sea level.
 void harvest_altitude_ref(ExifEntry *entry, GeoRecord &record) {
   if (entry->parent && exif_content_get_ifd(entry->parent) == EXIF_IFD_GPS &&
       entry->format == EXIF_FORMAT_BYTE && entry->size >= 1 && entry->data)
-    record.below_sea_level = entry->data[0] == 1;
+    record.below_sea_level = MarksBelowSeaLevel(entry);
 }
 
 struct OverwrittenTag {
@@ -66,6 +65,11 @@ void content_callback(ExifContent *content, void *user_data) {
 }
 
 } // namespace
+
+bool MarksBelowSeaLevel(const ExifEntry *reference) {
+  return reference && reference->tag == kAltitudeRef && reference->format == EXIF_FORMAT_BYTE &&
+         reference->size >= 1 && reference->data && reference->data[0] == 1;
+}
 
 void HarvestEntry(ExifEntry *entry, GeoRecord &record) {
   char scratch[2000];

@@ -1,5 +1,7 @@
 #include "maphost/thumbnails/decode.h"
 
+#include "formats/jpeg_markers.h"
+
 #include <libheif/heif.h>
 #include <png.h>
 #include <turbojpeg.h>
@@ -10,9 +12,6 @@
 
 namespace {
 
-struct TjFree {
-  void operator()(void *handle) const { tjDestroy(handle); }
-};
 struct HeifContextFree {
   void operator()(heif_context *context) const { heif_context_free(context); }
 };
@@ -47,14 +46,14 @@ int shrink_factor(int width, int height, int least, int most_factor) {
 // holds every coefficient of the picture while it decodes, whatever the
 // scale.
 bool progressive_jpeg(std::string_view bytes) {
-  for (size_t at = 2; at + 4 <= bytes.size() && uint8_t(bytes[at]) == 0xFF;) {
+  for (size_t at = 2; at + 4 <= bytes.size() && uint8_t(bytes[at]) == kMarker;) {
     uint8_t marker = uint8_t(bytes[at + 1]);
-    if (marker == 0xFF) { // fill
+    if (marker == kMarker) { // fill
       at++;
       continue;
     }
-    if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
-      return marker == 0xC2 || marker == 0xC6 || marker == 0xCA || marker == 0xCE;
+    if (IsFrameMarker(marker))
+      return IsProgressiveFrame(marker);
     at += 2 + (uint8_t(bytes[at + 2]) << 8 | uint8_t(bytes[at + 3]));
   }
   return false;
@@ -71,7 +70,7 @@ uint64_t coefficient_bytes(int width, int height, int subsampling) {
 } // namespace
 
 Raster DecodeJpeg(std::string_view bytes, int least) {
-  std::unique_ptr<void, TjFree> decoder(tjInitDecompress());
+  TjHandle decoder(tjInitDecompress());
   auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
   int width, height, subsampling, colours;
   if (!decoder || tjDecompressHeader3(decoder.get(), data, bytes.size(), &width, &height,

@@ -4,14 +4,6 @@
 
 #include <memory>
 
-namespace {
-
-struct TjFree {
-  void operator()(void *handle) const { tjDestroy(handle); }
-};
-
-} // namespace
-
 bool FitsInMemory(uint64_t width, uint64_t height) {
   return width > 0 && height > 0 && width <= kMostPixels && height <= kMostPixels / width;
 }
@@ -72,7 +64,7 @@ Raster Orient(const Raster &picture, int orientation) {
 }
 
 std::string EncodeJpeg(const Raster &picture, int quality) {
-  std::unique_ptr<void, TjFree> encoder(tjInitCompress());
+  TjHandle encoder(tjInitCompress());
   unsigned char *jpeg = nullptr;
   unsigned long size = 0;
   if (!encoder || picture.rgb.size() != size_t(picture.width) * picture.height * 3 ||

@@ -3,8 +3,16 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <turbojpeg.h>
 #include <vector>
+
+// A libjpeg-turbo handle, destroyed with its scope.
+struct TjFree {
+  void operator()(void *handle) const { tjDestroy(handle); }
+};
+using TjHandle = std::unique_ptr<void, TjFree>;
 
 struct Raster {
   int width = 0, height = 0;

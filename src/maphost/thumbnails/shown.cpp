@@ -12,6 +12,7 @@
 #include "formats/tiff_preview.h"
 #include "formats/container.h"
 #include "formats/heif.h"
+#include "formats/sniff.h"
 #include "picture/harvest.h"
 #include "platform/descriptor.h"
 #include "platform/whole_file.h"
@@ -69,23 +70,6 @@ std::string jpeg_thumbnail(std::string_view jpeg, int orientation) {
 }
 
 } // namespace
-
-PictureFormat FormatOf(std::string_view file) {
-  const unsigned char *head = unsigned_bytes(file);
-  if (file.size() >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF)
-    return PictureFormat::Jpeg;
-  if (file.substr(0, 8) == "\x89PNG\r\n\x1a\n")
-    return PictureFormat::Png;
-  if (file.size() >= 12 && file.substr(0, 4) == "RIFF" && file.substr(8, 4) == "WEBP")
-    return PictureFormat::Webp;
-  if (IsHeif(head, file.size()))
-    return PictureFormat::Heif;
-  if (file.size() >= 8 && IsTiffHeader(head))
-    return PictureFormat::Tiff;
-  if (file.substr(0, 16) == "FUJIFILMCCD-RAW ")
-    return PictureFormat::Raf;
-  return PictureFormat::Unknown;
-}
 
 bool ReadPictureFile(const std::string &path, std::string &bytes) {
   Descriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
@@ -161,7 +145,7 @@ PictureFacts ReadFacts(std::string_view file) {
   if (altitude >= 0) {
     ExifEntry *below = exif_content_get_entry(exif->ifd[EXIF_IFD_GPS], ExifTag(0x0005));
     facts.has_altitude = true;
-    facts.altitude = below && below->size >= 1 && below->data[0] == 1 ? -altitude : altitude;
+    facts.altitude = MarksBelowSeaLevel(below) ? -altitude : altitude;
   }
   ExifEntry *orientation = exif_content_get_entry(exif->ifd[EXIF_IFD_0], EXIF_TAG_ORIENTATION);
   if (orientation && orientation->format == EXIF_FORMAT_SHORT && orientation->components >= 1)

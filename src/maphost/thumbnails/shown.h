@@ -8,15 +8,13 @@
 #include <string_view>
 #include <sys/stat.h>
 
+#include "formats/sniff.h"
 #include "picture/georecord.h"
-
-enum class PictureFormat { Unknown, Jpeg, Png, Webp, Heif, Tiff, Raf };
 
 // Files larger than this are not read.
 constexpr long long kMostPictureBytes = 256LL << 20;
 constexpr int kThumbnailSide = 256;
 
-PictureFormat FormatOf(std::string_view file);
 
 // The whole file at path; false when it is gone, no regular file, larger
 // than kMostPictureBytes, or unreadable. A FIFO or device never blocks.

@@ -1,5 +1,8 @@
 #include "maphost/web/thumbnail.h"
 
+#include <cstring>
+#include <nettle/base64.h>
+
 #include "maphost/thumbnails/attached.h"
 #include "maphost/thumbnails/bounded.h"
 
@@ -9,18 +12,10 @@ std::string ThumbnailOf(const Position &position) {
 }
 
 std::string JpegDataUri(const std::string &jpeg) {
-  static const char kDigits[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string uri = "data:image/jpeg;base64,";
-  for (size_t at = 0; at < jpeg.size(); at += 3) {
-    uint32_t group = uint32_t(uint8_t(jpeg[at])) << 16;
-    if (at + 1 < jpeg.size())
-      group |= uint32_t(uint8_t(jpeg[at + 1])) << 8;
-    if (at + 2 < jpeg.size())
-      group |= uint8_t(jpeg[at + 2]);
-    size_t left = jpeg.size() - at; // a last group of one or two bytes is padded
-    for (size_t i = 0; i < 4; i++)
-      uri += i <= left ? kDigits[group >> (18 - 6 * i) & 63] : '=';
-  }
+  static const char kScheme[] = "data:image/jpeg;base64,";
+  std::string uri(sizeof kScheme - 1 + BASE64_ENCODE_RAW_LENGTH(jpeg.size()), '\0');
+  memcpy(uri.data(), kScheme, sizeof kScheme - 1);
+  base64_encode_raw(uri.data() + sizeof kScheme - 1, jpeg.size(),
+                    reinterpret_cast<const uint8_t *>(jpeg.data()));
   return uri;
 }

@@ -1,0 +1,13 @@
+// Which picture format a file is, known from its first bytes, never from
+// its name: the one place both programs ask.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+enum class PictureFormat { Unknown, Jpeg, Png, Webp, Heif, Tiff, Raf };
+
+PictureFormat FormatOf(const unsigned char *head, size_t length);
+inline PictureFormat FormatOf(std::string_view file) {
+  return FormatOf(reinterpret_cast<const unsigned char *>(file.data()), file.size());
+}
