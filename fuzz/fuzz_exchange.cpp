@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include "maphost/store/gpx.h"
-#include "maphost/host.h"
+#include "maphost/exchange.h"
 #include "maphost/web/page.h"
 #include "maplink/grammar.h"
 #include "platform/ports.h"

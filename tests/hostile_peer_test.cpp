@@ -25,7 +25,7 @@ TEST(HostilePeer, HostRepliesThatEndTheWaitWithNoResult) {
       {"RXR1" + Be32(0) + Be32(65536) + big, big}, };
   for (const auto &[answer, result] : cases) {
     PrivatePorts ports;
-    TestPeer host(1, 0, [answer](HostMsg &message) {
+    TestPeer host(1, 0, [answer](PortMessage &message) {
       (void)!send(message.fd, answer.data(), answer.size(), MSG_NOSIGNAL);
     });
     CapturedConsole console;

@@ -4,7 +4,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
-#include "maphost/host.h"
+#include "maphost/exchange.h"
 #include "test_support.h"
 
 namespace {

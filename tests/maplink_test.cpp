@@ -81,12 +81,12 @@ TEST(MapLink, AgainstTheMapHost) {
 // Refused or unanswered: said on standard error with the picture's path, code 5, stdout unchanged.
 TEST(MapLink, RefusedAndUnansweredCommandsEndWithCode5) {
   const std::string silent = "pintrail: %/My IMG.jpg: no answer from the map\n";
-  const std::pair<std::function<void(HostMsg &)>, std::string> cases[] = {
-      {[](HostMsg &m) { ReplyMsg(m, WireReply{5, std::nullopt}); },
+  const std::pair<std::function<void(PortMessage &)>, std::string> cases[] = {
+      {[](PortMessage &m) { ReplyMsg(m, WireReply{5, std::nullopt}); },
        "pintrail: %/My IMG.jpg: the map refused the waypoint (code 5)\n"
        "pintrail: %/My IMG.jpg: the map refused the picture position (code 5)\n"},
-      {[](HostMsg &) {}, silent + silent}, // closes without a reply
-      {[](HostMsg &m) { (void)!send(m.fd, "HTTP/1.1 200 OK\r\n\r\n", 19, MSG_NOSIGNAL); }, silent + silent},
+      {[](PortMessage &) {}, silent + silent}, // closes without a reply
+      {[](PortMessage &m) { (void)!send(m.fd, "HTTP/1.1 200 OK\r\n\r\n", 19, MSG_NOSIGNAL); }, silent + silent},
   };
   for (auto [answer, said] : cases) {
     PrivatePorts ports;

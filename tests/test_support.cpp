@@ -159,21 +159,21 @@ std::string MutatePicture(std::string bytes, std::mt19937 &random) {
   return bytes;
 }
 
-TestPeer::TestPeer(int count, int32_t rc, std::function<void(HostMsg &)> answer) {
+TestPeer::TestPeer(int count, int32_t rc, std::function<void(PortMessage &)> answer) {
   std::string why;
   port = CreatePublicPort(kMapPortName, &why);
   EXPECT_TRUE(port) << why;
   if (!answer)
-    answer = [rc](HostMsg &message) {
+    answer = [rc](PortMessage &message) {
       ReplyMsg(message, WireReply{rc, rc == 0 ? std::optional<std::string>("done") : std::nullopt});
     };
   thread = std::thread([this, count, answer] {
-    HostMsg message;
+    PortMessage message;
     while (static_cast<int>(received.size()) < count) {
-      HostWait got = GetMsg(*port, message, &stop, 2000);
-      if (got == HostWait::Stopped)
+      PortWait got = GetMsg(*port, message, &stop, 2000);
+      if (got == PortWait::Stopped)
         return;
-      if (got == HostWait::Message) {
+      if (got == PortWait::Message) {
         received.push_back(message.message);
         answer(message);
       }

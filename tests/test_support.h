@@ -14,7 +14,7 @@
 #include "fixtures/fixture.h"
 #include "maplink/commands.h"
 #include "picture/exif_load.h"
-#include "platform/port_host.h"
+#include "platform/public_port.h"
 #include "platform/ports.h"
 
 // A fresh directory, removed with everything in it at the end of scope.
@@ -85,7 +85,7 @@ struct TestPeer {
   std::vector<WireMessage> received;
   std::thread thread;
   volatile sig_atomic_t stop = 0;
-  TestPeer(int count, int32_t rc, std::function<void(HostMsg &)> answer = {});
+  TestPeer(int count, int32_t rc, std::function<void(PortMessage &)> answer = {});
   ~TestPeer();
 };
 

@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "maphost/store/gpx.h"
-#include "maphost/host.h"
+#include "maphost/exchange.h"
 #include "maphost/store/keeper.h"
 #include "maphost/thumbnails/bounded.h"
 #include "maphost/web/page.h"

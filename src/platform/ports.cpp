@@ -94,7 +94,7 @@ RexxMsg *CreateRexxMsg(ReplyPort *reply_port, const char *extension,
     return nullptr;
   message->mn_ReplyPort = reply_port;
   message->extension = extension ? extension : "";
-  message->host_name = host ? host : "";
+  message->port_name = host ? host : "";
   return message;
 }
 
@@ -108,7 +108,7 @@ bool PutMsg(MsgPort *port, RexxMsg *message) {
   port->fd = -1;
   if (reply->fd < 0)
     return false;
-  WireMessage wire{message->rm_Action, message->rm_Args[0], message->host_name,
+  WireMessage wire{message->rm_Action, message->rm_Args[0], message->port_name,
                    message->extension};
   return SendAll(reply->fd, EncodeMessage(wire));
 }

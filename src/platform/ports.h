@@ -51,7 +51,7 @@ struct RexxMsg {
   uint32_t rm_Action = 0;
   int32_t rm_Result1 = 0;
   std::optional<std::string> rm_Result2;
-  std::string host_name;
+  std::string port_name;
   std::string extension;
 };
 

@@ -79,7 +79,7 @@ std::string EncodeMessage(const WireMessage &message) {
   std::string out(kMessageMagic);
   put_u32(out, message.action);
   put_text(out, message.command);
-  put_text(out, message.host_name);
+  put_text(out, message.port_name);
   put_text(out, message.extension);
   return out;
 }
@@ -101,7 +101,7 @@ WireStatus DecodeMessage(std::string_view bytes, WireMessage &message) {
   if (!reader.get_u32(message.action))
     return WireStatus::NeedMore;
   for (std::string *text :
-       {&message.command, &message.host_name, &message.extension}) {
+       {&message.command, &message.port_name, &message.extension}) {
     WireStatus status = get_text(reader, *text);
     if (status != WireStatus::Complete)
       return status;

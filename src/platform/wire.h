@@ -17,7 +17,7 @@ enum class WireStatus { Malformed, NeedMore, Complete };
 struct WireMessage {
   uint32_t action = 0;
   std::string command;
-  std::string host_name;
+  std::string port_name;
   std::string extension;
 };
 

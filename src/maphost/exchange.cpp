@@ -1,4 +1,4 @@
-#include "maphost/host.h"
+#include "maphost/exchange.h"
 
 #include "maphost/store/gpx.h"
 #include "maplink/grammar.h"
@@ -50,12 +50,12 @@ bool PrintHostLine(const std::string &line) {
 }
 
 bool ServePort(PublicPort &port, HostState &state, const volatile sig_atomic_t *stop) {
-  HostMsg message;
+  PortMessage message;
   for (;;) {
-    HostWait got = GetMsg(port, message, stop, kReceiveTimeoutMs);
-    if (got == HostWait::Stopped)
+    PortWait got = GetMsg(port, message, stop, kReceiveTimeoutMs);
+    if (got == PortWait::Stopped)
       return true;
-    if (got == HostWait::Again)
+    if (got == PortWait::Again)
       continue;
     if (!state.quiet && !PrintHostLine(PrintableText(message.message.command)))
       return false;

@@ -1,4 +1,4 @@
-#include "platform/port_host.h"
+#include "platform/public_port.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -98,12 +98,12 @@ std::unique_ptr<PublicPort> CreatePublicPort(const char *name,
   return port;
 }
 
-HostMsg::~HostMsg() {
+PortMessage::~PortMessage() {
   if (fd >= 0)
     close(fd);
 }
 
-HostWait GetMsg(PublicPort &port, HostMsg &into, const volatile sig_atomic_t *stop,
+PortWait GetMsg(PublicPort &port, PortMessage &into, const volatile sig_atomic_t *stop,
                 int receive_timeout_ms) {
   if (into.fd >= 0) {
     close(into.fd);
@@ -111,7 +111,7 @@ HostWait GetMsg(PublicPort &port, HostMsg &into, const volatile sig_atomic_t *st
   }
   for (;;) {
     if (*stop)
-      return HostWait::Stopped;
+      return PortWait::Stopped;
     int fd = accept4(port.listen_fd, nullptr, nullptr,
                      SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0)
@@ -120,13 +120,13 @@ HostWait GetMsg(PublicPort &port, HostMsg &into, const volatile sig_atomic_t *st
     into.peer = own_user_peer(fd);
     if (into.peer == 0 ||
         !receive_message(fd, into.message, receive_timeout_ms, stop))
-      return HostWait::Again;
+      return PortWait::Again;
     into.fd = peer.release();
-    return HostWait::Message;
+    return PortWait::Message;
   }
 }
 
-bool ReplyMsg(HostMsg &message, const WireReply &reply) {
+bool ReplyMsg(PortMessage &message, const WireReply &reply) {
   bool sent = message.fd >= 0 && SendAll(message.fd, EncodeReply(reply));
   if (message.fd >= 0)
     close(message.fd);
