@@ -25,7 +25,10 @@ TEST(MapLink, CommandsAndMessageFieldsOnTheWire) {
     auto message = [](ReplyPort *r, const char *command) { RexxMsg m; m.mn_ReplyPort = r; m.rm_Args[0] = command; return m; };
     RexxMsg good = message(&reply, "x"), orphan = message(nullptr, "x"), busy = message(&in_use, "x");
     RexxMsg empty = message(&reply, nullptr);
-    EXPECT_FALSE(PutMsg(nullptr, &good) || PutMsg(port.get(), &orphan) || PutMsg(port.get(), &busy) || PutMsg(port.get(), &empty));
+    EXPECT_FALSE(PutMsg(nullptr, &good));
+    EXPECT_FALSE(PutMsg(port.get(), &orphan));
+    EXPECT_FALSE(PutMsg(port.get(), &busy));
+    EXPECT_FALSE(PutMsg(port.get(), &empty));
   }
   {
     TestPeer peer(3, 0);
@@ -123,6 +126,19 @@ TEST(MapLink, ADetachedHostIsReadyAndLinksWhereTheToolStood) {
   EXPECT_TRUE(WaitFor([&] { return kill(host.pid, 0) != 0; }));
   EXPECT_NE(ReadFileText(gpx).find("href=\"file://" + ports.dir.path + "/Photos/My%20IMG.jpg\""),
             std::string::npos) << ReadFileText(gpx);
+}
+
+// As users run them, with no REXX_PORT_DIR: the ports are in the user's
+// runtime folder, and the tool finds the host there.
+TEST(MapLink, WithoutAPortFolderSetBothFindTheUsersOwn) {
+  TempDir dir;
+  std::string photos = gps_tree(dir), runtime = "XDG_RUNTIME_DIR=" + dir.path;
+  pid_t host = StartProcess({"/usr/bin/env", "-u", "REXX_PORT_DIR", runtime, MAPHOST_BIN, "QUIET"}, {}, dir / "host.out");
+  EXPECT_TRUE(WaitFor([&] { return access((dir / "rexx-ports/VANTORA.1").c_str(), F_OK) == 0; }));
+  ProcessResult run = RunProcess({"/usr/bin/env", "-u", "REXX_PORT_DIR", runtime, PINTRAIL_BIN, photos, "PICLIST"});
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.out, "My IMG.jpg: Send pic list to vantora...\n");
+  EXPECT_EQ(StopProcess(host, SIGTERM), 0);
 }
 
 // A host that owns its port but answers nothing: the tool waits, its

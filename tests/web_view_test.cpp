@@ -319,7 +319,9 @@ TEST(WebView, ThumbnailCacheBoundedLeastRecentlyUsedFirst) {
       thumb(0); // used again: now later than 1 to fit / 2
   }
   WriteFile(photo, MakeJpeg(GpsEntries(GpsFix{}), 400));
-  EXPECT_TRUE(thumb(0) == old && thumb(1) != old && thumb(all - 1) == old); // kept, dropped, kept
+  EXPECT_EQ(thumb(0), old); // kept
+  EXPECT_NE(thumb(1), old); // dropped
+  EXPECT_EQ(thumb(all - 1), old);
 }
 
 } // namespace

@@ -75,12 +75,9 @@ bool write_forwarding_page(ForwardingPage &page, const std::string &beside, cons
 
 // What the files hold now: "N waypoints and M pictures".
 std::string kept_counts(Store &store) {
-  std::lock_guard<std::mutex> hold(store.lock);
-  size_t pictures = 0;
-  for (const Position &position : store.positions)
-    pictures += position.picture;
-  return std::to_string(store.positions.size() - pictures) + " waypoints and " +
-         std::to_string(pictures) + " pictures";
+  StoreCounts counts = CountsOf(store);
+  return std::to_string(counts.waypoints) + " waypoints and " + std::to_string(counts.pictures) +
+         " pictures";
 }
 
 } // namespace

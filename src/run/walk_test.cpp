@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <cerrno>
 #include <set>
-#include <thread>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -42,15 +41,6 @@ TEST(Walk, DirFormsAndSpecialEntries) {
                                                      not_jpeg(dir / "pipe"), not_jpeg(dir / "dangling")}));
   EXPECT_EQ(WalkOutput(dir / "pipe"), not_jpeg(dir / "pipe") + "\n");
   close(feed);
-}
-
-// The survey's workers each report their own failures, never another's.
-TEST(Walk, FailureReasonIsPerThread) {
-  EXPECT_EQ(Lock("/nowhere/at/all", ACCESS_READ), nullptr);
-  EXPECT_EQ(IoErr(), ENOENT);
-  int seen = -1;
-  std::thread([&seen] { seen = IoErr(); }).join();
-  EXPECT_EQ(seen, 0);
 }
 
 // Eight levels below DIR and no deeper. Links are followed, but never back

@@ -1,5 +1,6 @@
 #include "maphost/store/keeper.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <sys/resource.h>
@@ -31,7 +32,7 @@ struct Keeper {
   size_t stride = 1;
   size_t events_seen = 0;
   bool written = false; // the files hold the copy
-  bool stop = false;    // under the store's lock
+  std::atomic<bool> stop{false}; // raised under the store's lock
   std::thread thread;
 };
 
@@ -44,14 +45,9 @@ bool open_file(const char *name, KeptFile &file, std::string *why) {
 // Takes in what changed in the store since the last time; false when
 // nothing did.
 bool take_changes(Keeper &keeper) {
-  std::lock_guard<std::mutex> hold(keeper.store.lock);
-  const std::vector<uint32_t> &events = keeper.store.events;
-  if (keeper.events_seen == events.size())
-    return false;
-  keeper.copy.resize(keeper.store.positions.size());
-  for (; keeper.events_seen < events.size(); keeper.events_seen++)
-    keeper.copy[events[keeper.events_seen]] = keeper.store.positions[events[keeper.events_seen]];
-  return true;
+  size_t seen = keeper.events_seen;
+  keeper.events_seen = CopyChangesSince(keeper.store, seen, keeper.copy);
+  return keeper.events_seen != seen;
 }
 
 // The thumbnails of every stride-th picture, the stride doubling until they
@@ -104,35 +100,19 @@ bool write_files(Keeper &keeper, std::string *why) {
   return true;
 }
 
-// Once the files hold everything the journal does, it starts over.
-void clear_journal_if_written(Keeper &keeper) {
-  std::lock_guard<std::mutex> hold(keeper.store.lock);
-  if (keeper.written && keeper.events_seen == keeper.store.events.size())
-    ClearJournal(keeper.files.journal);
-}
-
 void keep_current(Keeper &keeper) {
   // Writing yields to the port exchange when both want a core: the journal
   // keeps what the files do not hold yet.
   setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWriterNice);
   for (;;) {
-    {
-      std::unique_lock<std::mutex> hold(keeper.store.lock);
-      WaitForEvents(keeper.store, hold, std::chrono::hours(24), [&] {
-        return keeper.stop || keeper.events_seen != keeper.store.events.size();
-      });
-    }
-    bool stopping;
-    {
-      std::unique_lock<std::mutex> hold(keeper.store.lock);
-      keeper.store.changed.wait_for(hold, kPause, [&] { return keeper.stop; });
-      stopping = keeper.stop;
-    }
+    WaitForChangesSince(keeper.store, keeper.events_seen, std::chrono::hours(24), keeper.stop);
+    bool stopping = PauseUnlessRaised(keeper.store, kPause, keeper.stop);
     fdatasync(keeper.files.journal.file.fd); // a power loss costs at most the last second
     std::string why;
     if (take_changes(keeper) && !write_files(keeper, &why))
       fprintf(stderr, "pintrail-maphost: cannot write %s\n", why.c_str());
-    clear_journal_if_written(keeper);
+    if (keeper.written) // once the files hold everything the journal does, it starts over
+      ClearJournalIfSeen(keeper.store, keeper.events_seen);
     if (stopping)
       return;
   }
@@ -162,11 +142,7 @@ bool OpenKeptFiles(const char *gpx, const char *html, KeptFiles &files, Store &s
 }
 
 void KeeperStop::operator()(Keeper *keeper) const {
-  {
-    std::lock_guard<std::mutex> hold(keeper->store.lock);
-    keeper->stop = true;
-    keeper->store.changed.notify_all();
-  }
+  RaiseUnderLock(keeper->store, keeper->stop);
   if (keeper->thread.joinable())
     keeper->thread.join();
   if (keeper->written && !keeper->files.journal.path.empty()) // the files hold everything

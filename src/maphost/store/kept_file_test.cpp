@@ -12,51 +12,86 @@
 
 namespace {
 
-TEST(KeptFile, ModesKeptNewFilesPrivateReadOnlyAndPlantedLinksLeftAlone) {
+mode_t mode_of(const std::string &path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// Root keeps another user's file as theirs; a user keeps their own.
+TEST(KeptFile, ARewriteKeepsItsOwnerAndMode) {
   TempDir dir;
-  std::string shared = dir / "shared.gpx", fresh = dir / "sub/../fresh.gpx", victim = dir / "victim";
-  ASSERT_TRUE(WriteFile(shared, "old") && WriteFile(victim, "victim's"));
-  uid_t owner = getuid() == 0 ? 65534 : getuid(); // root keeps another user's file as theirs
-  (void)!chown(shared.c_str(), owner, owner);
-  chmod(shared.c_str(), 0640);
-  // Where the temporary file once went, and where the journal goes.
-  ASSERT_EQ(symlink(victim.c_str(), (shared + ".tmp." + std::to_string(getpid())).c_str()), 0);
-  ASSERT_EQ(symlink(victim.c_str(), (dir / "fresh.gpx.journal").c_str()), 0);
-  mkdir((dir / "sub").c_str(), 0700);
-  std::string why;
+  std::string shared = dir / "shared.gpx", why;
+  uid_t owner = getuid() == 0 ? 65534 : getuid();
+  ASSERT_TRUE(WriteFile(shared, "old") && chown(shared.c_str(), owner, owner) == 0 && chmod(shared.c_str(), 0640) == 0);
   {
-    KeptFile kept, made;
+    KeptFile kept;
     ASSERT_TRUE(OpenKeptFile(shared, kept, &why)) << why;
     EXPECT_EQ(ReadKeptFile(kept), "old");
     ASSERT_TRUE(ReplaceKeptFile(kept, "n", &why)) << why; // a write of one byte is whole
-    ASSERT_TRUE(OpenKeptFile(fresh, made, &why)) << why;
-    EXPECT_EQ(made.path, dir / "fresh.gpx");
-    ASSERT_TRUE(ReplaceKeptFile(made, "made", &why)) << why;
-    Journal journal;
-    EXPECT_FALSE(OpenJournal(made.path, journal, &why)); // a link: refused
-    ASSERT_EQ(mkfifo((shared + ".journal").c_str(), 0600), 0);
-    EXPECT_FALSE(OpenJournal(shared, journal, &why)); // no regular file: refused
-    EXPECT_NE(why.find("not this user's journal"), std::string::npos) << why;
   }
-  EXPECT_EQ(ReadFileText(shared), "n");
   struct stat info {};
-  EXPECT_TRUE(stat(shared.c_str(), &info) == 0 && info.st_uid == owner && (info.st_mode & 07777) == 0640u);
-  EXPECT_TRUE(stat((dir / "fresh.gpx").c_str(), &info) == 0 && (info.st_mode & 07777) == 0600u);
-  EXPECT_EQ(ReadFileText(victim), "victim's");
-  chmod(shared.c_str(), 0444);
-  KeptFile refused;
-  EXPECT_FALSE(OpenKeptFile(shared + ".journal", refused, &why)); // a FIFO
-  EXPECT_FALSE(OpenKeptFile(shared, refused, &why));
-  EXPECT_NE(why.find("read-only"), std::string::npos) << why;
   EXPECT_EQ(ReadFileText(shared), "n");
+  EXPECT_TRUE(stat(shared.c_str(), &info) == 0 && info.st_uid == owner) << info.st_uid;
+  EXPECT_EQ(mode_of(shared), 0640u);
+}
+
+TEST(KeptFile, ANewFileIsPrivateAndNamedByItsRealPath) {
+  TempDir dir;
+  std::string why;
+  mkdir((dir / "sub").c_str(), 0700);
+  KeptFile made;
+  ASSERT_TRUE(OpenKeptFile(dir / "sub/../fresh.gpx", made, &why)) << why;
+  EXPECT_EQ(made.path, dir / "fresh.gpx");
+  ASSERT_TRUE(ReplaceKeptFile(made, "made", &why)) << why;
+  EXPECT_EQ(mode_of(dir / "fresh.gpx"), 0600u);
+}
+
+// Where the temporary file once went, and where the journal goes.
+TEST(KeptFile, LinksPlantedBesideItAreNeverFollowed) {
+  TempDir dir;
+  std::string gpx = dir / "trip.gpx", victim = dir / "victim", why;
+  ASSERT_TRUE(WriteFile(gpx, "old") && WriteFile(victim, "victim's"));
+  ASSERT_EQ(symlink(victim.c_str(), (gpx + ".tmp." + std::to_string(getpid())).c_str()), 0);
+  ASSERT_EQ(symlink(victim.c_str(), (gpx + ".journal").c_str()), 0);
+  KeptFile kept;
+  Journal journal;
+  ASSERT_TRUE(OpenKeptFile(gpx, kept, &why) && ReplaceKeptFile(kept, "new", &why)) << why;
+  EXPECT_FALSE(OpenJournal(gpx, journal, &why));
+  EXPECT_EQ(ReadFileText(victim), "victim's");
+  EXPECT_EQ(ReadFileText(gpx), "new");
+}
+
+TEST(KeptFile, NoRegularFileNorAReadOnlyOneIsTaken) {
+  TempDir dir;
+  std::string gpx = dir / "trip.gpx", why;
+  ASSERT_TRUE(WriteFile(gpx, "old") && mkfifo((gpx + ".journal").c_str(), 0600) == 0);
+  Journal journal;
+  EXPECT_FALSE(OpenJournal(gpx, journal, &why));
+  EXPECT_NE(why.find("not this user's journal"), std::string::npos) << why;
+  KeptFile refused;
+  EXPECT_FALSE(OpenKeptFile(gpx + ".journal", refused, &why)); // nor a FIFO as a kept file
+  chmod(gpx.c_str(), 0444);
+  EXPECT_FALSE(OpenKeptFile(gpx, refused, &why));
+  EXPECT_NE(why.find("read-only"), std::string::npos) << why;
+  EXPECT_EQ(ReadFileText(gpx), "old");
+}
+
+TEST(KeptFile, OneMadeForAHostThatNeverWroteItIsRemoved) {
+  TempDir dir;
+  std::string why;
   {
-    KeptFile unused; // created for a host that never wrote it: removed
-    ASSERT_TRUE(OpenKeptFile(dir / "unused.gpx", unused, &why));
+    KeptFile unused;
+    ASSERT_TRUE(OpenKeptFile(dir / "unused.gpx", unused, &why)) << why;
   }
   EXPECT_NE(access((dir / "unused.gpx").c_str(), F_OK), 0);
+}
+
+// A user's own file in a group not theirs: a copy could not keep its group, so it stays.
+TEST(KeptFile, OneWhoseGroupACopyCannotKeepStaysAsItIs) {
   if (getuid() != 0)
-    return; // a user's own file in a group not theirs: a copy could not keep its group, so it stays
-  std::string theirs = dir / "theirs.gpx";
+    GTEST_SKIP() << "needs root to make another user's folder";
+  TempDir dir;
+  std::string theirs = dir / "theirs.gpx", why;
   ASSERT_TRUE(chown(dir.path.c_str(), 65534, 65534) == 0 && WriteFile(theirs, "old") && chown(theirs.c_str(), 65534, 0) == 0);
   pid_t child = fork();
   if (child == 0) {

@@ -3,6 +3,7 @@
 // port exchange, the file writer and the web view.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -22,17 +23,16 @@ struct Store {
   // a busy exchange wakes nobody who is not waiting for it.
   int event_waiters = 0;
   std::vector<Position> positions;
+  size_t picture_count = 0; // of the positions
   // The index of each position as it was added or changed, in order: what
   // a live view has not seen yet is the tail after its last event.
   std::vector<uint32_t> events;
   std::vector<uint32_t> changed_at; // per position: the event that last changed it
   std::unordered_map<std::string, uint32_t> pictures; // by link
   std::unordered_set<std::string> waypoints;          // name, latitude, longitude
-  uint64_t changes = 0;
   // A continued GPX file's other elements, as they stood: its metadata, and
   // its routes, tracks and extensions. Set before the host serves.
   std::string gpx_head, gpx_tail;
-  bool stopping = false;
   // Where each new position is written before it counts as kept; none
   // while a file or journal is read in.
   Journal *journal = nullptr;
@@ -46,13 +46,29 @@ enum class Kept { Changed, Same, Lost };
 // continued holds them.
 Kept KeepPosition(Store &store, Position position, bool from_file = false);
 
-// Waits, the lock held, until ready() or timeout, counted as waiting for
-// the next position.
-template <typename Ready>
-void WaitForEvents(Store &store, std::unique_lock<std::mutex> &hold,
-                   std::chrono::milliseconds timeout, Ready ready) {
-  store.event_waiters++;
-  store.changed.wait_for(hold, timeout, ready);
-  store.event_waiters--;
-}
+// What the store holds now.
+struct StoreCounts {
+  size_t waypoints = 0, pictures = 0;
+  size_t events = 0; // changes so far: positions added or moved
+};
+StoreCounts CountsOf(Store &store);
 
+// A copy of the picture at index; false when there is no picture there.
+bool PictureAt(Store &store, size_t index, Position &picture);
+
+// Copies every position changed since event seen into copy at its index
+// (copy grows to the store's size); returns the events seen now.
+size_t CopyChangesSince(Store &store, size_t seen, std::vector<Position> &copy);
+
+// Waits until there are events past seen, stop is raised or timeout passes;
+// returns the events there are.
+size_t WaitForChangesSince(Store &store, size_t seen, std::chrono::milliseconds timeout,
+                           const std::atomic<bool> &stop);
+// Waits timeout unless stop is raised; returns stop.
+bool PauseUnlessRaised(Store &store, std::chrono::milliseconds timeout, const std::atomic<bool> &stop);
+// Raises a flag its owner's waits on the store watch, and wakes them.
+void RaiseUnderLock(Store &store, std::atomic<bool> &flag);
+
+// Empties the journal when events up to seen are all there are: the files
+// then hold everything it held.
+void ClearJournalIfSeen(Store &store, size_t seen);

@@ -45,7 +45,7 @@ std::vector<Sample> samples() {
           {"text", "not a picture at all", {0, 0}}, {"0xFF, then no JPEG", "\xFF\xD9\xFF", {0, 0}}};
 }
 
-TEST(PictureFile, AThumbnailFromEachFormatUprightAndSmall) {
+TEST(Thumbnails, AThumbnailFromEachFormatUprightAndSmall) {
   for (const Sample &sample : samples()) {
     std::string thumbnail = MakeThumbnail(sample.file);
     std::pair<int, int> none{0, 0};
@@ -61,7 +61,7 @@ TEST(PictureFile, AThumbnailFromEachFormatUprightAndSmall) {
   EXPECT_EQ(ShowWhole(MakeStripTiff("\xFF\xD8\xFF\xD9", "\xFF\xD8\xFE\xD9")).bytes, "\xFF\xD8\xFE\xD9"); // the first found of two
 }
 
-TEST(PictureFile, FactsFromTheExifOfEachFormat) {
+TEST(Thumbnails, FactsFromTheExifOfEachFormat) {
   GpsFix below;
   below.altitude_ref = 1;
   for (const std::string &file : {MakeJpeg(GpsEntries(below)), MakePng(ExifBlock(GpsEntries(below))),
@@ -79,7 +79,7 @@ TEST(PictureFile, FactsFromTheExifOfEachFormat) {
 
 // A header claiming 60,000 x 60,000 pixels (3.6 billion) is refused before
 // any of them is allocated: ASan would fail the run otherwise.
-TEST(PictureFile, BombsRefusedByTheirHeaders) {
+TEST(Thumbnails, BombsRefusedByTheirHeaders) {
   std::string png = MakePng(ExifBlock({}));
   png.replace(16, 8, std::string("\x00\x00\xEA\x60\x00\x00\xEA\x60", 8)); // IHDR width and height
   EXPECT_TRUE(DecodePng(png).rgb.empty());
@@ -102,7 +102,7 @@ TEST(PictureFile, BombsRefusedByTheirHeaders) {
 
 // Counted as what they would allocate, a progressive JPEG and an EXIF thumbnail that is one are
 // refused before decoding; the picture around the thumbnail still gets one of its own.
-TEST(PictureFile, ProgressiveBombsRefusedAsThumbnailsOrPictures) {
+TEST(Thumbnails, ProgressiveBombsRefusedAsThumbnailsOrPictures) {
   std::string bomb = MakeProgressiveBomb(), around = MakeJpeg(GpsEntries(GpsFix{}), bomb.size());
   around.replace(around.find("\xFF\xD8", 2), bomb.size(), bomb); // IFD 1's thumbnail
   auto peak_kib = [] { rusage usage{}; return getrusage(RUSAGE_SELF, &usage) == 0 ? usage.ru_maxrss : 0; };
@@ -115,7 +115,7 @@ TEST(PictureFile, ProgressiveBombsRefusedAsThumbnailsOrPictures) {
 }
 
 // What the web view reads: regular files alone, never waiting on a FIFO.
-TEST(PictureFile, ReadsRegularFilesAlone) {
+TEST(Thumbnails, ReadsRegularFilesAlone) {
   TempDir dir;
   std::string bytes;
   ASSERT_TRUE(WriteFile(dir / "p.jpg", "jpeg") && mkfifo((dir / "fifo").c_str(), 0600) == 0);
@@ -123,9 +123,8 @@ TEST(PictureFile, ReadsRegularFilesAlone) {
   EXPECT_FALSE(ReadPictureFile(dir / "fifo", bytes) || ReadPictureFile(dir.path, bytes));
 }
 
-// Every prefix and a flipped byte of each sample: nothing crashes, leaks
-// or reads out of bounds (the sanitizer build checks).
-TEST(PictureFile, OrientTurnsEachOfTheEight) {
+// Each EXIF orientation turns a picture upright; a large one is averaged down.
+TEST(Thumbnails, OrientTurnsEachOfTheEight) {
   Raster picture; // 2 x 1: a red pixel, then a blue one
   picture.width = 2, picture.height = 1, picture.rgb = {255, 0, 0, 0, 0, 255};
   const std::pair<int, std::vector<uint8_t>> cases[] = {

@@ -133,15 +133,13 @@ const std::string &EncodedPosition(WebView &view, uint32_t i) {
 
 MHD_Response *EventsResponse(MHD_Connection *connection, WebView &view, const char *last) {
   auto *stream = new EventStream{view, connection, 0, 0, 0, 0, true, "", 0, false};
-  {
-    std::lock_guard<std::mutex> hold(view.store.lock);
-    stream->next_event = view.store.events.size();
-    stream->snapshot_end = view.store.positions.size();
-    char *end = nullptr;
-    unsigned long resume = last ? strtoul(last, &end, 10) : 0;
-    if (last && *last && !*end && resume <= stream->next_event) // a reconnection picks up
-      stream->next_event = resume, stream->snapshot_end = 0;
-  }
+  StoreCounts counts = CountsOf(view.store);
+  stream->next_event = counts.events;
+  stream->snapshot_end = counts.waypoints + counts.pictures;
+  char *end = nullptr;
+  unsigned long resume = last ? strtoul(last, &end, 10) : 0;
+  if (last && *last && !*end && resume <= stream->next_event) // a reconnection picks up
+    stream->next_event = resume, stream->snapshot_end = 0;
   MHD_Response *response =
       MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 64 * 1024, read_events, stream, free_events);
   if (!response)
@@ -154,13 +152,9 @@ void WakeStreams(WebView &view) {
   size_t seen = 0;
   auto keep_alive = std::chrono::steady_clock::now() + kKeepAlive;
   while (!view.closing) {
-    bool news;
-    {
-      std::unique_lock<std::mutex> hold(store.lock);
-      WaitForEvents(store, hold, kWatch, [&] { return view.closing || store.events.size() > seen; });
-      news = store.events.size() > seen;
-      seen = store.events.size();
-    }
+    size_t now = WaitForChangesSince(store, seen, kWatch, view.closing);
+    bool news = now > seen;
+    seen = now;
     DropSlowVisitors(view);
     if (news)
       std::this_thread::sleep_for(kGather);

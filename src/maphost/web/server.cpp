@@ -159,12 +159,7 @@ void track_visitor(void *cls, MHD_Connection *connection, void **context,
 bool picture_of(WebView &view, const char *number, Position &picture) {
   if (strlen(number) > 9 || number[strspn(number, "0123456789")] != '\0' || !*number)
     return false;
-  size_t index = strtoul(number, nullptr, 10);
-  std::lock_guard<std::mutex> hold(view.store.lock);
-  if (index >= view.store.positions.size() || !view.store.positions[index].picture)
-    return false;
-  picture = view.store.positions[index];
-  return true;
+  return PictureAt(view.store, strtoul(number, nullptr, 10), picture);
 }
 
 // A thumbnail, the whole picture or its facts: from the cache, or made by
@@ -323,11 +318,7 @@ void DropSlowVisitors(WebView &view) {
 }
 
 void WebViewStop::operator()(WebView *view) const {
-  {
-    std::lock_guard<std::mutex> hold(view->store.lock);
-    view->closing = true;
-    view->store.changed.notify_all();
-  }
+  RaiseUnderLock(view->store, view->closing);
   if (view->waker.joinable())
     view->waker.join();
   StopPictureWork(view->pictures);
