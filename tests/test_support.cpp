@@ -146,19 +146,6 @@ std::string HarvestText(ExifHandle data) {
   return all;
 }
 
-// Byte flips, a truncation, a splice from elsewhere, or an edge value, in the EXIF block at the file's head.
-std::string MutatePicture(std::string bytes, std::mt19937 &random) {
-  auto at = [&](size_t limit) { return limit ? random() % limit : 0; };
-  size_t focus = std::min<size_t>(bytes.size(), 4096), from = at(focus), to = at(focus), length = at(64);
-  switch (random() % 4) {
-  case 0: for (int i = 0; i < 4; ++i) bytes[at(focus)] ^= static_cast<char>(1 << (random() % 8)); break;
-  case 1: bytes.resize(at(bytes.size())); break;
-  case 2: if (std::max(from, to) + length <= bytes.size()) bytes.replace(to, length, bytes.substr(from, length)); break;
-  default: bytes[at(focus)] = "\x00\xFF\x7F\x80\x01"[random() % 5];
-  }
-  return bytes;
-}
-
 TestPeer::TestPeer(int count, int32_t rc, std::function<void(PortMessage &)> answer) {
   std::string why;
   port = CreatePublicPort(kMapPortName, &why);

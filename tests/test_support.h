@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fixtures/fixture.h"
+#include "fixtures/hostile.h"
 #include "maplink/commands.h"
 #include "picture/exif_load.h"
 #include "platform/public_port.h"
@@ -60,8 +61,6 @@ std::vector<std::string> LinesOf(const std::string &text);
 // and with ALLFORMATS; it must be the same with and without threads.
 std::string WalkOutput(const std::string &path, bool position = false, bool all_formats = false);
 
-// Byte flips, a truncation, a splice from elsewhere, or an edge value in a picture's first 4 KiB.
-std::string MutatePicture(std::string bytes, std::mt19937 &random);
 
 // What the harvest made of a load, as one comparable text.
 std::string HarvestText(ExifHandle data);

@@ -97,7 +97,6 @@ std::string whole_file_harvest(std::string tiff) {
   return HarvestText(std::move(data));
 }
 
-std::string put32(std::string bytes, size_t at, uint32_t value) { return bytes.replace(at, 4, BigEndian(value, 4)); }
 
 TEST(Formats, CompactTiffHarvestsAsLibexifReadingTheWholeFile) {
   std::vector<std::string> seeds;
@@ -105,12 +104,12 @@ TEST(Formats, CompactTiffHarvestsAsLibexifReadingTheWholeFile) {
     seeds.push_back(MakeTiff(ExifBlock(block.entries, 200)));
   std::string gps = seeds[0];
   // IFD 0 is at 8 and its first entry is the EXIF pointer, the second GPS's.
-  seeds.push_back(put32(gps, 18, 8));          // the EXIF IFD is IFD 0: a loop
-  seeds.push_back(put32(gps, 30, 18 + 12));    // GPS pointing into IFD 0's entries
-  seeds.push_back(put32(gps, 18, 0xFFFFFF00)); // past the end: IFD 0 ends there
-  seeds.push_back(put32(put32(gps, 10, 0x02010004), 18, 0xFFFFFF00)); // so does a thumbnail's offset past it
+  seeds.push_back(Put32(gps, 18, 8));          // the EXIF IFD is IFD 0: a loop
+  seeds.push_back(Put32(gps, 30, 18 + 12));    // GPS pointing into IFD 0's entries
+  seeds.push_back(Put32(gps, 18, 0xFFFFFF00)); // past the end: IFD 0 ends there
+  seeds.push_back(Put32(Put32(gps, 10, 0x02010004), 18, 0xFFFFFF00)); // so does a thumbnail's offset past it
   size_t ifd0 = 2 + 12 * BigEndianAt(gps, 8, 2) + 4; // copied to the end: IFD 0 away from 8
-  seeds.push_back(put32(gps + gps.substr(8, ifd0), 4, uint32_t(gps.size())));
+  seeds.push_back(Put32(gps + gps.substr(8, ifd0), 4, uint32_t(gps.size())));
   seeds.push_back(gps.replace(8, 2, "\xFF\xFF")); // 65,535 entries
   for (const std::string &file : LinesOf(RunProcess({"/usr/bin/find", CORPUS_DIR "/tiff", "-size", "-60k"}).out))
     if (file.find(".tif") != std::string::npos)
@@ -137,29 +136,6 @@ TEST(Formats, CompactTiffHarvestsAsLibexifReadingTheWholeFile) {
   EXPECT_TRUE(link + 4 <= size && copy.substr(link, 4) == std::string(4, '\0')) << link;
 }
 
-std::string patched(std::string bytes, const char *after, int offset, const std::string &with) {
-  size_t at = bytes.find(after);
-  EXPECT_NE(at, std::string::npos) << after;
-  return at == std::string::npos ? bytes : bytes.replace(at + offset, with.size(), with);
-}
-
-// n free boxes of the given size each.
-std::string free_boxes(uint32_t n, uint32_t size = 8) {
-  std::string boxes;
-  for (uint32_t i = 0; i < n; i++)
-    boxes += put32(std::string(size, '\0').replace(4, 4, "free"), 0, size);
-  return boxes;
-}
-
-// The HEIF with boxes put before its meta box, or first inside it, the Exif item moved along.
-std::string with_boxes(const std::string &heic, const std::string &boxes, bool inside = false) {
-  size_t base = heic.find("iloc") + 34, meta = heic.find("meta") - 4; // the Exif item's base offset
-  std::string moved = put32(heic, base, BigEndianAt(heic, base, 4) + uint32_t(boxes.size()));
-  if (inside)
-    moved = put32(moved, meta, BigEndianAt(moved, meta, 4) + uint32_t(boxes.size()));
-  return moved.insert(meta + (inside ? 12 : 0), boxes);
-}
-
 TEST(Formats, HostileContainersGiveNoBlockOrTheirPosition) {
   std::string exif = ExifBlock(GpsEntries(GpsFix{}));
   std::string png = MakePng(exif), webp = MakeWebp(exif), heic = MakeHeic(exif);
@@ -169,25 +145,25 @@ TEST(Formats, HostileContainersGiveNoBlockOrTheirPosition) {
   const std::string lies = "\xFF\xFF\xFF\xF0";
   uint32_t meta_size = BigEndianAt(heic, heic.find("meta") - 4, 4);
   struct Case { const char *name; std::string bytes; bool position; } cases[] = {
-      {"png chunk size past the end", patched(png, "eXIf", -4, lies), false},
+      {"png chunk size past the end", Patched(png, "eXIf", -4, lies), false},
       {"png eXIf after 70,000 empty chunks", png.substr(0, 33) + empty_chunks + png.substr(33), false},
-      {"webp RIFF size past the end", patched(webp, "RIFF", 4, lies), true},
-      {"webp EXIF size past the end", patched(webp, "EXIF", 4, lies), false},
-      {"heif meta size past the end", patched(heic, "meta", -4, lies), false},
-      {"heif item count huge", patched(heic, "iloc", 10, "\xFF\xFF"), true},
+      {"webp RIFF size past the end", Patched(webp, "RIFF", 4, lies), true},
+      {"webp EXIF size past the end", Patched(webp, "EXIF", 4, lies), false},
+      {"heif meta size past the end", Patched(heic, "meta", -4, lies), false},
+      {"heif item count huge", Patched(heic, "iloc", 10, "\xFF\xFF"), true},
       {"heif Exif item in idat, its extent indexed", MakeHeicExifInIdat(exif), true},
       {"heif iloc of version 2, items counted and named in 32 bits", MakeHeicExifInIdat(exif, 2), true},
-      {"heif iloc of version 0 with bits set where later versions size an index", patched(heic, "iloc", 9, "\x44"), true},
-      {"heif Exif item of zero length at the end", patched(heic, "iloc", 34, put32("....", 0, uint32_t(heic.size()))), false},
-      {"heif Exif item in no extent", patched(heic, "iloc", 38, std::string(2, '\0')), false},
-      {"heif Exif item not in iloc", patched(heic, "iloc", 30, std::string("\0\x09", 2)), false},
-      {"heif Exif item past iloc's count", patched(heic, "iloc", 10, std::string("\0\x01", 2)), false},
-      {"heif meta after 1,000 boxes", with_boxes(heic, free_boxes(1000)), true},
-      {"heif meta after 1,100 boxes", with_boxes(heic, free_boxes(1100)), false},
-      {"heif meta box to the end of the file", patched(heic, "meta", -4, std::string(4, '\0')), true},
-      {"heif empty box in meta", with_boxes(heic, free_boxes(1), true), true},
-      {"heif meta of 1 MiB", with_boxes(heic, free_boxes(1, (1 << 20) - meta_size), true), true},
-      {"heif meta past 1 MiB", with_boxes(heic, free_boxes(1, (1 << 20) - meta_size + 1), true), false},
+      {"heif iloc of version 0 with bits set where later versions size an index", Patched(heic, "iloc", 9, "\x44"), true},
+      {"heif Exif item of zero length at the end", Patched(heic, "iloc", 34, Put32("....", 0, uint32_t(heic.size()))), false},
+      {"heif Exif item in no extent", Patched(heic, "iloc", 38, std::string(2, '\0')), false},
+      {"heif Exif item not in iloc", Patched(heic, "iloc", 30, std::string("\0\x09", 2)), false},
+      {"heif Exif item past iloc's count", Patched(heic, "iloc", 10, std::string("\0\x01", 2)), false},
+      {"heif meta after 1,000 boxes", HeicWithBoxes(heic, FreeBoxes(1000)), true},
+      {"heif meta after 1,100 boxes", HeicWithBoxes(heic, FreeBoxes(1100)), false},
+      {"heif meta box to the end of the file", Patched(heic, "meta", -4, std::string(4, '\0')), true},
+      {"heif empty box in meta", HeicWithBoxes(heic, FreeBoxes(1), true), true},
+      {"heif meta of 1 MiB", HeicWithBoxes(heic, FreeBoxes(1, (1 << 20) - meta_size), true), true},
+      {"heif meta past 1 MiB", HeicWithBoxes(heic, FreeBoxes(1, (1 << 20) - meta_size + 1), true), false},
       {"heif brands foreign, heic as minor version", heic.substr(0, 8) + "isomheicisomisomisom" + heic.substr(28), false},
       {"heif brand last of its compatible ones", heic.substr(0, 8) + "isom0000isomisommif1" + heic.substr(28), true},
   };

@@ -24,14 +24,4 @@ TEST(Paths, AGonePathIsTidiedAsText) {
   EXPECT_EQ(CanonicalPath("/gone/../.."), "/");
 }
 
-TEST(Paths, ANewFileIsNamedInItsRealFolder) {
-  TempDir dir;
-  mkdir((dir / "sub").c_str(), 0700);
-  ASSERT_EQ(symlink((dir / "sub").c_str(), (dir / "link").c_str()), 0);
-  char real[PATH_MAX];
-  ASSERT_TRUE(realpath(dir.path.c_str(), real));
-  EXPECT_EQ(RealPathOfNew(dir / "link/new.gpx"), std::string(real) + "/sub/new.gpx");
-  EXPECT_EQ(RealPathOfNew(dir / "gone/new.gpx"), dir / "gone/new.gpx");
-}
-
 } // namespace

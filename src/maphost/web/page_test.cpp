@@ -34,9 +34,8 @@ TEST(Page, TileServersTheSecurityPolicyAllows) {
 }
 
 TEST(Page, ThumbnailsAsDataUris) {
-  for (const auto &[bytes, base64] : {std::pair<std::string, std::string>{"", ""}, {"a", "YQ=="},
-                                      {"ab", "YWI="}, {"abc", "YWJj"}, {std::string("\xFF\xD8\xFF\0", 4), "/9j/AA=="}})
-    EXPECT_EQ(JpegDataUri(bytes), "data:image/jpeg;base64," + base64);
+  EXPECT_EQ(JpegDataUri(std::string("\xFF\xD8\xFF\0", 4)), "data:image/jpeg;base64,/9j/AA==");
+  EXPECT_EQ(JpegDataUri(""), "data:image/jpeg;base64,");
 }
 
 } // namespace
