@@ -3,8 +3,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "maphost/store/gpx.h"
 #include "maphost/exchange.h"
+#include "maphost/files/gpx.h"
 #include "maphost/web/page.h"
 #include "maplink/grammar.h"
 #include "platform/ports.h"

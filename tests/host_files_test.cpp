@@ -8,8 +8,8 @@
 #include <sys/stat.h>
 
 #include "fixtures/fixture.h"
-#include "maphost/store/gpx.h"
-#include "maphost/store/gpx10.h"
+#include "maphost/files/gpx.h"
+#include "maphost/files/gpx10.h"
 #include "test_support.h"
 
 namespace {

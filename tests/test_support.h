@@ -15,8 +15,8 @@
 #include "fixtures/hostile.h"
 #include "maplink/commands.h"
 #include "picture/exif_load.h"
-#include "platform/public_port.h"
 #include "platform/ports.h"
+#include "platform/public_port.h"
 
 // A fresh directory, removed with everything in it at the end of scope.
 struct TempDir {

@@ -12,8 +12,8 @@
 #include <unistd.h>
 
 #include "fixtures/formats.h"
-#include "maphost/thumbnails/shown.h"
 #include "maphost/thumbnails/raster.h"
+#include "maphost/thumbnails/shown.h"
 #include "maphost/web/thumbnail.h"
 #include "test_support.h"
 

@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "fixtures/formats.h"
-#include "platform/descriptor.h"
 #include "formats/tiff_block.h"
+#include "platform/descriptor.h"
 #include "test_support.h"
 
 namespace {

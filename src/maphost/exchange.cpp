@@ -1,8 +1,8 @@
 #include "maphost/exchange.h"
 
-#include "maphost/store/gpx.h"
-#include "maplink/grammar.h"
+#include "maphost/files/gpx.h"
 #include "maphost/thumbnails/attached.h"
+#include "maplink/grammar.h"
 #include "platform/console.h"
 #include "platform/paths.h"
 #include "platform/printable.h"

@@ -7,8 +7,8 @@
 #include <sys/types.h>
 
 #include "maphost/store/store.h"
-#include "platform/public_port.h"
 #include "platform/ports.h"
+#include "platform/public_port.h"
 
 constexpr int kReceiveTimeoutMs = 10000;
 constexpr int32_t kCommandFailed = 10;

@@ -5,9 +5,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "maphost/store/gpx.h"
 #include "maphost/exchange.h"
-#include "maphost/store/keeper.h"
+#include "maphost/files/gpx.h"
+#include "maphost/files/keeper.h"
 #include "maphost/thumbnails/bounded.h"
 #include "maphost/web/page.h"
 #include "maphost/web/server.h"

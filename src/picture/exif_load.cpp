@@ -6,10 +6,10 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-#include "picture/exif_arena.h"
-#include "picture/exif_block.h"
 #include "formats/container.h"
 #include "formats/tiff_block.h"
+#include "picture/exif_arena.h"
+#include "picture/exif_block.h"
 #include "platform/descriptor.h"
 #include "platform/dos.h"
 

@@ -8,11 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "maphost/thumbnails/decode.h"
-#include "formats/tiff_preview.h"
 #include "formats/container.h"
 #include "formats/heif.h"
 #include "formats/sniff.h"
+#include "formats/tiff_preview.h"
+#include "maphost/thumbnails/decode.h"
 #include "picture/harvest.h"
 #include "platform/descriptor.h"
 #include "platform/whole_file.h"

@@ -1,5 +1,5 @@
 // The GPX document the map host keeps: rendered, read back, refused.
-#include "maphost/store/gpx.h"
+#include "maphost/files/gpx.h"
 
 #include <gtest/gtest.h>
 

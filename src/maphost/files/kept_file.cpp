@@ -1,4 +1,4 @@
-#include "maphost/store/kept_file.h"
+#include "maphost/files/kept_file.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "maphost/store/keeper.h"
+#include "maphost/files/keeper.h"
 
 #include <atomic>
 #include <chrono>
@@ -7,7 +7,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "maphost/store/gpx.h"
+#include "maphost/files/gpx.h"
 #include "maphost/web/page.h"
 #include "maphost/web/thumbnail.h"
 

@@ -1,4 +1,4 @@
-#include "maphost/store/gpx.h"
+#include "maphost/files/gpx.h"
 
 #include <cerrno>
 #include <climits>
@@ -8,7 +8,7 @@
 #include <libxml/xmlwriter.h>
 #include <memory>
 
-#include "maphost/store/gpx10.h"
+#include "maphost/files/gpx10.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "maphost/files/kept_file.h"
 #include "maphost/store/journal.h"
-#include "maphost/store/kept_file.h"
 #include "maphost/store/store.h"
 
 struct KeptFiles {

@@ -1,4 +1,4 @@
-#include "maphost/store/gpx10.h"
+#include "maphost/files/gpx10.h"
 
 #include <cstring>
 #include <libxml/parser.h>

@@ -1,5 +1,5 @@
 // The host's files: modes kept, no planted link followed, one lock a file.
-#include "maphost/store/kept_file.h"
+#include "maphost/files/kept_file.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
