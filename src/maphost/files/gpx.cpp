@@ -225,7 +225,7 @@ bool RenderGpx(const std::vector<Position> &positions, std::string &gpx, const s
 }
 
 GpxLoad LoadGpx(const std::string &contents, const std::string &name, Store &store,
-                std::string *why) {
+                std::string *why, GpxFrame *frame) {
   if (contents.empty())
     return GpxLoad::Missing;
   *why = name + " is not a GPX document";
@@ -252,7 +252,7 @@ GpxLoad LoadGpx(const std::string &contents, const std::string &name, Store &sto
     return GpxLoad::NotGpx;
   std::string converted; // GPX 1.0, continued as the GPX 1.1 of the same fields
   if (text_of(XmlString(xmlTextReaderNamespaceUri(reader.get()))) == kGpx10Namespace)
-    return ConvertGpx10(contents, converted) ? LoadGpx(converted, name, store, why) : GpxLoad::NotGpx;
+    return ConvertGpx10(contents, converted) ? LoadGpx(converted, name, store, why, frame) : GpxLoad::NotGpx;
   std::vector<Position> kept;
   std::string head, tail;
   int got = xmlTextReaderRead(reader.get());
@@ -275,7 +275,7 @@ GpxLoad LoadGpx(const std::string &contents, const std::string &name, Store &sto
     return GpxLoad::NotGpx; // not well-formed: keep nothing of it, change nothing
   for (Position &position : kept)
     KeepPosition(store, std::move(position), true);
-  store.gpx_head = head;
-  store.gpx_tail = tail;
+  if (frame)
+    *frame = GpxFrame{head, tail};
   return GpxLoad::Loaded;
 }

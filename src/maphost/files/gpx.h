@@ -16,13 +16,19 @@ bool RenderGpx(const std::vector<Position> &positions, std::string &gpx,
                const std::string &head = "", const std::string &tail = "");
 
 enum class GpxLoad { Loaded, Missing, NotGpx };
+// A continued GPX file's other elements, as they stood: its metadata
+// before the waypoints, its routes, tracks and extensions after them.
+struct GpxFrame {
+  std::string head, tail;
+};
 // Reads the waypoints of an existing GPX document (the contents of file
-// name) into store, each kept as it stood. Missing for an empty file;
-// NotGpx, with the reason, when it is anything but a GPX document, one
-// with a document type, whose entities could not be written back, or one
-// with an element of more attributes than any GPX needs.
+// name) into store, each kept as it stood, and its other elements into
+// frame. Missing for an empty file; NotGpx, with the reason, when it is
+// anything but a GPX document, one with a document type, whose entities
+// could not be written back, or one with an element of more attributes
+// than any GPX needs.
 GpxLoad LoadGpx(const std::string &contents, const std::string &name, Store &store,
-                std::string *why);
+                std::string *why, GpxFrame *frame = nullptr);
 
 // Text for XML: control characters and bytes that are not UTF-8 replaced
 // by U+FFFD.

@@ -82,7 +82,7 @@ bool write_files(Keeper &keeper, std::string *why) {
   keeper.written = false;
   if (files.gpx.fd >= 0) {
     std::string gpx;
-    if (!RenderGpx(keeper.copy, gpx, keeper.store.gpx_head, keeper.store.gpx_tail)) {
+    if (!RenderGpx(keeper.copy, gpx, files.frame.head, files.frame.tail)) {
       *why = files.gpx.path + ": cannot render the GPX document; the file is left as it was";
       return false;
     }
@@ -124,7 +124,7 @@ bool OpenKeptFiles(const char *gpx, const char *html, KeptFiles &files, Store &s
                    std::string *why) {
   if (!open_file(gpx, files.gpx, why) || !open_file(html, files.html, why))
     return false;
-  if (gpx && LoadGpx(ReadKeptFile(files.gpx), gpx, store, why) == GpxLoad::NotGpx) {
+  if (gpx && LoadGpx(ReadKeptFile(files.gpx), gpx, store, why, &files.frame) == GpxLoad::NotGpx) {
     *why += "; it is left as it is";
     return false;
   }
@@ -157,7 +157,7 @@ KeeperHandle StartKeeper(Store &store, KeptFiles &files, std::string *why) {
     return nullptr;
   if (!files.journal.path.empty()) {
     ClearJournal(files.journal);
-    store.journal = &files.journal;
+    AttachJournal(store, files.journal);
   }
   keeper->thread = std::thread(keep_current, std::ref(*keeper));
   return keeper;

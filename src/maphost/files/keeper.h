@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "maphost/files/gpx.h"
 #include "maphost/files/kept_file.h"
 #include "maphost/store/journal.h"
 #include "maphost/store/store.h"
@@ -14,6 +15,7 @@
 struct KeptFiles {
   KeptFile gpx, html; // fd -1: none
   Journal journal;    // beside the GPX file, else the page
+  GpxFrame frame;     // a continued GPX file's other elements, as they stood
   std::string tiles;  // the exported page's tile URL template
 };
 

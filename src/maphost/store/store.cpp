@@ -101,3 +101,8 @@ void ClearJournalIfSeen(Store &store, size_t seen) {
   if (store.journal && seen == store.events.size())
     ClearJournal(*store.journal);
 }
+
+void AttachJournal(Store &store, Journal &journal) {
+  std::lock_guard<std::mutex> hold(store.lock);
+  store.journal = &journal;
+}

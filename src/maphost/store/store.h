@@ -3,6 +3,7 @@
 // port exchange, the file writer and the web view.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -30,9 +31,6 @@ struct Store {
   std::vector<uint32_t> changed_at; // per position: the event that last changed it
   std::unordered_map<std::string, uint32_t> pictures; // by link
   std::unordered_set<std::string> waypoints;          // name, latitude, longitude
-  // A continued GPX file's other elements, as they stood: its metadata, and
-  // its routes, tracks and extensions. Set before the host serves.
-  std::string gpx_head, gpx_tail;
   // Where each new position is written before it counts as kept; none
   // while a file or journal is read in.
   Journal *journal = nullptr;
@@ -60,6 +58,30 @@ bool PictureAt(Store &store, size_t index, Position &picture);
 // (copy grows to the store's size); returns the events seen now.
 size_t CopyChangesSince(Store &store, size_t seen, std::vector<Position> &copy);
 
+// One position as a reader is shown it: its index, itself, and the event
+// that last changed it.
+struct StoredPosition {
+  uint32_t index;
+  const Position &position;
+  uint32_t changed_at;
+};
+
+// Under the store's lock, shows visit the positions from index from on
+// (by_events: those that the events from from on changed, in the order
+// they changed) until end, the store's end or visit returning false;
+// returns where it stopped.
+template <typename Visit>
+size_t VisitPositions(Store &store, size_t from, size_t end, bool by_events, Visit visit) {
+  std::lock_guard<std::mutex> hold(store.lock);
+  end = std::min(end, by_events ? store.events.size() : store.positions.size());
+  for (; from < end; from++) {
+    uint32_t index = by_events ? store.events[from] : static_cast<uint32_t>(from);
+    if (!visit(StoredPosition{index, store.positions[index], store.changed_at[index]}))
+      break;
+  }
+  return from;
+}
+
 // Waits until there are events past seen, stop is raised or timeout passes;
 // returns the events there are.
 size_t WaitForChangesSince(Store &store, size_t seen, std::chrono::milliseconds timeout,
@@ -69,6 +91,8 @@ bool PauseUnlessRaised(Store &store, std::chrono::milliseconds timeout, const st
 // Raises a flag its owner's waits on the store watch, and wakes them.
 void RaiseUnderLock(Store &store, std::atomic<bool> &flag);
 
+// From now on each new position is written to journal before it counts as kept.
+void AttachJournal(Store &store, Journal &journal);
 // Empties the journal when events up to seen are all there are: the files
 // then hold everything it held.
 void ClearJournalIfSeen(Store &store, size_t seen);

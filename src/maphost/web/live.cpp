@@ -43,27 +43,26 @@ struct Batch {
   bool full() const { return positions.size() + folder_bytes >= kMostBatchBytes; }
 };
 
-void add_position(Batch &batch, WebView &view, uint32_t i) {
-  batch.positions.append(",").append(EncodedPosition(view, i));
-  for (; batch.folders_end < view.folder_end[i]; batch.folders_end++)
+// Adds the position unless the batch is full already.
+bool add_position(Batch &batch, WebView &view, const StoredPosition &stored) {
+  if (batch.full())
+    return false;
+  batch.positions.append(",").append(EncodedPosition(view, stored));
+  for (; batch.folders_end < view.folder_end[stored.index]; batch.folders_end++)
     batch.folder_bytes += view.folders.names[batch.folders_end].size();
+  return true;
 }
 
 // The next message of a stream: positions of the snapshot, else what
 // changed since; empty when there is nothing to send.
 std::string next_batch(EventStream &stream) {
-  Store &store = stream.view.store;
   Batch batch{"", stream.folders_sent};
-  std::lock_guard<std::mutex> hold(store.lock);
-  if (stream.next_position < stream.snapshot_end) {
-    size_t end = std::min(stream.snapshot_end, stream.next_position + kBatch);
-    for (; stream.next_position < end && !batch.full(); stream.next_position++)
-      add_position(batch, stream.view, static_cast<uint32_t>(stream.next_position));
-  } else {
-    size_t end = std::min(store.events.size(), stream.next_event + kBatch);
-    for (; stream.next_event < end && !batch.full(); stream.next_event++)
-      add_position(batch, stream.view, store.events[stream.next_event]);
-  }
+  auto add = [&](const StoredPosition &stored) { return add_position(batch, stream.view, stored); };
+  if (stream.next_position < stream.snapshot_end)
+    stream.next_position = VisitPositions(stream.view.store, stream.next_position,
+                                          std::min(stream.snapshot_end, stream.next_position + kBatch), false, add);
+  else
+    stream.next_event = VisitPositions(stream.view.store, stream.next_event, stream.next_event + kBatch, true, add);
   if (batch.positions.empty())
     return "";
   std::string message = BatchJson(batch.positions.substr(1), stream.view.folders, stream.folders_sent,
@@ -115,18 +114,17 @@ void resume_all(WebView &view) {
 
 } // namespace
 
-const std::string &EncodedPosition(WebView &view, uint32_t i) {
-  Store &store = view.store;
-  if (view.encoded.size() < store.positions.size()) {
-    view.encoded.resize(store.positions.size());
-    view.encoded_at.resize(store.positions.size(), UINT32_MAX);
-    view.folder_end.resize(store.positions.size());
+const std::string &EncodedPosition(WebView &view, const StoredPosition &stored) {
+  uint32_t i = stored.index;
+  if (view.encoded.size() <= i) {
+    view.encoded.resize(i + 1);
+    view.encoded_at.resize(i + 1, UINT32_MAX);
+    view.folder_end.resize(i + 1);
   }
-  if (view.encoded_at[i] != store.changed_at[i]) {
-    const Position &position = store.positions[i];
-    view.encoded[i] = PositionJson(position, i, view.folders);
-    view.encoded_at[i] = store.changed_at[i];
-    view.folder_end[i] = position.picture ? view.folders.ids[FolderOf(position)] + 1 : 0;
+  if (view.encoded_at[i] != stored.changed_at) {
+    view.encoded[i] = PositionJson(stored.position, i, view.folders);
+    view.encoded_at[i] = stored.changed_at;
+    view.folder_end[i] = stored.position.picture ? view.folders.ids[FolderOf(stored.position)] + 1 : 0;
   }
   return view.encoded[i];
 }

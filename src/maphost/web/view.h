@@ -27,7 +27,7 @@ struct WebView {
   int port = 0;
   std::atomic<bool> closing{false};
   // Each position's JSON as of the event that last changed it, made once
-  // for every live page; under the store's lock.
+  // for every live page; kept while the store shows positions, under its lock.
   std::vector<std::string> encoded;
   std::vector<uint32_t> encoded_at;
   std::vector<uint32_t> folder_end; // per position: its folder's number + 1; 0 for a waypoint
@@ -45,8 +45,9 @@ struct WebView {
   MHD_Daemon *daemons[2] = {nullptr, nullptr};
 };
 
-// Position i's JSON, made when it changed since; the store's lock is held.
-const std::string &EncodedPosition(WebView &view, uint32_t i);
+// The position's JSON, made when it changed since it was last made; called
+// while the store shows it.
+const std::string &EncodedPosition(WebView &view, const StoredPosition &stored);
 
 // A live stream for a request of /events: every position kept, then each
 // one added or changed since, as server-sent events. last_event_id, when
