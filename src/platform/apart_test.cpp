@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <chrono>
 #include <thread>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -40,6 +41,11 @@ TEST(Apart, WorkPastItsLimitsOrItsCallersPatienceFailsAndTheNextIsDone) {
   EXPECT_FALSE(DoApart(*apart, kSleep, "", output, give_up));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
   stopper.join();
+}
+
+TEST(Apart, AStoppedHelperLeavesNoChild) {
+  ASSERT_TRUE(StartApart(work, ApartLimits{64u << 20, 1, 2})); // stopped at once
+  EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a zombie helper";
 }
 
 } // namespace

@@ -15,4 +15,15 @@ TEST(Store, APictureMovesToItsLatestPosition) {
   EXPECT_EQ(store.positions[0].longitude, "3");
 }
 
+TEST(Store, APictureByNumberIsAPictureThereOrNone) { // a waypoint's or one past the last: none
+  Store store;
+  KeepPosition(store, Position{false, "1", "2", "w", "", "", ""});
+  KeepPosition(store, Position{true, "1", "2", "p.jpg", "/p.jpg", "file:///p.jpg", ""});
+  Position found;
+  EXPECT_TRUE(PictureAt(store, 1, found));
+  EXPECT_EQ(found.path, "/p.jpg");
+  EXPECT_FALSE(PictureAt(store, 0, found));
+  EXPECT_FALSE(PictureAt(store, 2, found));
+}
+
 } // namespace

@@ -21,6 +21,7 @@ TEST(Page, NamesStayTextInsideTheScriptElement) {
   EXPECT_EQ(PositionJson(waypoint, 9, folders), "[9,0,0.0,0.0,\"w\"]");
   EXPECT_EQ(BatchJson("[1]", folders, 0, 1), "{\"f\":[\"/a/\"],\"p\":[[1]]}");
   EXPECT_EQ(BatchJson("", folders, 1, 1, 5), "{\"n\":5,\"f\":[],\"p\":[]}");
+  EXPECT_EQ(BatchJson("", folders, 1, 1, 0), "{\"n\":0,\"f\":[],\"p\":[]}"); // an empty store says so
 }
 
 TEST(Page, TileServersTheSecurityPolicyAllows) {
