@@ -1,6 +1,4 @@
-// The map host keeping its files, run as a program: continued, refused,
-// written through failures and kills, read back by other tools, one host
-// a file.
+// The map host keeping its files, as a program: continued, refused, killed, read back.
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <random>

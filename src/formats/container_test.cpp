@@ -85,7 +85,9 @@ TEST(Formats, EveryFormatReportsAsAJpegWithTheSameBlock) {
     const unsigned char *head = reinterpret_cast<const unsigned char *>(file.data());
     Descriptor fd(open(path.c_str(), O_RDONLY));
     FileSource source;
-    ASSERT_TRUE(OpenFileSource(fd.fd, head, 16, source) && truncate(path.c_str(), 16) == 0);
+    unsigned char past = 0; // one byte past the head comes from the file
+    ASSERT_TRUE(OpenFileSource(fd.fd, head, 16, source) && ReadAt(source, 16, &past, 1) && truncate(path.c_str(), 16) == 0);
+    EXPECT_EQ(past, static_cast<unsigned char>(file[16])) << path;
     EXPECT_EQ(FindOtherFormatExif(source, exif.data()), IsTiffHeader(head) ? 14u : 0u) << path; // a header
     EXPECT_TRUE(!format.shortest || (IsOtherFormat(head, format.shortest) && !IsOtherFormat(head, format.shortest - 1)))
         << path;
