@@ -76,4 +76,5 @@ def main():
         shutil.rmtree(work, ignore_errors=True)
 
 
-main()
+if __name__ == '__main__':
+    main()

@@ -38,9 +38,10 @@ void as_message(const uint8_t *data, size_t size) {
   PrintableText(message.command);
   // and what the GPX document and the page would make of it
   std::string gpx;
-  RenderGpx(state.store.positions, gpx);
+  std::vector<Position> kept = AllPositions(state.store);
+  RenderGpx(kept, gpx);
   FolderTable folders;
-  for (const Position &position : state.store.positions)
+  for (const Position &position : kept)
     PositionJson(position, 0, folders);
 }
 

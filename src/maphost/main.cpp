@@ -111,7 +111,7 @@ int main(int argc, char **argv) {
   // whoever finds it is answered.
   if (FindPort(name))
     return cannot_start("port " + std::string(name) + " is taken");
-  if (!OpenKeptFiles(slots[kGpx].text, slots[kHtml].text, files, state.store, &why))
+  if (!OpenKeptFiles(slots[kGpx].text, slots[kHtml].text, files, state.store, !state.quiet, &why))
     return cannot_start(why);
   KeeperHandle keeper = StartKeeper(state.store, files, &why);
   if (!keeper)

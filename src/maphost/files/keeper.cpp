@@ -7,6 +7,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "maphost/files/continued.h"
 #include "maphost/files/gpx.h"
 #include "maphost/web/page.h"
 #include "maphost/web/thumbnail.h"
@@ -26,12 +27,12 @@ struct Keeper {
   Keeper(Store &kept, KeptFiles &names) : store(kept), files(names) {}
   Store &store;
   KeptFiles &files;
-  std::vector<Position> copy; // the store as last written
   std::vector<std::string> thumbnails; // data URIs, for every stride-th picture
   std::vector<bool> thumbnail_made;
   size_t stride = 1;
-  size_t events_seen = 0;
-  bool written = false; // the files hold the copy
+  size_t events_seen = 0;   // what the files hold
+  size_t positions_seen = 0;
+  bool committed = true; // the store holds everything on the disk
   std::atomic<bool> stop{false}; // raised under the store's lock
   std::thread thread;
 };
@@ -42,28 +43,31 @@ bool open_file(const char *name, KeptFile &file, std::string *why) {
   return !name || OpenKeptFile(name, file, why);
 }
 
-// Takes in what changed in the store since the last time; false when
-// nothing did.
-bool take_changes(Keeper &keeper) {
-  size_t seen = keeper.events_seen;
-  keeper.events_seen = CopyChangesSince(keeper.store, seen, keeper.copy);
-  return keeper.events_seen != seen;
+// Whether the files are to be written now: the store has grown by half
+// since, or stands still, or the host ends. Written so, a growing library
+// costs at most three times its files' final size in writes.
+bool time_to_write(Keeper &keeper, size_t events_before_pause, bool stopping) {
+  StoreCounts counts = CountsOf(keeper.store);
+  size_t positions = counts.waypoints + counts.pictures;
+  if (counts.events == keeper.events_seen)
+    return false;
+  return stopping || counts.events == events_before_pause || positions >= keeper.positions_seen * 3 / 2;
 }
 
 // The thumbnails of every stride-th picture, the stride doubling until they
 // fit the page's budget: they spread over the whole library, and those
 // made stay chosen as it grows.
-void add_thumbnails(Keeper &keeper) {
-  keeper.thumbnails.resize(keeper.copy.size());
-  keeper.thumbnail_made.resize(keeper.copy.size());
+void add_thumbnails(Keeper &keeper, const std::vector<Position> &copy) {
+  keeper.thumbnails.resize(copy.size());
+  keeper.thumbnail_made.resize(copy.size());
   for (;;) {
     size_t bytes = 0, ordinal = 0, i = 0;
-    for (; i < keeper.copy.size() && bytes <= kMostThumbnailBytes; i++) {
-      if (!keeper.copy[i].picture)
+    for (; i < copy.size() && bytes <= kMostThumbnailBytes; i++) {
+      if (!copy[i].picture)
         continue;
       bool chosen = ordinal++ % keeper.stride == 0;
       if (chosen && !keeper.thumbnail_made[i]) {
-        std::string jpeg = ThumbnailOf(keeper.copy[i]);
+        std::string jpeg = ThumbnailOf(copy[i]);
         keeper.thumbnails[i] = jpeg.empty() ? "" : JpegDataUri(jpeg);
       } else if (!chosen) {
         std::string().swap(keeper.thumbnails[i]);
@@ -79,10 +83,11 @@ void add_thumbnails(Keeper &keeper) {
 
 bool write_files(Keeper &keeper, std::string *why) {
   KeptFiles &files = keeper.files;
-  keeper.written = false;
+  size_t events = CountsOf(keeper.store).events; // the copy holds these, and perhaps more
+  std::vector<Position> copy = AllPositions(keeper.store);
   if (files.gpx.fd >= 0) {
     std::string gpx;
-    if (!RenderGpx(keeper.copy, gpx, files.frame.head, files.frame.tail)) {
+    if (!RenderGpx(copy, gpx, files.frame.head, files.frame.tail)) {
       *why = files.gpx.path + ": cannot render the GPX document; the file is left as it was";
       return false;
     }
@@ -90,29 +95,35 @@ bool write_files(Keeper &keeper, std::string *why) {
       return false;
   }
   if (files.html.fd >= 0) {
-    add_thumbnails(keeper);
-    if (!ReplaceKeptFile(files.html, ExportPage(PageConfig{false, files.tiles, ""}, keeper.copy,
-                                                keeper.thumbnails),
+    add_thumbnails(keeper, copy);
+    if (!ReplaceKeptFile(files.html, ExportPage(PageConfig{false, files.tiles, ""}, copy, keeper.thumbnails),
                          why))
       return false;
   }
-  keeper.written = true;
+  NoteFilesWritten(keeper.store, events, files.gpx.fd, files.frame);
+  keeper.events_seen = events;
+  keeper.positions_seen = copy.size();
   return true;
 }
+
+void complain(const std::string &why) { fprintf(stderr, "pintrail-maphost: cannot write %s\n", why.c_str()); }
 
 void keep_current(Keeper &keeper) {
   // Writing yields to the port exchange when both want a core: the journal
   // keeps what the files do not hold yet.
   setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWriterNice);
   for (;;) {
-    WaitForChangesSince(keeper.store, keeper.events_seen, std::chrono::hours(24), keeper.stop);
+    size_t events = WaitForChangesSince(keeper.store, keeper.events_seen, std::chrono::hours(24), keeper.stop);
     bool stopping = PauseUnlessRaised(keeper.store, kPause, keeper.stop);
-    fdatasync(keeper.files.journal.file.fd); // a power loss costs at most the last second
+    // A power loss costs at most the last second; the journal starts over.
+    if (!CommitStore(keeper.store))
+      complain(keeper.files.store_path + ": " + StoreError(keeper.store));
     std::string why;
-    if (take_changes(keeper) && !write_files(keeper, &why))
-      fprintf(stderr, "pintrail-maphost: cannot write %s\n", why.c_str());
-    if (keeper.written) // once the files hold everything the journal does, it starts over
-      ClearJournalIfSeen(keeper.store, keeper.events_seen);
+    if (time_to_write(keeper, events, stopping) && !write_files(keeper, &why))
+      complain(why);
+    keeper.committed = CommitStore(keeper.store);
+    if (!keeper.committed)
+      complain(keeper.files.store_path + ": " + StoreError(keeper.store));
     if (stopping)
       return;
   }
@@ -120,21 +131,28 @@ void keep_current(Keeper &keeper) {
 
 } // namespace
 
-bool OpenKeptFiles(const char *gpx, const char *html, KeptFiles &files, Store &store,
+bool OpenKeptFiles(const char *gpx, const char *html, KeptFiles &files, Store &store, bool announce,
                    std::string *why) {
   if (!open_file(gpx, files.gpx, why) || !open_file(html, files.html, why))
     return false;
-  if (gpx && LoadGpx(ReadKeptFile(files.gpx), gpx, store, why, &files.frame) == GpxLoad::NotGpx) {
-    *why += "; it is left as it is";
-    return false;
-  }
   if (html && !IsOwnPage(ReadKeptFile(files.html, kPageHead))) {
     *why = std::string(html) + " is not a page this host wrote; it is left as it is";
     return false;
   }
   if (!gpx && !html)
     return true;
-  if (!OpenJournal(gpx ? files.gpx.path : files.html.path, files.journal, why))
+  const std::string &beside = gpx ? files.gpx.path : files.html.path;
+  files.store_path = beside + ".db";
+  bool had_store = access(files.store_path.c_str(), F_OK) == 0;
+  if (!OpenStoreFile(store, files.store_path, why))
+    return false;
+  if (gpx && ContinueGpx(files.gpx, gpx, store, files.frame, announce, why) == GpxLoad::NotGpx) {
+    *why += "; it is left as it is";
+    if (!had_store) // nothing of this host's stays beside a file it refused
+      unlink(files.store_path.c_str());
+    return false;
+  }
+  if (!OpenJournal(beside, files.journal, why))
     return false;
   for (Position &position : JournalPositions(files.journal))
     KeepPosition(store, std::move(position));
@@ -145,16 +163,23 @@ void KeeperStop::operator()(Keeper *keeper) const {
   RaiseUnderLock(keeper->store, keeper->stop);
   if (keeper->thread.joinable())
     keeper->thread.join();
-  if (keeper->written && !keeper->files.journal.path.empty()) // the files hold everything
+  if (keeper->committed && !keeper->files.journal.path.empty()) // the store holds everything
     unlink(keeper->files.journal.path.c_str());
   delete keeper;
 }
 
 KeeperHandle StartKeeper(Store &store, KeptFiles &files, std::string *why) {
   KeeperHandle keeper(new Keeper(store, files));
-  take_changes(*keeper);
-  if (!write_files(*keeper, why))
+  bool unwritten = files.gpx.created || files.html.created || !FilesHoldStore(store);
+  StoreCounts counts = CountsOf(store);
+  keeper->events_seen = counts.events;
+  keeper->positions_seen = counts.waypoints + counts.pictures;
+  if (unwritten && !write_files(*keeper, why))
     return nullptr;
+  if (!CommitStore(store)) {
+    *why = files.store_path + ": " + StoreError(store);
+    return nullptr;
+  }
   if (!files.journal.path.empty()) {
     ClearJournal(files.journal);
     AttachJournal(store, files.journal);

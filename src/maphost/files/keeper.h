@@ -1,7 +1,8 @@
 // The map host's files, the GPX document and the exported page, kept
-// current by a thread of their own: each is rewritten whole at most once a
-// second, taking in everything that arrived meanwhile, and once more at the
-// end. Until they hold a position, the journal does.
+// current by a thread of their own, from the store: it commits the store
+// once a second (until then the journal holds each position), and rewrites
+// each file whole when the store stands still or has grown by half since,
+// and once more at the end.
 #pragma once
 
 #include <memory>
@@ -17,13 +18,15 @@ struct KeptFiles {
   Journal journal;    // beside the GPX file, else the page
   GpxFrame frame;     // a continued GPX file's other elements, as they stood
   std::string tiles;  // the exported page's tile URL template
+  std::string store_path; // the store's database, beside the GPX file, else the page
 };
 
-// Opens and locks the files named (nullptr: none), continues the GPX
-// document and replays what a host that ended without writing them left in
+// Opens and locks the files named (nullptr: none) and the store's database
+// beside them, continues the GPX document (announce: saying so when it is
+// read in) and replays what a host that ended without committing left in
 // the journal. False, with the reason, when one cannot be had; a refused
 // file is left as it is.
-bool OpenKeptFiles(const char *gpx, const char *html, KeptFiles &files, Store &store,
+bool OpenKeptFiles(const char *gpx, const char *html, KeptFiles &files, Store &store, bool announce,
                    std::string *why);
 
 struct Keeper;
@@ -32,7 +35,7 @@ struct KeeperStop {
 };
 using KeeperHandle = std::unique_ptr<Keeper, KeeperStop>;
 
-// Writes the files once now, then empties the journal and lets the store
-// write every new position to it; nullptr with the reason when a file
-// cannot be written. Then keeps them current.
+// Writes the files now unless they hold the store already, then empties the
+// journal and lets the store write every new position to it; nullptr with
+// the reason when a file cannot be written. Then keeps them current.
 KeeperHandle StartKeeper(Store &store, KeptFiles &files, std::string *why);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "platform/file_lock.h"
+#include "platform/own_file.h"
 #include "platform/whole_file.h"
 #include "platform/wire.h"
 
@@ -48,25 +49,13 @@ bool ReadJournalRecord(const std::string &bytes, size_t *at, Position &position)
 
 bool OpenJournal(const std::string &beside, Journal &journal, std::string *why) {
   journal.path = beside + ".journal";
-  Descriptor fd(open(journal.path.c_str(),
-                     O_RDWR | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
-  struct stat info;
-  if (fd.fd < 0 || fstat(fd.fd, &info) != 0) {
-    *why = journal.path + ": " + strerror(errno);
+  Descriptor fd(OpenOwnFile(journal.path, O_RDWR | O_CREAT | O_APPEND, "journal", why));
+  if (fd.fd < 0 || !LockForProcess(fd.fd)) {
+    if (fd.fd >= 0)
+      *why = journal.path + " is kept by another host";
     journal.path.clear();
     return false;
   }
-  if (!S_ISREG(info.st_mode) || info.st_uid != geteuid() || info.st_nlink != 1) {
-    *why = journal.path + " is not this user's journal; it is left as it is";
-    journal.path.clear();
-    return false;
-  }
-  if (!LockForProcess(fd.fd)) {
-    *why = journal.path + " is kept by another host";
-    journal.path.clear();
-    return false;
-  }
-  fcntl(fd.fd, F_SETFL, O_APPEND);
   journal.file.reset(fd.release());
   return true;
 }

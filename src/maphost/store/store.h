@@ -1,40 +1,48 @@
 // What the map host keeps: every waypoint and picture position it received
-// (and those of a GPX file it continues), in arrival order, shared by the
-// port exchange, the file writer and the web view.
+// (and those of a GPX file it continues), numbered in arrival order, shared
+// by the port exchange, the file writer and the web view. The positions
+// live in a SQLite database: in memory, or in a file that outlives the host.
 #pragma once
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
+#include "maphost/store/database.h"
 #include "maphost/store/journal.h"
 #include "maphost/store/position.h"
 
+struct StoreStatements {
+  Statement find_picture, find_waypoint, put, at, from_index, from_event, fact, set_fact, counts;
+};
+
 struct Store {
+  Store(); // in memory
   std::mutex lock; // guards everything below
   std::condition_variable changed;
   // Threads waiting for the next position: only they are woken by one, so
   // a busy exchange wakes nobody who is not waiting for it.
   int event_waiters = 0;
-  std::vector<Position> positions;
-  size_t picture_count = 0; // of the positions
-  // The index of each position as it was added or changed, in order: what
-  // a live view has not seen yet is the tail after its last event.
-  std::vector<uint32_t> events;
-  std::vector<uint32_t> changed_at; // per position: the event that last changed it
-  std::unordered_map<std::string, uint32_t> pictures; // by link
-  std::unordered_set<std::string> waypoints;          // name, latitude, longitude
+  Database db;
+  StoreStatements sql;   // prepared on db
+  bool writing = false;  // a transaction is open
+  size_t position_count = 0, picture_count = 0;
+  size_t event_count = 0; // positions added or moved so far, kept with each
   // Where each new position is written before it counts as kept; none
   // while a file or journal is read in.
   Journal *journal = nullptr;
 };
+
+// Moves the store's positions to the database file at path, created 0600
+// when missing; what it held before is dropped. False, with the reason,
+// when the file cannot be had: a link, another user's, one with other
+// names, or not a database.
+bool OpenStoreFile(Store &store, const std::string &path, std::string *why);
 
 enum class Kept { Changed, Same, Lost };
 // Adds a waypoint unless one with the same name and position is kept, and
@@ -43,6 +51,18 @@ enum class Kept { Changed, Same, Lost };
 // Takes the lock. from_file keeps every position, as a file being
 // continued holds them.
 Kept KeepPosition(Store &store, Position position, bool from_file = false);
+
+// Makes what was kept so far last (a file store's is on the disk), then
+// empties the journal; false when the database refused.
+bool CommitStore(Store &store);
+// What SQLite last said went wrong.
+std::string StoreError(Store &store);
+// Drops every position: a file is read in anew.
+void ClearStore(Store &store);
+
+// Small texts kept with the positions: empty when never set.
+std::string StoreFact(Store &store, const char *name);
+void SetStoreFact(Store &store, const char *name, const std::string &value);
 
 // What the store holds now.
 struct StoreCounts {
@@ -54,10 +74,6 @@ StoreCounts CountsOf(Store &store);
 // A copy of the picture at index; false when there is no picture there.
 bool PictureAt(Store &store, size_t index, Position &picture);
 
-// Copies every position changed since event seen into copy at its index
-// (copy grows to the store's size); returns the events seen now.
-size_t CopyChangesSince(Store &store, size_t seen, std::vector<Position> &copy);
-
 // One position as a reader is shown it: its index, itself, and the event
 // that last changed it.
 struct StoredPosition {
@@ -65,22 +81,17 @@ struct StoredPosition {
   const Position &position;
   uint32_t changed_at;
 };
+using PositionVisit = std::function<bool(const StoredPosition &)>;
 
 // Under the store's lock, shows visit the positions from index from on
 // (by_events: those that the events from from on changed, in the order
 // they changed) until end, the store's end or visit returning false;
 // returns where it stopped.
-template <typename Visit>
-size_t VisitPositions(Store &store, size_t from, size_t end, bool by_events, Visit visit) {
-  std::lock_guard<std::mutex> hold(store.lock);
-  end = std::min(end, by_events ? store.events.size() : store.positions.size());
-  for (; from < end; from++) {
-    uint32_t index = by_events ? store.events[from] : static_cast<uint32_t>(from);
-    if (!visit(StoredPosition{index, store.positions[index], store.changed_at[index]}))
-      break;
-  }
-  return from;
-}
+size_t VisitPositions(Store &store, size_t from, size_t end, bool by_events, const PositionVisit &visit);
+
+// Every position, in order, read a slice at a time so that writers are
+// not held up meanwhile.
+std::vector<Position> AllPositions(Store &store);
 
 // Waits until there are events past seen, stop is raised or timeout passes;
 // returns the events there are.
@@ -93,6 +104,3 @@ void RaiseUnderLock(Store &store, std::atomic<bool> &flag);
 
 // From now on each new position is written to journal before it counts as kept.
 void AttachJournal(Store &store, Journal &journal);
-// Empties the journal when events up to seen are all there are: the files
-// then hold everything it held.
-void ClearJournalIfSeen(Store &store, size_t seen);

@@ -10,9 +10,10 @@ TEST(Store, APictureMovesToItsLatestPosition) {
   for (auto [lat, lon, kept] : {std::tuple{"1", "2", Kept::Changed}, {"1", "2", Kept::Same},
                                 {"1", "3", Kept::Changed}, {"4", "3", Kept::Changed}})
     EXPECT_EQ(KeepPosition(store, Position{true, lat, lon, "p.jpg", "/p.jpg", "file:///p.jpg", ""}), kept);
-  ASSERT_EQ(store.positions.size(), 1u);
-  EXPECT_EQ(store.positions[0].latitude, "4");
-  EXPECT_EQ(store.positions[0].longitude, "3");
+  std::vector<Position> kept = AllPositions(store);
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(kept[0].latitude, "4");
+  EXPECT_EQ(kept[0].longitude, "3");
 }
 
 TEST(Store, APictureByNumberIsAPictureThereOrNone) { // a waypoint's or one past the last: none
