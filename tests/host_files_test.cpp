@@ -132,6 +132,35 @@ TEST(Gpx, Version10IsContinuedFieldByField) {
     EXPECT_NE(document.find(field), std::string::npos) << field << "\n" << document;
 }
 
+// The store is read from the GPX document once, and again only when someone else changed it.
+TEST(Store, AGpxChangedWhileNoHostRanIsReadInAgain) {
+  PrivatePorts ports;
+  std::string gpx = ports.dir / "trip.gpx", out = ports.dir / "host.out";
+  auto keep = [&](const char *command) {
+    MapHost host(ports, {"GPX=" + gpx});
+    EXPECT_TRUE(SendCommand(kMapPortName, command));
+  };
+  keep("addwaypoint 1 2 \"sent\"");
+  struct stat store;
+  EXPECT_TRUE(stat((gpx + ".db").c_str(), &store) == 0 && (store.st_mode & 0777) == 0600);
+  keep("addwaypoint 3 4 \"again\"");
+  EXPECT_EQ(ReadFileText(out).find("reading"), std::string::npos) << ReadFileText(out);
+  std::string edited = ReadFileText(gpx);
+  edited.replace(edited.find("sent"), 4, "hand");
+  ASSERT_TRUE(WriteFile(gpx, edited));
+  keep("addwaypoint 5 6 \"after\"");
+  EXPECT_NE(ReadFileText(out).find("reading " + gpx), std::string::npos) << ReadFileText(out);
+  std::string document = ReadFileText(gpx);
+  for (const char *name : {"hand", "again", "after"})
+    EXPECT_NE(document.find(std::string("<name>") + name), std::string::npos) << name << "\n" << document;
+  EXPECT_EQ(document.find("sent"), std::string::npos) << document;
+  unlink((gpx + ".db").c_str()); // a link planted in its place is refused
+  symlink((ports.dir / "elsewhere").c_str(), (gpx + ".db").c_str());
+  ProcessResult planted = RunProcess({MAPHOST_BIN, "GPX=" + gpx}, {ports.env_entry()});
+  EXPECT_EQ(planted.code, 10);
+  EXPECT_NE(access((ports.dir / "elsewhere").c_str(), F_OK), 0);
+}
+
 // A stream of commands, the host killed with SIGKILL at random moments and started again on the
 // same files: every position it answered 0 to is in both files at the end.
 TEST(Journal, AHostKilledAtAnyMomentKeepsEveryAcknowledgedPosition) {
