@@ -43,15 +43,15 @@ bool open_file(const char *name, KeptFile &file, std::string *why) {
   return !name || OpenKeptFile(name, file, why);
 }
 
-// Whether the files are to be written now: the store has grown by half
+// Whether the files are to be written now: the store has doubled
 // since, or stands still, or the host ends. Written so, a growing library
-// costs at most three times its files' final size in writes.
+// costs at most twice its files' final size in writes.
 bool time_to_write(Keeper &keeper, size_t events_before_pause, bool stopping) {
   StoreCounts counts = CountsOf(keeper.store);
   size_t positions = counts.waypoints + counts.pictures;
   if (counts.events == keeper.events_seen)
     return false;
-  return stopping || counts.events == events_before_pause || positions >= keeper.positions_seen * 3 / 2;
+  return stopping || counts.events == events_before_pause || positions >= keeper.positions_seen * 2;
 }
 
 // The thumbnails of every stride-th picture, the stride doubling until they

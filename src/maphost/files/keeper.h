@@ -1,7 +1,7 @@
 // The map host's files, the GPX document and the exported page, kept
 // current by a thread of their own, from the store: it commits the store
 // once a second (until then the journal holds each position), and rewrites
-// each file whole when the store stands still or has grown by half since,
+// each file whole when the store stands still or has doubled since,
 // and once more at the end.
 #pragma once
 
