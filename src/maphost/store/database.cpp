@@ -36,3 +36,9 @@ std::string ColumnText(sqlite3_stmt *statement, int i) {
 }
 
 int64_t ColumnNumber(sqlite3_stmt *statement, int i) { return sqlite3_column_int64(statement, i); }
+
+int64_t FirstNumber(sqlite3_stmt *statement) {
+  int64_t number = sqlite3_step(statement) == SQLITE_ROW ? ColumnNumber(statement, 0) : 0;
+  sqlite3_reset(statement);
+  return number;
+}

@@ -27,8 +27,8 @@ bool RunSql(sqlite3 *db, const char *sql, std::string *why = nullptr);
 // sql prepared to be run many times.
 Statement Prepare(sqlite3 *db, const char *sql);
 
-// A statement reset, its parameters bound from 1 in order: texts and
-// integers. It stays bound until the next Bound.
+// A statement reset, its parameters bound from 1 in order: texts,
+// real numbers and integers. It stays bound until the next Bound.
 template <typename... Values>
 sqlite3_stmt *Bound(const Statement &statement, const Values &...values) {
   sqlite3_stmt *s = statement.get();
@@ -39,6 +39,8 @@ sqlite3_stmt *Bound(const Statement &statement, const Values &...values) {
     if constexpr (std::is_convertible_v<decltype(value), std::string_view>) {
       std::string_view text(value);
       sqlite3_bind_text(s, column, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    } else if constexpr (std::is_floating_point_v<std::decay_t<decltype(value)>>) {
+      sqlite3_bind_double(s, column, value);
     } else {
       sqlite3_bind_int64(s, column, static_cast<sqlite3_int64>(value));
     }
@@ -48,6 +50,9 @@ sqlite3_stmt *Bound(const Statement &statement, const Values &...values) {
   return s;
 }
 
+// The first column of the first row of a statement, bound already, as a
+// number; 0 for none.
+int64_t FirstNumber(sqlite3_stmt *statement);
 // Column i of the current row, as text (empty for NULL) and as a number.
 std::string ColumnText(sqlite3_stmt *statement, int i);
 int64_t ColumnNumber(sqlite3_stmt *statement, int i);

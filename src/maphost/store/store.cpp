@@ -5,48 +5,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "maphost/store/mercator.h"
 #include "platform/own_file.h"
 
 namespace {
 
-constexpr const char *kSchema = R"(
-CREATE TABLE IF NOT EXISTS position(id INTEGER PRIMARY KEY, picture INTEGER NOT NULL,
-  latitude TEXT NOT NULL, longitude TEXT NOT NULL, name TEXT NOT NULL, path TEXT NOT NULL,
-  href TEXT NOT NULL, raw TEXT NOT NULL, device INTEGER NOT NULL, inode INTEGER NOT NULL,
-  changed_at INTEGER NOT NULL);
-CREATE INDEX IF NOT EXISTS picture_by_link ON position(href) WHERE picture;
-CREATE INDEX IF NOT EXISTS waypoint_by_fix ON position(name, latitude, longitude) WHERE NOT picture;
-CREATE INDEX IF NOT EXISTS position_by_change ON position(changed_at);
-CREATE TABLE IF NOT EXISTS fact(name TEXT PRIMARY KEY, value TEXT NOT NULL);
-)";
-#define POSITION_COLUMNS "id, picture, latitude, longitude, name, path, href, raw, device, inode, changed_at"
-
-// The statements of the store on db; false when db holds no store of ours.
-bool prepare(sqlite3 *db, StoreStatements &sql) {
-  if (!RunSql(db, kSchema))
-    return false;
-  sql = StoreStatements{
-      Prepare(db, "SELECT id, latitude, longitude, device, inode FROM position"
-                  " WHERE picture AND href = ? ORDER BY id LIMIT 1"),
-      Prepare(db, "SELECT 1 FROM position WHERE NOT picture AND name = ? AND latitude = ? AND longitude = ?"),
-      Prepare(db, "REPLACE INTO position VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-      Prepare(db, "SELECT " POSITION_COLUMNS " FROM position WHERE id = ?"),
-      Prepare(db, "SELECT " POSITION_COLUMNS " FROM position WHERE id >= ? AND id < ? ORDER BY id"),
-      Prepare(db, "SELECT " POSITION_COLUMNS " FROM position WHERE changed_at >= ? AND changed_at < ?"
-                  " ORDER BY changed_at"),
-      Prepare(db, "SELECT value FROM fact WHERE name = ?"),
-      Prepare(db, "REPLACE INTO fact VALUES (?, ?)"),
-      Prepare(db, "SELECT (SELECT coalesce(max(id) + 1, 0) FROM position),"
-                  " (SELECT coalesce(max(changed_at) + 1, 0) FROM position)")};
-  return sql.counts != nullptr;
-}
-
-// The first result column of statement s, bound already; 0 for none.
-int64_t first_number(sqlite3_stmt *s) {
-  int64_t number = sqlite3_step(s) == SQLITE_ROW ? ColumnNumber(s, 0) : 0;
-  sqlite3_reset(s);
-  return number;
-}
+// The counts kept with the positions, each written at every commit.
+struct CountFact {
+  const char *name;
+  size_t Store::*count;
+};
+constexpr CountFact kCountFacts[] = {{"pictures", &Store::picture_count},
+                                     {"lone waypoints", &Store::lone_waypoints},
+                                     {"places", &Store::places}};
 
 // Reads the counts of what the database holds.
 void count_positions(Store &store) {
@@ -56,15 +27,41 @@ void count_positions(Store &store) {
     store.event_count = static_cast<size_t>(ColumnNumber(s, 1));
   }
   sqlite3_reset(s);
-  sqlite3_stmt *fact = Bound(store.sql.fact, "pictures");
-  store.picture_count = sqlite3_step(fact) == SQLITE_ROW ? static_cast<size_t>(ColumnNumber(fact, 0)) : 0;
-  sqlite3_reset(fact);
+  store.spots_written = store.event_count;
+  for (const CountFact &fact : kCountFacts)
+    store.*fact.count = static_cast<size_t>(FirstNumber(Bound(store.sql.fact, fact.name)));
 }
 
+bool write_counts(Store &store) {
+  bool written = true;
+  for (const CountFact &fact : kCountFacts) {
+    sqlite3_stmt *s = Bound(store.sql.set_fact, fact.name, store.*fact.count);
+    written = sqlite3_step(s) == SQLITE_DONE && written;
+    sqlite3_reset(s);
+  }
+  return written;
+}
+
+} // namespace
+
+void WriteMapIndex(Store &store) {
+  WriteCellChanges(store.cells, store.sql.upsert_cell);
+  if (store.spots_written == store.event_count)
+    return;
+  sqlite3_step(Bound(store.sql.refresh_spots, store.spots_written));
+  sqlite3_reset(store.sql.refresh_spots.get());
+  store.spots_written = store.event_count;
+}
+
+namespace {
+
 Position position_of(sqlite3_stmt *row) {
-  return Position{ColumnNumber(row, 1) != 0, ColumnText(row, 2), ColumnText(row, 3), ColumnText(row, 4),
-                  ColumnText(row, 5), ColumnText(row, 6), ColumnText(row, 7),
-                  static_cast<uint64_t>(ColumnNumber(row, 8)), static_cast<uint64_t>(ColumnNumber(row, 9))};
+  Position p{ColumnNumber(row, kPicture) != 0, ColumnText(row, kLatitude), ColumnText(row, kLongitude),
+             ColumnText(row, kName), ColumnText(row, kPath), ColumnText(row, kHref), ColumnText(row, kRaw),
+             static_cast<uint64_t>(ColumnNumber(row, kDevice)), static_cast<uint64_t>(ColumnNumber(row, kInode))};
+  p.partner = ColumnNumber(row, kPartner);
+  p.taken = ColumnText(row, kTaken);
+  return p;
 }
 
 // Opens a transaction unless one is open: it lasts until the next commit.
@@ -74,30 +71,68 @@ bool begin_writing(Store &store) {
   return store.writing;
 }
 
-bool put_position(Store &store, size_t index, const Position &p) {
+bool put_position(Store &store, size_t index, const Position &p, MapPoint point, bool placed) {
   sqlite3_stmt *s = Bound(store.sql.put, index, p.picture, p.latitude, p.longitude, p.name, p.path, p.href,
-                          p.raw, p.device, p.inode, store.event_count);
+                          p.raw, p.device, p.inode, store.event_count, placed ? point.x : -1,
+                          placed ? point.y : -1, p.partner, p.taken);
   bool done = begin_writing(store) && sqlite3_step(s) == SQLITE_DONE;
   sqlite3_reset(s);
   return done;
 }
 
-// Whether the store keeps this very position already; else the index it
-// takes.
-bool kept_already(Store &store, const Position &position, size_t &index) {
+// Whether the store keeps this very position already. Else, for a picture
+// it keeps at another place, its index, and the old place in old.
+bool kept_already(Store &store, Position &position, size_t &index, Position &old) {
   if (!position.picture)
-    return first_number(Bound(store.sql.find_waypoint, position.name, position.latitude,
+    return FirstNumber(Bound(store.sql.find_waypoint, position.name, position.latitude,
                               position.longitude)) != 0;
   sqlite3_stmt *s = Bound(store.sql.find_picture, position.href);
   bool same = false;
   if (sqlite3_step(s) == SQLITE_ROW) {
     index = static_cast<size_t>(ColumnNumber(s, 0));
-    same = ColumnText(s, 1) == position.latitude && ColumnText(s, 2) == position.longitude &&
+    old.latitude = ColumnText(s, 1);
+    old.longitude = ColumnText(s, 2);
+    same = old.latitude == position.latitude && old.longitude == position.longitude &&
            static_cast<uint64_t>(ColumnNumber(s, 3)) == position.device &&
            static_cast<uint64_t>(ColumnNumber(s, 4)) == position.inode;
+    position.partner = ColumnNumber(s, 5); // a picture moved keeps its waypoint
+    position.taken = ColumnText(s, 6);
   }
   sqlite3_reset(s);
   return same;
+}
+
+// Pairs a new position with the first of the other kind at its place that
+// has no partner yet: the waypoint pintrail sends of a picture's capture
+// time comes with it.
+void pair(Store &store, size_t index, Position &position) {
+  sqlite3_stmt *s = Bound(store.sql.find_partner, position.latitude, position.longitude, !position.picture);
+  if (sqlite3_step(s) == SQLITE_ROW) {
+    position.partner = ColumnNumber(s, 0);
+    if (position.picture)
+      position.taken = ColumnText(s, 1);
+  }
+  sqlite3_reset(s);
+  if (position.partner < 0)
+    return;
+  sqlite3_step(Bound(store.sql.set_partner, index, position.picture ? "" : position.name, position.partner));
+  sqlite3_reset(store.sql.set_partner.get());
+}
+
+// Counts a picture in or out of its place.
+void count_place(Store &store, const Position &picture, int sign) {
+  int64_t now = FirstNumber(Bound(store.sql.count_place, picture.latitude, picture.longitude, sign));
+  store.places += sign > 0 ? now == 1 : -(now == 0);
+}
+
+// Counts a position in or out of the map: its place and its cells.
+void count_on_map(Store &store, const Position &position, int sign) {
+  MapPoint point;
+  if (position.picture)
+    count_place(store, position, sign);
+  if (MapPointOf(position.latitude, position.longitude, point))
+    CountInCells(store.cells, point, strtod(position.latitude.c_str(), nullptr),
+                 strtod(position.longitude.c_str(), nullptr), sign);
 }
 
 // Waits, the lock held, until ready() or timeout, counted as waiting for
@@ -114,7 +149,7 @@ void wait_for_events(Store &store, std::unique_lock<std::mutex> &hold,
 
 Store::Store() : db(OpenDatabase(":memory:", nullptr)) {
   if (db)
-    prepare(db.get(), sql);
+    PrepareStore(db.get(), sql);
 }
 
 bool OpenStoreFile(Store &store, const std::string &path, std::string *why) {
@@ -134,7 +169,7 @@ bool OpenStoreFile(Store &store, const std::string &path, std::string *why) {
     return false;
   if (!RunSql(db.get(), "PRAGMA locking_mode = EXCLUSIVE; PRAGMA synchronous = FULL;"
                         " PRAGMA journal_mode = WAL;") ||
-      !prepare(db.get(), sql)) {
+      !PrepareStore(db.get(), sql)) {
     *why = path + " is not a store of this host; it is left as it is";
     return false;
   }
@@ -142,6 +177,7 @@ bool OpenStoreFile(Store &store, const std::string &path, std::string *why) {
   store.sql = std::move(sql);
   store.db = std::move(db);
   store.writing = false;
+  store.cells.clear();
   count_positions(store);
   return true;
 }
@@ -149,15 +185,33 @@ bool OpenStoreFile(Store &store, const std::string &path, std::string *why) {
 Kept KeepPosition(Store &store, Position position, bool from_file) {
   std::lock_guard<std::mutex> hold(store.lock);
   size_t index = store.position_count;
-  if (!from_file && kept_already(store, position, index))
+  Position old;
+  if (!from_file && kept_already(store, position, index, old))
     return Kept::Same;
   if (store.journal && !AppendJournal(*store.journal, position))
     return Kept::Lost;
-  if (!put_position(store, index, position))
+  bool added = index == store.position_count;
+  if (added)
+    pair(store, index, position);
+  MapPoint point;
+  bool placed = MapPointOf(position.latitude, position.longitude, point);
+  if (!put_position(store, index, position, point, placed))
     return Kept::Lost;
-  if (index == store.position_count) {
+  if (!added) {
+    old.picture = true;
+    count_on_map(store, old, -1);
+  }
+  // A picture that finds its waypoint takes its place on the map.
+  bool shown = position.picture || position.partner < 0;
+  if (shown && !(added && position.picture && position.partner >= 0))
+    count_on_map(store, position, 1);
+  else if (position.picture)
+    count_place(store, position, 1);
+  if (added) {
     store.position_count++;
     store.picture_count += position.picture;
+    store.lone_waypoints += !position.picture && position.partner < 0;
+    store.lone_waypoints -= position.picture && position.partner >= 0;
   }
   store.event_count++;
   if (store.event_waiters > 0)
@@ -168,10 +222,8 @@ Kept KeepPosition(Store &store, Position position, bool from_file) {
 bool CommitStore(Store &store) {
   std::lock_guard<std::mutex> hold(store.lock); // no position is journalled meanwhile
   if (store.writing) {
-    sqlite3_stmt *s = Bound(store.sql.set_fact, "pictures", store.picture_count);
-    bool counted = sqlite3_step(s) == SQLITE_DONE;
-    sqlite3_reset(s);
-    if (!counted || !RunSql(store.db.get(), "COMMIT"))
+    WriteMapIndex(store);
+    if (!write_counts(store) || !RunSql(store.db.get(), "COMMIT"))
       return false;
     store.writing = false;
   }
@@ -188,8 +240,10 @@ std::string StoreError(Store &store) {
 void ClearStore(Store &store) {
   std::lock_guard<std::mutex> hold(store.lock);
   if (begin_writing(store))
-    RunSql(store.db.get(), "DELETE FROM position");
+    RunSql(store.db.get(), "DELETE FROM position; DELETE FROM cell; DELETE FROM place; DELETE FROM spot;");
   store.position_count = store.picture_count = store.event_count = 0;
+  store.lone_waypoints = store.places = store.spots_written = 0;
+  store.cells.clear();
 }
 
 std::string StoreFact(Store &store, const char *name) {
@@ -210,7 +264,8 @@ void SetStoreFact(Store &store, const char *name, const std::string &value) {
 
 StoreCounts CountsOf(Store &store) {
   std::lock_guard<std::mutex> hold(store.lock);
-  return StoreCounts{store.position_count - store.picture_count, store.picture_count, store.event_count};
+  return StoreCounts{store.position_count - store.picture_count, store.picture_count, store.lone_waypoints,
+                     store.places, store.event_count};
 }
 
 bool PictureAt(Store &store, size_t index, Position &picture) {
@@ -232,7 +287,7 @@ size_t VisitPositions(Store &store, size_t from, size_t end, bool by_events, con
   while (sqlite3_step(s) == SQLITE_ROW) {
     Position position = position_of(s);
     auto index = static_cast<uint32_t>(ColumnNumber(s, 0));
-    auto changed_at = static_cast<uint32_t>(ColumnNumber(s, 10));
+    auto changed_at = static_cast<uint32_t>(ColumnNumber(s, kChangedAt));
     if (!visit(StoredPosition{index, position, changed_at})) {
       end = by_events ? changed_at : index;
       break;

@@ -13,13 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "maphost/store/cells.h"
 #include "maphost/store/database.h"
 #include "maphost/store/journal.h"
 #include "maphost/store/position.h"
-
-struct StoreStatements {
-  Statement find_picture, find_waypoint, put, at, from_index, from_event, fact, set_fact, counts;
-};
+#include "maphost/store/schema.h"
 
 struct Store {
   Store(); // in memory
@@ -32,7 +30,10 @@ struct Store {
   StoreStatements sql;   // prepared on db
   bool writing = false;  // a transaction is open
   size_t position_count = 0, picture_count = 0;
+  size_t lone_waypoints = 0, places = 0; // places: where pictures are
   size_t event_count = 0; // positions added or moved so far, kept with each
+  CellChanges cells;        // not in the database yet
+  size_t spots_written = 0; // the events whose positions are in the spot index
   // Where each new position is written before it counts as kept; none
   // while a file or journal is read in.
   Journal *journal = nullptr;
@@ -55,6 +56,9 @@ Kept KeepPosition(Store &store, Position position, bool from_file = false);
 // Makes what was kept so far last (a file store's is on the disk), then
 // empties the journal; false when the database refused.
 bool CommitStore(Store &store);
+// Brings the clusters and the spot index up to the positions kept; the
+// lock held.
+void WriteMapIndex(Store &store);
 // What SQLite last said went wrong.
 std::string StoreError(Store &store);
 // Drops every position: a file is read in anew.
@@ -67,6 +71,7 @@ void SetStoreFact(Store &store, const char *name, const std::string &value);
 // What the store holds now.
 struct StoreCounts {
   size_t waypoints = 0, pictures = 0;
+  size_t lone_waypoints = 0, places = 0; // waypoints without a picture; where pictures are
   size_t events = 0; // changes so far: positions added or moved
 };
 StoreCounts CountsOf(Store &store);

@@ -1,0 +1,31 @@
+// What the web page asks of the store: the clusters of a view, and the
+// pictures listed a page at a time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "maphost/store/mercator.h"
+#include "maphost/store/store.h"
+
+// The shown positions of one cell of the view: their count and mean place;
+// single, the position's index when there is one, else -1.
+struct Cluster {
+  int32_t x, y; // the cell
+  size_t count;
+  double latitude, longitude;
+  int64_t single;
+};
+// The clusters of every cell at zoom (0 to kDeepestZoom) that meets the box
+// from north_west to south_east, in no order.
+std::vector<Cluster> ClustersInView(Store &store, int zoom, MapPoint north_west, MapPoint south_east);
+
+enum class ListOrder { Time, Name, Folder };
+struct ListPage {
+  size_t total = 0;             // pictures that match
+  std::vector<int64_t> indexes; // of those from from on, at most count
+};
+// The pictures whose path holds search (any case of ASCII letters; empty:
+// every picture), in order (capture time, then arrival; name; path).
+ListPage ListPictures(Store &store, ListOrder order, const std::string &search, size_t from, size_t count);

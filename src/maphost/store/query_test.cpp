@@ -1,0 +1,144 @@
+#include "maphost/store/query.h"
+
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <map>
+#include <set>
+#include <random>
+
+namespace {
+
+// A library as the store should see it, kept by hand: every position at its
+// latest place, pictures paired with the first free waypoint of their place.
+struct Library {
+  std::vector<Position> positions;
+  void add(Position p) {
+    for (size_t i = 0; i < positions.size() && p.partner < 0; i++) {
+      Position &q = positions[i];
+      if (q.picture != p.picture && q.partner < 0 && q.latitude == p.latitude && q.longitude == p.longitude) {
+        p.partner = int64_t(i), q.partner = int64_t(positions.size());
+        (p.picture ? p.taken : q.taken) = p.picture ? q.name : p.name;
+      }
+    }
+    positions.push_back(p);
+  }
+};
+
+std::string text(double degrees) { return std::to_string(degrees); }
+
+// Random positions around a few spots, pairs among them, and pictures moved.
+void fill(Store &store, Library &library, std::mt19937 &random) {
+  std::uniform_real_distribution<double> lat(-80, 80), lon(-179, 179), near(-0.01, 0.01);
+  std::vector<std::pair<double, double>> spots(6);
+  for (auto &spot : spots)
+    spot = {lat(random), lon(random)};
+  for (int k = 0; k < 1500; k++) {
+    auto [a, o] = spots[random() % spots.size()];
+    std::string la = text(a + near(random)), lo = text(o + near(random)), n = std::to_string(k);
+    std::string path = "/Trip " + std::to_string(random() % 5) + "/IMG_" + n + ".jpg";
+    if (random() % 3 == 0) { // a capture time and its picture
+      Position w{false, la, lo, "2010:0" + std::to_string(random() % 9 + 1) + ":01 " + n, "", "", ""};
+      library.add(w);
+      ASSERT_EQ(KeepPosition(store, w), Kept::Changed);
+    }
+    Position p{random() % 5 != 0, la, lo, "IMG_" + n + ".jpg", path, "file://" + path, ""};
+    if (!p.picture)
+      p.href = p.path = "";
+    library.add(p);
+    ASSERT_EQ(KeepPosition(store, p), Kept::Changed);
+    if (k % 100 == 99)
+      CommitStore(store);
+  }
+  for (int k = 0; k < 100; k++) { // moves
+    size_t i = random() % library.positions.size();
+    Position moved = library.positions[i];
+    if (!moved.picture)
+      continue;
+    moved.latitude = text(lat(random)), moved.longitude = text(lon(random));
+    library.positions[i].latitude = moved.latitude, library.positions[i].longitude = moved.longitude;
+    ASSERT_EQ(KeepPosition(store, moved), Kept::Changed);
+  }
+}
+
+TEST(Query, ClustersOfRandomViewsCountEveryShownPositionOnce) {
+  std::mt19937 random(5);
+  Store store;
+  Library library;
+  fill(store, library, random);
+  StoreCounts counts = CountsOf(store);
+  std::set<std::pair<std::string, std::string>> places;
+  size_t lone = 0;
+  for (const Position &p : library.positions) {
+    lone += !p.picture && p.partner < 0;
+    if (p.picture)
+      places.insert({p.latitude, p.longitude});
+  }
+  EXPECT_EQ(counts.lone_waypoints, lone);
+  EXPECT_EQ(counts.places, places.size());
+  for (int view = 0; view < 60; view++) {
+    int zoom = int(random() % 19);
+    std::uniform_int_distribution<int32_t> side(0, kWorldSide - 1);
+    MapPoint a{side(random), side(random)}, b{side(random), side(random)};
+    MapPoint from{std::min(a.x, b.x), std::min(a.y, b.y)}, to{std::max(a.x, b.x), std::max(a.y, b.y)};
+    std::map<std::pair<int32_t, int32_t>, std::vector<size_t>> expected;
+    for (size_t i = 0; i < library.positions.size(); i++) {
+      const Position &p = library.positions[i];
+      MapPoint at;
+      ASSERT_TRUE(MapPointOf(p.latitude, p.longitude, at));
+      int32_t x = CellOf(at.x, zoom), y = CellOf(at.y, zoom);
+      if ((p.picture || p.partner < 0) && x >= CellOf(from.x, zoom) && x <= CellOf(to.x, zoom) &&
+          y >= CellOf(from.y, zoom) && y <= CellOf(to.y, zoom))
+        expected[{x, y}].push_back(i);
+    }
+    std::vector<Cluster> clusters = ClustersInView(store, zoom, from, to);
+    EXPECT_EQ(clusters.size(), expected.size()) << "zoom " << zoom;
+    for (const Cluster &c : clusters) {
+      const std::vector<size_t> &in = expected[{c.x, c.y}];
+      ASSERT_EQ(c.count, in.size()) << "zoom " << zoom << " cell " << c.x << "," << c.y;
+      double latitude = 0;
+      for (size_t i : in)
+        latitude += std::stod(library.positions[i].latitude);
+      EXPECT_NEAR(c.latitude, latitude / double(in.size()), 1e-6);
+      EXPECT_EQ(c.single, in.size() == 1 ? int64_t(in[0]) : -1);
+    }
+    if (view % 20 == 0)
+      CommitStore(store);
+  }
+}
+
+std::string lower(std::string s) {
+  for (char &c : s)
+    c = char(tolower(c));
+  return s;
+}
+
+TEST(Query, PagesOfTheListCoverEachPictureOnceInOrder) {
+  std::mt19937 random(9);
+  Store store;
+  Library library;
+  fill(store, library, random);
+  for (const char *search : {"", "trip 3", "IMG_1", "_", "%", "no such"}) {
+    for (ListOrder order : {ListOrder::Time, ListOrder::Name, ListOrder::Folder}) {
+      std::vector<int64_t> expected;
+      for (size_t i = 0; i < library.positions.size(); i++)
+        if (library.positions[i].picture && lower(library.positions[i].path).find(lower(search)) != std::string::npos)
+          expected.push_back(int64_t(i));
+      auto key = [&](int64_t i) {
+        const Position &p = library.positions[size_t(i)];
+        return std::pair{order == ListOrder::Time ? p.taken : order == ListOrder::Name ? p.name : p.path, i};
+      };
+      std::sort(expected.begin(), expected.end(), [&](int64_t a, int64_t b) { return key(a) < key(b); });
+      std::vector<int64_t> listed;
+      for (size_t from = 0, size = 1 + random() % 300;; from += size) {
+        ListPage page = ListPictures(store, order, search, from, size);
+        ASSERT_EQ(page.total, expected.size()) << search;
+        listed.insert(listed.end(), page.indexes.begin(), page.indexes.end());
+        if (page.indexes.size() < size)
+          break;
+      }
+      EXPECT_EQ(listed, expected) << "search \"" << search << "\", order " << int(order);
+    }
+  }
+}
+
+} // namespace

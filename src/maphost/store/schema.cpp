@@ -1,0 +1,72 @@
+#include "maphost/store/schema.h"
+
+namespace {
+
+// x and y: the position on the web map (mercator.h), -1 when it is not a
+// number; partner: the picture of a waypoint at its place, or the waypoint
+// of a picture (-1: none); taken: the name of a picture's waypoint, its
+// capture time. cell: the clusters (cells.h); place: pictures at each
+// place; spot: every position on the map, by place.
+constexpr const char *kSchema = R"(
+CREATE TABLE IF NOT EXISTS position(id INTEGER PRIMARY KEY, picture INTEGER NOT NULL,
+  latitude TEXT NOT NULL, longitude TEXT NOT NULL, name TEXT NOT NULL, path TEXT NOT NULL,
+  href TEXT NOT NULL, raw TEXT NOT NULL, device INTEGER NOT NULL, inode INTEGER NOT NULL,
+  changed_at INTEGER NOT NULL, x INTEGER NOT NULL, y INTEGER NOT NULL, partner INTEGER NOT NULL,
+  taken TEXT NOT NULL);
+CREATE INDEX IF NOT EXISTS picture_by_link ON position(href) WHERE picture;
+CREATE INDEX IF NOT EXISTS waypoint_by_fix ON position(name, latitude, longitude) WHERE NOT picture;
+CREATE INDEX IF NOT EXISTS position_by_change ON position(changed_at);
+CREATE INDEX IF NOT EXISTS position_by_place ON position(latitude, longitude, picture, partner);
+CREATE INDEX IF NOT EXISTS picture_by_time ON position(taken, id) WHERE picture;
+CREATE INDEX IF NOT EXISTS picture_by_name ON position(name, id) WHERE picture;
+CREATE INDEX IF NOT EXISTS picture_by_path ON position(path, id) WHERE picture;
+CREATE TABLE IF NOT EXISTS fact(name TEXT PRIMARY KEY, value TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS cell(zoom INTEGER, x INTEGER, y INTEGER, count INTEGER NOT NULL,
+  latitude REAL NOT NULL, longitude REAL NOT NULL, PRIMARY KEY (zoom, x, y)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS place(latitude TEXT, longitude TEXT, pictures INTEGER NOT NULL,
+  PRIMARY KEY (latitude, longitude)) WITHOUT ROWID;
+CREATE VIRTUAL TABLE IF NOT EXISTS spot USING rtree_i32(id, x0, x1, y0, y1);
+)";
+
+// Shown on the map: a picture, or a waypoint without one.
+#define SHOWN "(p.picture OR p.partner < 0)"
+#define LISTED "FROM position WHERE picture AND (?1 = '' OR path LIKE ?1 ESCAPE '\\') "
+
+} // namespace
+
+bool PrepareStore(sqlite3 *db, StoreStatements &sql) {
+  if (!RunSql(db, kSchema))
+    return false;
+  sql = StoreStatements{
+      Prepare(db, "SELECT id, latitude, longitude, device, inode, partner, taken FROM position"
+                  " WHERE picture AND href = ? ORDER BY id LIMIT 1"),
+      Prepare(db, "SELECT 1 FROM position WHERE NOT picture AND name = ? AND latitude = ? AND longitude = ?"),
+      Prepare(db, "SELECT id, name FROM position WHERE latitude = ? AND longitude = ? AND picture = ?"
+                  " AND partner < 0 ORDER BY id LIMIT 1"),
+      Prepare(db, "REPLACE INTO position VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+      Prepare(db, "UPDATE position SET partner = ?, taken = ? WHERE id = ?"),
+      Prepare(db, "INSERT INTO place VALUES (?, ?, ?3) ON CONFLICT DO UPDATE SET pictures = pictures + ?3"
+                  " RETURNING pictures"),
+      Prepare(db, "SELECT " POSITION_COLUMNS " FROM position WHERE id = ?"),
+      Prepare(db, "SELECT " POSITION_COLUMNS " FROM position WHERE id >= ? AND id < ? ORDER BY id"),
+      Prepare(db, "SELECT " POSITION_COLUMNS " FROM position WHERE changed_at >= ? AND changed_at < ?"
+                  " ORDER BY changed_at"),
+      Prepare(db, "SELECT value FROM fact WHERE name = ?"),
+      Prepare(db, "REPLACE INTO fact VALUES (?, ?)"),
+      Prepare(db, "SELECT (SELECT coalesce(max(id) + 1, 0) FROM position),"
+                  " (SELECT coalesce(max(changed_at) + 1, 0) FROM position)"),
+      Prepare(db, "INSERT INTO cell VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT DO UPDATE SET"
+                  " count = count + excluded.count, latitude = latitude + excluded.latitude,"
+                  " longitude = longitude + excluded.longitude"),
+      Prepare(db, "INSERT OR REPLACE INTO spot SELECT id, x, x, y, y FROM position"
+                  " WHERE changed_at >= ? AND x >= 0"),
+      Prepare(db, "SELECT x, y, count, latitude, longitude FROM cell WHERE zoom = ? AND x BETWEEN ? AND ?"
+                  " AND y BETWEEN ? AND ? AND count > 0"),
+      Prepare(db, "SELECT p.id, p.x, p.y, p.latitude, p.longitude FROM spot s JOIN position p ON p.id = s.id"
+                  " WHERE s.x0 >= ? AND s.x1 <= ? AND s.y0 >= ? AND s.y1 <= ? AND " SHOWN),
+      Prepare(db, "SELECT id " LISTED "ORDER BY taken, id LIMIT ?2 OFFSET ?3"),
+      Prepare(db, "SELECT id " LISTED "ORDER BY name, id LIMIT ?2 OFFSET ?3"),
+      Prepare(db, "SELECT id " LISTED "ORDER BY path, id LIMIT ?2 OFFSET ?3"),
+      Prepare(db, "SELECT count(*) " LISTED)};
+  return sql.list_matches != nullptr;
+}
