@@ -7,7 +7,9 @@ namespace {
 // of a picture (-1: none); taken: the name of a picture's waypoint, its
 // capture time. cell: the clusters (cells.h); place: pictures at each
 // place; spot: every position on the map, by place.
+// Statement journals stay in memory: on disk, each would cost a write.
 constexpr const char *kSchema = R"(
+PRAGMA temp_store = MEMORY;
 CREATE TABLE IF NOT EXISTS position(id INTEGER PRIMARY KEY, picture INTEGER NOT NULL,
   latitude TEXT NOT NULL, longitude TEXT NOT NULL, name TEXT NOT NULL, path TEXT NOT NULL,
   href TEXT NOT NULL, raw TEXT NOT NULL, device INTEGER NOT NULL, inode INTEGER NOT NULL,
