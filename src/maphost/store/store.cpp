@@ -167,8 +167,11 @@ bool OpenStoreFile(Store &store, const std::string &path, std::string *why) {
   StoreStatements sql;
   if (!db)
     return false;
+  // The log is cut back to 64 MiB after each checkpoint; 64 MiB of pages
+  // are cached, enough for the indexes' working set of a large library.
   if (!RunSql(db.get(), "PRAGMA locking_mode = EXCLUSIVE; PRAGMA synchronous = FULL;"
-                        " PRAGMA journal_mode = WAL;") ||
+                        " PRAGMA journal_mode = WAL; PRAGMA journal_size_limit = 67108864;"
+                        " PRAGMA cache_size = -65536;") ||
       !PrepareStore(db.get(), sql)) {
     *why = path + " is not a store of this host; it is left as it is";
     return false;
@@ -268,14 +271,22 @@ StoreCounts CountsOf(Store &store) {
                      store.places, store.event_count};
 }
 
-bool PictureAt(Store &store, size_t index, Position &picture) {
+bool PositionAt(Store &store, size_t index, Position &position) {
   std::lock_guard<std::mutex> hold(store.lock);
   sqlite3_stmt *s = Bound(store.sql.at, index);
-  bool found = sqlite3_step(s) == SQLITE_ROW && ColumnNumber(s, 1) != 0;
+  bool found = sqlite3_step(s) == SQLITE_ROW;
   if (found)
-    picture = position_of(s);
+    position = position_of(s);
   sqlite3_reset(s);
   return found;
+}
+
+bool PictureAt(Store &store, size_t index, Position &picture) {
+  Position position;
+  if (!PositionAt(store, index, position) || !position.picture)
+    return false;
+  picture = std::move(position);
+  return true;
 }
 
 size_t VisitPositions(Store &store, size_t from, size_t end, bool by_events, const PositionVisit &visit) {

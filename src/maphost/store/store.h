@@ -76,6 +76,8 @@ struct StoreCounts {
 };
 StoreCounts CountsOf(Store &store);
 
+// A copy of the position at index; false when there is none.
+bool PositionAt(Store &store, size_t index, Position &position);
 // A copy of the picture at index; false when there is no picture there.
 bool PictureAt(Store &store, size_t index, Position &picture);
 

@@ -15,6 +15,7 @@
 #include "maphost/web/assets.h"
 #include "maphost/web/page.h"
 #include "maphost/web/picture_work.h"
+#include "maphost/web/queries.h"
 #include "maphost/web/view.h"
 
 namespace {
@@ -220,6 +221,13 @@ MHD_Result answer(void *cls, MHD_Connection *connection, const char *url, const 
     return send(connection, view, MHD_HTTP_OK, "text/event-stream",
                 EventsResponse(connection, view,
                                MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Last-Event-ID")));
+  if (IsQuery(path)) {
+    std::string answered = AnswerQuery(view.store, path, [&](const char *name) {
+      return MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, name);
+    });
+    return answered.empty() ? refuse(connection, view, MHD_HTTP_NOT_FOUND, "no such question or position")
+                            : send_bytes(connection, view, MHD_HTTP_OK, "application/json", answered);
+  }
   static const struct {
     std::string_view prefix;
     PictureWant want;

@@ -1,0 +1,83 @@
+#include "maphost/web/queries.h"
+
+#include <charconv>
+#include <cstring>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "maphost/store/query.h"
+#include "maphost/web/page.h"
+
+namespace {
+
+using nlohmann::json;
+
+constexpr size_t kMostRows = 1000;
+
+std::string dumped(const json &answer) { return answer.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+// A whole number from 0 to most; false for anything else.
+bool number_of(const char *text, size_t most, size_t &number) {
+  if (!text || !*text)
+    return false;
+  auto [end, error] = std::from_chars(text, text + strlen(text), number);
+  return error == std::errc() && !*end && number <= most;
+}
+
+std::string clusters(Store &store, const std::function<const char *(const char *)> &argument) {
+  size_t zoom;
+  double west, south, east, north;
+  const char *box = argument("b");
+  if (!number_of(argument("z"), kDeepestZoom, zoom) || !box ||
+      sscanf(box, "%lf,%lf,%lf,%lf", &west, &south, &east, &north) != 4 || !(west <= east && south <= north))
+    return "";
+  json found = json::array();
+  for (const Cluster &c : ClustersInView(store, int(zoom), MapPointOf(north, west), MapPointOf(south, east)))
+    found.push_back({c.latitude, c.longitude, c.count, c.single});
+  return dumped({{"c", found}});
+}
+
+std::string list(Store &store, const std::function<const char *(const char *)> &argument) {
+  const char *order = argument("o"), *search = argument("q");
+  size_t from, count;
+  if (!number_of(argument("from"), SIZE_MAX / 2, from) || !number_of(argument("n"), kMostRows, count))
+    return "";
+  std::string_view by = order ? order : "time";
+  if (by != "time" && by != "name" && by != "folder")
+    return "";
+  ListOrder listed = by == "time" ? ListOrder::Time : by == "name" ? ListOrder::Name : ListOrder::Folder;
+  ListPage page = ListPictures(store, listed, search ? search : "", from, count);
+  json rows = json::array();
+  for (int64_t index : page.indexes) {
+    Position picture;
+    if (PictureAt(store, size_t(index), picture))
+      rows.push_back({index, picture.name, FolderOf(picture)});
+  }
+  return dumped({{"total", page.total}, {"rows", rows}});
+}
+
+std::string position(Store &store, std::string_view number) {
+  size_t index;
+  Position p;
+  std::string text(number);
+  if (!number_of(text.c_str(), UINT32_MAX, index) || !PositionAt(store, index, p))
+    return "";
+  return dumped({{"i", index}, {"picture", p.picture}, {"name", p.name},
+                 {"folder", p.picture ? FolderOf(p) : ""}, {"lat", strtod(p.latitude.c_str(), nullptr)},
+                 {"lon", strtod(p.longitude.c_str(), nullptr)}, {"taken", p.taken}});
+}
+
+} // namespace
+
+bool IsQuery(std::string_view path) {
+  return path == "/clusters" || path == "/list" || path.substr(0, 10) == "/position/";
+}
+
+std::string AnswerQuery(Store &store, std::string_view path,
+                        const std::function<const char *(const char *)> &argument) {
+  if (path == "/clusters")
+    return clusters(store, argument);
+  if (path == "/list")
+    return list(store, argument);
+  return position(store, path.substr(10));
+}

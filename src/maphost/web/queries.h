@@ -1,0 +1,20 @@
+// The page's questions of the store, answered in JSON:
+//   /clusters?z=ZOOM&b=WEST,SOUTH,EAST,NORTH  the clusters of a view:
+//       {"c": [[latitude, longitude, count, index of the one position or -1], ...]}
+//   /list?o=time|name|folder&q=SEARCH&from=K&n=COUNT  a page of the pictures:
+//       {"total": T, "rows": [[index, name, folder], ...]}
+//   /position/N  one position: {"i", "picture", "name", "folder", "lat", "lon", "taken"}
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "maphost/store/store.h"
+
+// Whether path is one of the questions.
+bool IsQuery(std::string_view path);
+// The answer to the question at path, its arguments by name (nullptr:
+// not given); empty when they make no question or there is no such position.
+std::string AnswerQuery(Store &store, std::string_view path,
+                        const std::function<const char *(const char *)> &argument);

@@ -1,0 +1,37 @@
+#include "maphost/web/queries.h"
+
+#include <gtest/gtest.h>
+#include <map>
+#include <nlohmann/json.hpp>
+
+namespace {
+
+std::string asked(Store &store, std::string_view path, std::map<std::string, std::string> arguments) {
+  return AnswerQuery(store, path, [&](const char *name) {
+    auto found = arguments.find(name);
+    return found == arguments.end() ? nullptr : found->second.c_str();
+  });
+}
+
+TEST(Queries, AnswersNameWhatTheyHoldAndRefuseWhatIsNoQuestion) {
+  Store store;
+  KeepPosition(store, Position{false, "43.7", "11.25", "2008:10:22 16:28:39", "", "", ""});
+  KeepPosition(store, Position{true, "43.7", "11.25", "a\xFF.jpg", "/trip/a\xFF.jpg", "file:///trip/a%FF.jpg", ""});
+  auto clusters = nlohmann::json::parse(asked(store, "/clusters", {{"z", "3"}, {"b", "-180,-85,180,85"}}));
+  EXPECT_EQ(clusters["c"], nlohmann::json::parse("[[43.7, 11.25, 1, 1]]"));
+  auto page = nlohmann::json::parse(asked(store, "/list", {{"q", "TRIP"}, {"from", "0"}, {"n", "5"}}));
+  EXPECT_EQ(page["total"], 1);
+  EXPECT_EQ(page["rows"][0][2], "/trip/");
+  auto picture = nlohmann::json::parse(asked(store, "/position/1", {}));
+  EXPECT_EQ(picture["taken"], "2008:10:22 16:28:39");
+  EXPECT_EQ(picture["name"], "a\xEF\xBF\xBD.jpg"); // not UTF-8: replaced
+  for (auto [path, arguments] : std::initializer_list<std::pair<const char *, std::map<std::string, std::string>>>{
+           {"/clusters", {{"z", "21"}, {"b", "0,0,1,1"}}}, {"/clusters", {{"z", "3"}, {"b", "1,0,0,1"}}},
+           {"/clusters", {{"z", "3"}, {"b", "0,0,1"}}}, {"/clusters", {{"z", "-1"}, {"b", "0,0,1,1"}}},
+           {"/list", {{"from", "0"}, {"n", "1001"}}}, {"/list", {{"from", "0"}, {"n", "5"}, {"o", "size"}}},
+           {"/list", {{"n", "5"}}}, {"/list", {{"from", "1x"}, {"n", "5"}}}, {"/position/2", {}},
+           {"/position/", {}}, {"/position/+1", {}}})
+    EXPECT_EQ(asked(store, path, arguments), "") << path;
+}
+
+} // namespace
