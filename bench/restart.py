@@ -2,9 +2,12 @@
 """The map host restarted on its store: for each N, a GPX file of N
 positions (page_load.py's library) read in once, then the host started
 again on it RUNS times. Prints the seconds until the host serves and its
-peak memory, the first time and again (the median of the restarts).
+peak memory, the first time and again (the median of the restarts, as it
+starts serving), and
+the seconds the web view takes to answer the clusters of the whole world
+and a page of the list searched.
 Usage: restart.py BUILD_DIR N..."""
-import os, shutil, statistics, subprocess, sys, tempfile, time
+import os, shutil, statistics, subprocess, sys, tempfile, time, urllib.request
 
 from page_load import write_gpx
 
@@ -12,16 +15,28 @@ from page_load import write_gpx
 def start(build, gpx, ports):
     """Seconds until a detached host serves, and its process id."""
     begun = time.monotonic()
-    out = subprocess.run([build + '/pintrail-maphost', 'DETACH', 'QUIET', 'GPX=' + gpx],
+    out = subprocess.run([build + '/pintrail-maphost', 'DETACH', 'QUIET', 'WEB', 'GPX=' + gpx],
                          env=dict(os.environ, REXX_PORT_DIR=ports), check=True,
-                         capture_output=True, text=True).stdout
-    return time.monotonic() - begun, int(out.split()[0])
+                         capture_output=True, text=True).stdout.split()
+    return time.monotonic() - begun, int(out[0]), out[1]
+
+
+def asked(url, question):
+    """Seconds the web view took to answer."""
+    begun = time.monotonic()
+    urllib.request.urlopen(url.replace('/?', '/' + question + '&')).read()
+    return time.monotonic() - begun
+
+
+def peak(pid):
+    """The host's peak memory so far, in MiB."""
+    with open('/proc/%d/status' % pid) as status:
+        return next(int(l.split()[1]) for l in status if l.startswith('VmHWM')) / 1024
 
 
 def stop(pid):
     """Ends the host; its peak memory in MiB."""
-    with open('/proc/%d/status' % pid) as status:
-        peak = next(int(l.split()[1]) for l in status if l.startswith('VmHWM'))
+    most = peak(pid)
     os.kill(pid, 15)
     while True:  # a detached host's zombie is never reaped here: watch for its state
         try:
@@ -31,7 +46,7 @@ def stop(pid):
         except FileNotFoundError:
             break
         time.sleep(0.01)
-    return peak / 1024
+    return most
 
 
 def main():
@@ -42,16 +57,20 @@ def main():
         for n in sizes:
             gpx = os.path.join(work, 'library-%d.gpx' % n)
             write_gpx(gpx, n)
-            first, pid = start(build, gpx, os.path.join(work, 'ports'))
+            first, pid, _ = start(build, gpx, os.path.join(work, 'ports'))
             first_peak = stop(pid)
-            times, peaks = [], []
+            times, peaks, world, search = [], [], [], []
             for _ in range(runs):
-                took, pid = start(build, gpx, os.path.join(work, 'ports'))
+                took, pid, url = start(build, gpx, os.path.join(work, 'ports'))
                 times.append(took)
-                peaks.append(stop(pid))
-            print('  %9d positions: read in %6.2f s, %6.1f MiB; restarted %6.3f s, %6.1f MiB; store %.0f MB'
+                peaks.append(peak(pid))
+                world.append(asked(url, 'clusters?z=2&b=-180,-85,180,85'))
+                search.append(asked(url, 'list?o=name&q=trip-7&from=1000&n=200'))
+                stop(pid)
+            print('  %9d positions: read in %6.2f s, %6.1f MiB; restarted %6.3f s, %6.1f MiB; store %.0f MB;'
+                  ' world clusters %.3f s, list searched %.3f s'
                   % (n, first, first_peak, statistics.median(times), statistics.median(peaks),
-                     os.path.getsize(gpx + '.db') / 1e6))
+                     os.path.getsize(gpx + '.db') / 1e6, statistics.median(world), statistics.median(search)))
     finally:
         shutil.rmtree(work)
 
