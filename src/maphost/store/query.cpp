@@ -1,19 +1,39 @@
 #include "maphost/store/query.h"
 
 #include <algorithm>
+#include <cmath>
+#include <ctime>
 #include <map>
 
 namespace {
 
 constexpr int64_t kMostListed = 1000;
+constexpr size_t kMostOrdered = 1000;
+constexpr double kDay = 86400, kFarKm = 500;
+
+// "2016:07:05 09:15:00" in seconds; NaN for anything else.
+double seconds_of(const char *taken) {
+  struct tm t = {};
+  int used = 0;
+  if (sscanf(taken, "%4d:%2d:%2d %2d:%2d:%2d%n", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour, &t.tm_min,
+             &t.tm_sec, &used) != 6)
+    return NAN;
+  t.tm_year -= 1900, t.tm_mon -= 1;
+  return double(timegm(&t));
+}
+
+double kilometres(double lat_a, double lon_a, double lat_b, double lon_b) {
+  double r = M_PI / 180, x = (lon_b - lon_a) * r * std::cos((lat_a + lat_b) * r / 2), y = (lat_b - lat_a) * r;
+  return 6371 * std::sqrt(x * x + y * y);
+}
 
 // The cell's one shown position.
-int64_t single_in(Store &store, int zoom, int32_t x, int32_t y) {
-  sqlite3_stmt *s = Bound(store.sql.spots_in_view, CellStart(x, zoom), CellStart(x + 1, zoom) - 1,
-                          CellStart(y, zoom), CellStart(y + 1, zoom) - 1);
-  int64_t single = sqlite3_step(s) == SQLITE_ROW ? ColumnNumber(s, 0) : -1;
+void find_single(Store &store, int zoom, Cluster &c) {
+  sqlite3_stmt *s = Bound(store.sql.spots_in_view, CellStart(c.x, zoom), CellStart(c.x + 1, zoom) - 1,
+                          CellStart(c.y, zoom), CellStart(c.y + 1, zoom) - 1);
+  if (sqlite3_step(s) == SQLITE_ROW)
+    c.single = ColumnNumber(s, 0), c.picture = ColumnNumber(s, 5) != 0;
   sqlite3_reset(s);
-  return single;
 }
 
 // From the cells kept for the zooms of the wider views.
@@ -22,7 +42,7 @@ std::vector<Cluster> kept_cells(Store &store, int zoom, MapPoint from, MapPoint 
   sqlite3_stmt *s = Bound(store.sql.cells_in_view, zoom, CellOf(from.x, zoom), CellOf(to.x, zoom),
                           CellOf(from.y, zoom), CellOf(to.y, zoom));
   while (sqlite3_step(s) == SQLITE_ROW) {
-    Cluster c{int32_t(ColumnNumber(s, 0)), int32_t(ColumnNumber(s, 1)), size_t(ColumnNumber(s, 2)), 0, 0, -1};
+    Cluster c{int32_t(ColumnNumber(s, 0)), int32_t(ColumnNumber(s, 1)), size_t(ColumnNumber(s, 2)), 0, 0, -1, false};
     c.latitude = sqlite3_column_double(s, 3) / double(c.count);
     c.longitude = sqlite3_column_double(s, 4) / double(c.count);
     clusters.push_back(c);
@@ -30,7 +50,7 @@ std::vector<Cluster> kept_cells(Store &store, int zoom, MapPoint from, MapPoint 
   sqlite3_reset(s);
   for (Cluster &c : clusters)
     if (c.count == 1)
-      c.single = single_in(store, zoom, c.x, c.y);
+      find_single(store, zoom, c);
   return clusters;
 }
 
@@ -42,7 +62,8 @@ std::vector<Cluster> cells_of_spots(Store &store, int zoom, MapPoint from, MapPo
                           CellStart(CellOf(to.y, zoom) + 1, zoom) - 1);
   while (sqlite3_step(s) == SQLITE_ROW) {
     int32_t x = CellOf(int32_t(ColumnNumber(s, 1)), zoom), y = CellOf(int32_t(ColumnNumber(s, 2)), zoom);
-    Cluster &c = cells.try_emplace({x, y}, Cluster{x, y, 0, 0, 0, ColumnNumber(s, 0)}).first->second;
+    Cluster &c = cells.try_emplace({x, y}, Cluster{x, y, 0, 0, 0, ColumnNumber(s, 0), ColumnNumber(s, 5) != 0})
+                     .first->second;
     c.count++;
     c.latitude += strtod(reinterpret_cast<const char *>(sqlite3_column_text(s, 3)), nullptr);
     c.longitude += strtod(reinterpret_cast<const char *>(sqlite3_column_text(s, 4)), nullptr);
@@ -94,4 +115,47 @@ ListPage ListPictures(Store &store, ListOrder order, const std::string &search, 
     page.indexes.push_back(ColumnNumber(s, 0));
   sqlite3_reset(s);
   return page;
+}
+
+ListPage PicturesInArea(Store &store, MapPoint north_west, MapPoint south_east, size_t from, size_t count) {
+  std::lock_guard<std::mutex> hold(store.lock);
+  WriteMapIndex(store);
+  ListPage page;
+  page.total = size_t(FirstNumber(Bound(store.sql.area_count, north_west.x, south_east.x, north_west.y, south_east.y)));
+  sqlite3_stmt *s = Bound(store.sql.in_area, north_west.x, south_east.x, north_west.y, south_east.y,
+                          std::min<int64_t>(int64_t(count), kMostListed), from);
+  while (sqlite3_step(s) == SQLITE_ROW)
+    page.indexes.push_back(ColumnNumber(s, 0));
+  sqlite3_reset(s);
+  return page;
+}
+
+Trail TrailInView(Store &store, int zoom, MapPoint north_west, MapPoint south_east) {
+  int pixel = std::clamp(zoom, 0, kDeepestZoom) + 6; // a cell's sixty-fourth
+  Trail trail;
+  std::lock_guard<std::mutex> hold(store.lock);
+  WriteMapIndex(store);
+  sqlite3_stmt *s = Bound(store.sql.trail, north_west.x, south_east.x, north_west.y, south_east.y);
+  double last_time = NAN, last_lat = 0, last_lon = 0;
+  int64_t last_x = -1, last_y = -1;
+  while (sqlite3_step(s) == SQLITE_ROW) {
+    double time = seconds_of(reinterpret_cast<const char *>(sqlite3_column_text(s, 5)));
+    double lat = strtod(reinterpret_cast<const char *>(sqlite3_column_text(s, 3)), nullptr);
+    double lon = strtod(reinterpret_cast<const char *>(sqlite3_column_text(s, 4)), nullptr);
+    if (std::isnan(time))
+      continue;
+    if (std::isnan(last_time) || time - last_time > kDay || kilometres(last_lat, last_lon, lat, lon) > kFarKm)
+      trail.segments.emplace_back(), last_x = -1;
+    int64_t x = CellOf(int32_t(ColumnNumber(s, 1)), pixel), y = CellOf(int32_t(ColumnNumber(s, 2)), pixel);
+    if (x != last_x || y != last_y)
+      trail.segments.back().insert(trail.segments.back().end(), {lat, lon});
+    if (trail.order.size() < kMostOrdered)
+      trail.order.push_back(ColumnNumber(s, 0));
+    last_time = time, last_lat = lat, last_lon = lon, last_x = x, last_y = y;
+  }
+  sqlite3_reset(s);
+  trail.segments.erase(std::remove_if(trail.segments.begin(), trail.segments.end(),
+                                      [](const std::vector<double> &segment) { return segment.size() < 4; }),
+                       trail.segments.end());
+  return trail;
 }

@@ -16,6 +16,7 @@ struct Cluster {
   size_t count;
   double latitude, longitude;
   int64_t single;
+  bool picture; // the one position's kind
 };
 // The clusters of every cell at zoom (0 to kDeepestZoom) that meets the box
 // from north_west to south_east, in no order.
@@ -29,3 +30,16 @@ struct ListPage {
 // The pictures whose path holds search (any case of ASCII letters; empty:
 // every picture), in order (capture time, then arrival; name; path).
 ListPage ListPictures(Store &store, ListOrder order, const std::string &search, size_t from, size_t count);
+
+// The pictures in the box from north_west to south_east, in capture-time
+// order, from from on.
+ListPage PicturesInArea(Store &store, MapPoint north_west, MapPoint south_east, size_t from, size_t count);
+
+// The trail of a view: its pictures with a capture time, joined in
+// capture-time order, broken between two more than a day or 500 km apart,
+// a point dropped where it would fall on the pixel of the one before.
+struct Trail {
+  std::vector<std::vector<double>> segments; // latitude, longitude, latitude, ...
+  std::vector<int64_t> order;                // the pictures joined, for the first thousand
+};
+Trail TrailInView(Store &store, int zoom, MapPoint north_west, MapPoint south_east);

@@ -64,11 +64,19 @@ bool PrepareStore(sqlite3 *db, StoreStatements &sql) {
                   " WHERE changed_at >= ? AND x >= 0"),
       Prepare(db, "SELECT x, y, count, latitude, longitude FROM cell WHERE zoom = ? AND x BETWEEN ? AND ?"
                   " AND y BETWEEN ? AND ? AND count > 0"),
-      Prepare(db, "SELECT p.id, p.x, p.y, p.latitude, p.longitude FROM spot s JOIN position p ON p.id = s.id"
+      Prepare(db, "SELECT p.id, p.x, p.y, p.latitude, p.longitude, p.picture FROM spot s"
+                  " JOIN position p ON p.id = s.id"
                   " WHERE s.x0 >= ? AND s.x1 <= ? AND s.y0 >= ? AND s.y1 <= ? AND " SHOWN),
       Prepare(db, "SELECT id " LISTED "ORDER BY taken, id LIMIT ?2 OFFSET ?3"),
       Prepare(db, "SELECT id " LISTED "ORDER BY name, id LIMIT ?2 OFFSET ?3"),
       Prepare(db, "SELECT id " LISTED "ORDER BY path, id LIMIT ?2 OFFSET ?3"),
-      Prepare(db, "SELECT count(*) " LISTED)};
-  return sql.list_matches != nullptr;
+      Prepare(db, "SELECT count(*) " LISTED),
+      Prepare(db, "SELECT p.id, p.x, p.y, p.latitude, p.longitude, p.taken FROM spot s"
+                  " JOIN position p ON p.id = s.id WHERE s.x0 >= ? AND s.x1 <= ? AND s.y0 >= ? AND s.y1 <= ?"
+                  " AND p.picture AND p.taken != '' ORDER BY p.taken, p.id"),
+      Prepare(db, "SELECT p.id FROM spot s JOIN position p ON p.id = s.id WHERE s.x0 >= ? AND s.x1 <= ?"
+                  " AND s.y0 >= ? AND s.y1 <= ? AND p.picture ORDER BY p.taken, p.id LIMIT ? OFFSET ?"),
+      Prepare(db, "SELECT count(*) FROM spot s JOIN position p ON p.id = s.id WHERE s.x0 >= ? AND s.x1 <= ?"
+                  " AND s.y0 >= ? AND s.y1 <= ? AND p.picture")};
+  return sql.area_count != nullptr;
 }

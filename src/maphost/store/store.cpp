@@ -19,6 +19,25 @@ constexpr CountFact kCountFacts[] = {{"pictures", &Store::picture_count},
                                      {"lone waypoints", &Store::lone_waypoints},
                                      {"places", &Store::places}};
 
+void take_in(Store &store, MapPoint point) {
+  store.least = MapPoint{std::min(store.least.x, point.x), std::min(store.least.y, point.y)};
+  store.most = MapPoint{std::max(store.most.x, point.x), std::max(store.most.y, point.y)};
+}
+
+// The box of the spot index's root: the box of every position in it.
+void read_bounds(Store &store) {
+  store.least = MapPoint{kWorldSide, kWorldSide}, store.most = MapPoint{-1, -1};
+  Statement root = Prepare(store.db.get(), "SELECT rtreenode(2, data) FROM spot_node WHERE nodeno = 1");
+  std::string boxes = sqlite3_step(root.get()) == SQLITE_ROW ? ColumnText(root.get(), 0) : "";
+  long long id;
+  int x0, x1, y0, y1, used;
+  for (const char *at = boxes.c_str(); sscanf(at, " {%lld %d %d %d %d}%n", &id, &x0, &x1, &y0, &y1, &used) == 5;
+       at += used) {
+    take_in(store, MapPoint{x0, y0});
+    take_in(store, MapPoint{x1, y1});
+  }
+}
+
 // Reads the counts of what the database holds.
 void count_positions(Store &store) {
   sqlite3_stmt *s = Bound(store.sql.counts);
@@ -28,6 +47,7 @@ void count_positions(Store &store) {
   }
   sqlite3_reset(s);
   store.spots_written = store.event_count;
+  read_bounds(store);
   for (const CountFact &fact : kCountFacts)
     store.*fact.count = static_cast<size_t>(FirstNumber(Bound(store.sql.fact, fact.name)));
 }
@@ -200,6 +220,8 @@ Kept KeepPosition(Store &store, Position position, bool from_file) {
   bool placed = MapPointOf(position.latitude, position.longitude, point);
   if (!put_position(store, index, position, point, placed))
     return Kept::Lost;
+  if (placed)
+    take_in(store, point);
   if (!added) {
     old.picture = true;
     count_on_map(store, old, -1);
@@ -246,6 +268,7 @@ void ClearStore(Store &store) {
     RunSql(store.db.get(), "DELETE FROM position; DELETE FROM cell; DELETE FROM place; DELETE FROM spot;");
   store.position_count = store.picture_count = store.event_count = 0;
   store.lone_waypoints = store.places = store.spots_written = 0;
+  store.least = MapPoint{kWorldSide, kWorldSide}, store.most = MapPoint{-1, -1};
   store.cells.clear();
 }
 
@@ -269,6 +292,12 @@ StoreCounts CountsOf(Store &store) {
   std::lock_guard<std::mutex> hold(store.lock);
   return StoreCounts{store.position_count - store.picture_count, store.picture_count, store.lone_waypoints,
                      store.places, store.event_count};
+}
+
+bool BoundsOf(Store &store, MapPoint &least, MapPoint &most) {
+  std::lock_guard<std::mutex> hold(store.lock);
+  least = store.least, most = store.most;
+  return most.x >= 0;
 }
 
 bool PositionAt(Store &store, size_t index, Position &position) {

@@ -32,6 +32,7 @@ struct Store {
   size_t position_count = 0, picture_count = 0;
   size_t lone_waypoints = 0, places = 0; // places: where pictures are
   size_t event_count = 0; // positions added or moved so far, kept with each
+  MapPoint least{kWorldSide, kWorldSide}, most{-1, -1}; // the box of every position on the map
   CellChanges cells;        // not in the database yet
   size_t spots_written = 0; // the events whose positions are in the spot index
   // Where each new position is written before it counts as kept; none
@@ -76,6 +77,9 @@ struct StoreCounts {
 };
 StoreCounts CountsOf(Store &store);
 
+// The box of every position on the map (least: its north-west corner);
+// false when there is none.
+bool BoundsOf(Store &store, MapPoint &least, MapPoint &most);
 // A copy of the position at index; false when there is none.
 bool PositionAt(Store &store, size_t index, Position &position);
 // A copy of the picture at index; false when there is no picture there.

@@ -1,8 +1,9 @@
 // The map page: one marker per picture (the waypoint of its capture time
-// folded in), lone waypoints, clusters from a spatial index, the trail in
-// capture-time order, the pictures listed by folder with a search, live
-// updates from the host or the positions embedded in an exported page, and
-// an outline map of the world under the tiles, drawn alone without them.
+// folded in), lone waypoints, clusters, the trail in capture-time order, the
+// pictures listed by time, name or folder with a search, and an outline map
+// of the world under the tiles, drawn alone without them. A live page asks
+// the host for what it shows and hears when positions arrive; an exported
+// page answers the same questions from the positions embedded in it.
 // Every name and path is set as text, never as markup.
 (function () {
   'use strict';
@@ -12,8 +13,8 @@
   var token = '?token=' + encodeURIComponent(new URLSearchParams(location.search).get('token') || '');
   var map = L.map('map', {zoomSnap: 1}).setView([20, 0], 2);
   var canvas = L.canvas({padding: 0.2});
-  // Clusters part up to CLUSTER_ZOOM; past it a cluster lists its pictures.
-  var MAX_ZOOM = 17, CLUSTER_ZOOM = 14, ROW = 22, DAY = 864e5, FAR_KM = 500;
+  // Clusters part up to MAX_ZOOM; there a cluster lists its pictures.
+  var MAX_ZOOM = 17, ROW = 22, PAGE = 200, DAY = 864e5, FAR_KM = 500;
   var TRAIL_BY_DEFAULT = 50000; // pictures: a larger library's trail is shown on request
 
   function element(tag, text, className) {
@@ -79,74 +80,173 @@
     tiles.addTo(map);
   }
 
-  // ---- the positions ------------------------------------------------------
-  // Columns by position number; a picture's partner is its waypoint, a
-  // waypoint's its picture (-1: none).
-  var lat = [], lon = [], kind = [], name = [], folder = [], partner = [];
-  var folders = [], members = []; // folder names, and the pictures in each
-  var thumbs = config.live ? null : block('thumbnails');
-  var unpaired = new Map(); // place -> positions waiting for their partner
-  var places = new Set();
-  var counts = {pictures: 0, waypoints: 0};
-  var bounds = null, expected = 0, received = 0; // the snapshot's size, and what came
-
-  // A place as one number: its position to a metre or so, exact in a double.
-  function place(i) { return Math.round((lat[i] + 90) * 1e5) * 36000001 + Math.round((lon[i] + 180) * 1e5); }
-
-  // The waypoint pintrail sends of a picture's capture time and the picture
-  // share their place; they pair in the order they came.
-  function pair(i) {
-    var key = place(i), waiting = unpaired.get(key);
-    if (waiting && kind[waiting[0]] !== kind[i] && lat[waiting[0]] === lat[i] && lon[waiting[0]] === lon[i]) {
-      var other = waiting.shift();
-      if (!waiting.length) unpaired.delete(key);
-      partner[i] = other;
-      partner[other] = i;
-      counts.waypoints--; // the waypoint is no longer alone
-      return;
+  // ---- the sources: the host's answers, or the embedded positions ---------
+  // Each answers clusters(box, zoom), trail(box, zoom), list(order, search,
+  // from, n), area(box, zoom, from, n), position(i) and thumb(i), and tells
+  // listen(callback) what the library holds: its counts and bounds.
+  function liveSource() {
+    function ask(question) {
+      return fetch(question + '&' + token.slice(1)).then(function (r) { return r.ok ? r.json() : Promise.reject(r.status); });
     }
-    if (waiting) waiting.push(i);
-    else unpaired.set(key, [i]);
-    if (unpaired.size > 10000) unpaired.delete(unpaired.keys().next().value); // long unpaired: alone
+    function where(box, zoom) { return 'z=' + zoom + '&b=' + box.join(); }
+    return {
+      clusters: function (box, zoom) {
+        return ask('clusters?' + where(box, zoom)).then(function (a) {
+          return a.c.map(function (c) { return {lat: c[0], lon: c[1], count: c[2], i: c[3], picture: c[4]}; });
+        });
+      },
+      trail: function (box, zoom) {
+        return ask('trail?' + where(box, zoom)).then(function (a) {
+          return {segments: a.s.map(function (flat) {
+            var line = [];
+            for (var k = 0; k < flat.length; k += 2) line.push([flat[k], flat[k + 1]]);
+            return line;
+          }), order: a.o};
+        });
+      },
+      list: function (order, query, from, n) {
+        return ask('list?o=' + order + '&q=' + encodeURIComponent(query) + '&from=' + from + '&n=' + n);
+      },
+      area: function (box, zoom, from, n) { return ask('list?' + where(box, zoom) + '&from=' + from + '&n=' + n); },
+      position: function (i) { return ask('position/' + i + '?'); },
+      thumb: function (i) { return 'thumb/' + i + token; },
+      listen: function (tell) {
+        new EventSource('events' + token).onmessage = function (e) {
+          var m = JSON.parse(e.data);
+          tell({pictures: m.n[0], places: m.n[1], waypoints: m.n[2], bounds: m.b});
+        };
+      }
+    };
   }
 
-  function add(p) {
-    var i = p[0], moved = kind[i] !== undefined;
-    lat[i] = p[2]; lon[i] = p[3];
-    if (!moved) {
-      kind[i] = p[1]; name[i] = p[4]; partner[i] = -1;
+  function embeddedSource() {
+    // Columns by position number; a picture's partner is its waypoint, a
+    // waypoint's its picture (-1: none): they share their place and pair
+    // in the order they came.
+    var data = block('positions'), thumbs = block('thumbnails'), folders = data.f;
+    var lat = [], lon = [], kind = [], name = [], folder = [], partner = [], pictures = [];
+    var unpaired = new Map(), places = new Set(), lone = 0, bounds = null;
+    function place(i) { return Math.round((lat[i] + 90) * 1e5) * 36000001 + Math.round((lon[i] + 180) * 1e5); }
+    data.p.forEach(function (p) {
+      var i = p[0], key;
+      lat[i] = p[2]; lon[i] = p[3]; kind[i] = p[1]; name[i] = p[4]; partner[i] = -1;
       folder[i] = p[1] ? p[5] : -1;
-      if (p[1]) { counts.pictures++; members[p[5]].push(i); } else counts.waypoints++;
-      pair(i);
+      if (kind[i]) { pictures.push(i); places.add(place(i)); }
+      bounds = bounds ? [Math.min(bounds[0], lat[i]), Math.min(bounds[1], lon[i]), Math.max(bounds[2], lat[i]),
+                         Math.max(bounds[3], lon[i])] : [lat[i], lon[i], lat[i], lon[i]];
+      key = place(i);
+      var waiting = unpaired.get(key);
+      if (waiting && kind[waiting[0]] !== kind[i]) {
+        var other = waiting.shift();
+        if (!waiting.length) unpaired.delete(key);
+        partner[i] = other; partner[other] = i;
+        if (kind[i]) lone--;
+        return;
+      }
+      if (!kind[i]) lone++;
+      if (waiting) waiting.push(i); else unpaired.set(key, [i]);
+    });
+    function taken(i) { return kind[i] && partner[i] >= 0 ? name[partner[i]] : ''; }
+    function path(i) { return folders[folder[i]] + name[i]; }
+    var points = [];
+    kind.forEach(function (k, i) { if (k || partner[i] < 0) points.push({geometry: {coordinates: [lon[i], lat[i]]}, i: i}); });
+    var index = new Supercluster({radius: 48, maxZoom: MAX_ZOOM}).load(points);
+    var keys = {time: taken, name: function (i) { return name[i]; }, folder: path};
+    function sorted(ids, order) {
+      var key = keys[order];
+      return ids.slice().sort(function (a, b) { return key(a) < key(b) ? -1 : key(a) > key(b) ? 1 : a - b; });
     }
-    if (kind[i]) places.add(place(i));
-    if (!bounds) bounds = [p[2], p[3], p[2], p[3]];
-    bounds[0] = Math.min(bounds[0], p[2]); bounds[1] = Math.min(bounds[1], p[3]);
-    bounds[2] = Math.max(bounds[2], p[2]); bounds[3] = Math.max(bounds[3], p[3]);
+    function page(ids, from, n) {
+      return {total: ids.length, rows: ids.slice(from, from + n).map(function (i) { return [i, name[i], folders[folder[i]]]; })};
+    }
+    function timeOf(i) { // "2016:07:05 09:15:00", or NaN
+      var m = /^(\d{4}):(\d\d):(\d\d) (\d\d):(\d\d):(\d\d)/.exec(taken(i));
+      return m ? Date.UTC(+m[1], m[2] - 1, +m[3], +m[4], +m[5], +m[6]) : NaN;
+    }
+    function kilometres(a, b) {
+      var r = Math.PI / 180, x = (lon[b] - lon[a]) * r * Math.cos((lat[a] + lat[b]) * r / 2);
+      var y = (lat[b] - lat[a]) * r;
+      return 6371 * Math.sqrt(x * x + y * y);
+    }
+    return {
+      clusters: function (box, zoom) {
+        return Promise.resolve(index.getClusters(box, zoom).map(function (f) {
+          var c = f.geometry.coordinates, many = f.properties && f.properties.cluster;
+          return {lat: c[1], lon: c[0], count: many ? f.properties.point_count : 1, i: many ? -1 : f.i, picture: !!kind[f.i]};
+        }));
+      },
+      // Every picture with a capture time, joined in that order, broken
+      // between two more than a day or 500 km apart.
+      trail: function () {
+        var timed = sorted(pictures.filter(function (i) { return timeOf(i) === timeOf(i); }), 'time');
+        var segments = [], segment = [];
+        timed.forEach(function (i, k) {
+          var before = timed[k - 1];
+          if (k && (timeOf(i) - timeOf(before) > DAY || kilometres(before, i) > FAR_KM)) {
+            if (segment.length > 1) segments.push(segment);
+            segment = [];
+          }
+          if (!segment.length || lat[i] !== lat[before] || lon[i] !== lon[before]) segment.push([lat[i], lon[i]]);
+        });
+        if (segment.length > 1) segments.push(segment);
+        return Promise.resolve({segments: segments, order: timed});
+      },
+      list: function (order, query, from, n) {
+        query = query.toLowerCase();
+        var found = pictures.filter(function (i) { return path(i).toLowerCase().indexOf(query) >= 0; });
+        return Promise.resolve(page(sorted(found, order), from, n));
+      },
+      area: function (box, zoom, from, n) {
+        var inside = pictures.filter(function (i) {
+          return lon[i] >= box[0] && lat[i] >= box[1] && lon[i] <= box[2] && lat[i] <= box[3];
+        });
+        return Promise.resolve(page(sorted(inside, 'time'), from, n));
+      },
+      position: function (i) {
+        return Promise.resolve({i: i, picture: !!kind[i], name: name[i], folder: kind[i] ? folders[folder[i]] : '',
+                                lat: lat[i], lon: lon[i], taken: taken(i)});
+      },
+      thumb: function (i) { return thumbs[i]; },
+      listen: function (tell) {
+        tell({pictures: pictures.length, places: places.size, waypoints: lone,
+              bounds: bounds && [bounds[0], bounds[1], bounds[2], bounds[3]]});
+      }
+    };
   }
 
-  function receive(batch) {
-    if (batch.n !== undefined) expected = batch.n;
-    received += batch.p.length;
-    batch.f.forEach(function (f) { folders.push(f); members.push([]); });
-    batch.p.forEach(add);
-    document.getElementById('picture-count').textContent = counts.pictures;
-    document.getElementById('place-count').textContent = places.size;
-    document.getElementById('waypoint-count').textContent = counts.waypoints;
-    schedule(batch.p.length);
-    if (following && batch.p.length && received >= expected) follow();
+  var source = config.live ? liveSource() : embeddedSource();
+  var asking = 0; // questions not answered yet
+  function asked(promise) {
+    asking++;
+    return promise.finally(function () { asking--; });
   }
 
-  // ---- following the positions -------------------------------------------
+  // The view's box: west, south, east, north, within the world.
+  function viewBox() {
+    var b = map.getBounds();
+    if (b.getEast() - b.getWest() >= 360) return [-180, Math.max(-85, b.getSouth()), 180, Math.min(85, b.getNorth())];
+    return [Math.max(-180, b.getWest()), Math.max(-85, b.getSouth()), Math.min(180, b.getEast()), Math.min(85, b.getNorth())];
+  }
+
+  // ---- what the library holds, and following it ---------------------------
+  var latest = {pictures: 0, places: 0, waypoints: 0, bounds: null};
   var following = true, fitting = false, fitted = '';
+  function news(told) {
+    latest = told;
+    document.getElementById('picture-count').textContent = told.pictures;
+    document.getElementById('place-count').textContent = told.places;
+    document.getElementById('waypoint-count').textContent = told.waypoints;
+    if (following) follow();
+    refresh();
+  }
   // Fits the map to the positions; nothing to do when they have not spread
   // since (every move redraws the outline map).
   function follow() {
-    if (!bounds || bounds.join() === fitted) return;
-    fitted = bounds.join();
+    var b = latest.bounds;
+    if (!b || b.join() === fitted) return;
+    fitted = b.join();
     fitting = true;
-    map.fitBounds(L.latLngBounds([bounds[0], bounds[1]], [bounds[2], bounds[3]]).pad(0.1),
-                  {maxZoom: 15, animate: false});
+    map.fitBounds(L.latLngBounds([b[0], b[1]], [b[2], b[3]]).pad(0.1), {maxZoom: 15, animate: false});
     fitting = false;
   }
   map.on('dragstart', function () { following = false; });
@@ -158,20 +258,11 @@
   });
 
   // ---- markers and clusters ----------------------------------------------
-  var index = null, markers = L.layerGroup().addTo(map), shared = L.popup({maxWidth: 320});
+  var markers = L.layerGroup().addTo(map), shared = L.popup({maxWidth: 320}), drawn = 0, shown = 0;
   var icons = {
     p: L.divIcon({className: 'pin pin-p', iconSize: [12, 12]}),
     w: L.divIcon({className: 'pin pin-w', iconSize: [12, 12]})
   };
-
-  function buildIndex() {
-    var points = [];
-    for (var i = 0; i < kind.length; i++) {
-      if (kind[i] === undefined || (!kind[i] && partner[i] >= 0)) continue;
-      points.push({geometry: {coordinates: [lon[i], lat[i]]}, i: i});
-    }
-    index = new Supercluster({radius: 50, maxZoom: CLUSTER_ZOOM}).load(points);
-  }
 
   function clusterIcon(count) {
     var size = count < 10 ? 'small' : count < 1000 ? 'medium' : 'large';
@@ -180,54 +271,55 @@
   }
 
   function drawMarkers() {
-    if (!index) return;
-    var b = map.getBounds(), zoom = map.getZoom();
-    var box = [Math.max(-180, b.getWest()), Math.max(-85, b.getSouth()),
-               Math.min(180, b.getEast()), Math.min(85, b.getNorth())];
-    if (b.getEast() - b.getWest() >= 360) { box[0] = -180; box[2] = 180; }
-    var layers = index.getClusters(box, Math.min(zoom, MAX_ZOOM)).map(function (f) {
-      var at = [f.geometry.coordinates[1], f.geometry.coordinates[0]];
-      if (f.properties && f.properties.cluster) {
-        var m = L.marker(at, {icon: clusterIcon(f.properties.point_count)});
-        m.on('click', function () { openCluster(f, at); });
-        return m;
-      }
-      var pin = L.marker(at, {icon: kind[f.i] ? icons.p : icons.w, title: name[f.i]});
-      pin.on('click', function () { openPopup(f.i); });
-      return pin;
-    });
-    markers.clearLayers();
-    layers.forEach(function (m) { markers.addLayer(m); });
+    var ask = ++drawn;
+    asked(source.clusters(viewBox(), Math.min(map.getZoom(), 20))).then(function (clusters) {
+      if (ask !== drawn) return; // a newer view is on its way
+      markers.clearLayers();
+      shown = 0;
+      clusters.forEach(function (c) {
+        var marker;
+        shown += c.count;
+        if (c.count > 1) {
+          marker = L.marker([c.lat, c.lon], {icon: clusterIcon(c.count), title: c.count + ' pictures'});
+          marker.on('click', function () { openCluster(c); });
+        } else {
+          marker = L.marker([c.lat, c.lon], {icon: c.picture ? icons.p : icons.w});
+          marker.on('click', function () { openPopup(c.i); });
+        }
+        markers.addLayer(marker);
+      });
+      window.pintrailBuilt = (window.pintrailBuilt || 0) + 1;
+    }, function () {});
   }
-  map.on('moveend', drawMarkers);
 
-  // A cluster opens a zoom further while that parts it; one whose pictures
-  // share a spot lists them instead of fanning out a ball of legs.
-  function openCluster(f, at) {
-    var id = f.properties.cluster_id, zoom = index.getClusterExpansionZoom(id);
-    if (zoom <= CLUSTER_ZOOM) {
+  // A cluster opens two zooms further; at the closest zoom it lists its
+  // pictures instead of fanning out a ball of legs.
+  function openCluster(c) {
+    var zoom = map.getZoom();
+    if (zoom < MAX_ZOOM) {
       following = false;
-      map.setView(at, zoom);
+      map.setView([c.lat, c.lon], Math.min(zoom + 2, MAX_ZOOM));
       return;
     }
-    var box = element('div', '', 'popup cluster-list');
-    box.appendChild(element('div', f.properties.point_count + ' here', 'name'));
-    index.getLeaves(id, 50).forEach(function (leaf) {
-      var button = element('button', name[leaf.i]);
-      button.type = 'button';
-      button.addEventListener('click', function () { openPopup(leaf.i); });
-      box.appendChild(button);
-    });
-    if (f.properties.point_count > 50) box.appendChild(element('div', 'and ' + (f.properties.point_count - 50) + ' more: search the list', 'path'));
-    shared.setLatLng(at).setContent(box).openOn(map);
+    var d = 90 / Math.pow(2, zoom); // a cell's width, either way
+    asked(source.area([c.lon - d, c.lat - d, c.lon + d, c.lat + d], zoom, 0, 50)).then(function (found) {
+      var box = element('div', '', 'popup cluster-list');
+      box.appendChild(element('div', found.total + ' here', 'name'));
+      found.rows.forEach(function (row) {
+        var button = element('button', row[1]);
+        button.type = 'button';
+        button.addEventListener('click', function () { openPopup(row[0]); });
+        box.appendChild(button);
+      });
+      if (found.total > found.rows.length) box.appendChild(element('div', 'and ' + (found.total - found.rows.length) + ' more: search the list', 'path'));
+      shared.setLatLng([c.lat, c.lon]).setContent(box).openOn(map);
+    }, function () {});
   }
 
   function line(label, text) { return element('div', label + text, 'fact'); }
 
-  function popupOf(i) {
-    var box = element('div', '', 'popup');
-    var picture = kind[i] === 1, w = partner[i];
-    var thumb = !picture ? null : config.live ? 'thumb/' + i + token : thumbs[i];
+  function popupOf(p) {
+    var box = element('div', '', 'popup'), thumb = p.picture ? source.thumb(p.i) : null;
     if (thumb) {
       var image = document.createElement('img');
       image.className = 'thumb';
@@ -236,124 +328,100 @@
       image.src = thumb;
       box.appendChild(image);
     }
-    box.appendChild(element('div', name[i], 'name'));
-    if (picture) box.appendChild(element('div', folders[folder[i]], 'path'));
-    var time = picture ? (w >= 0 ? name[w] : '') : '';
-    if (time) box.appendChild(line('Taken ', time));
-    box.appendChild(line('', lat[i].toFixed(7) + ', ' + lon[i].toFixed(7)));
-    if (picture && config.live) {
+    box.appendChild(element('div', p.name, 'name'));
+    if (p.picture) box.appendChild(element('div', p.folder, 'path'));
+    if (p.taken) box.appendChild(line('Taken ', p.taken));
+    box.appendChild(line('', p.lat.toFixed(7) + ', ' + p.lon.toFixed(7)));
+    if (p.picture && config.live) {
       var open = element('a', 'open', 'open');
-      open.href = 'picture/' + i + token;
+      open.href = 'picture/' + p.i + token;
       open.target = '_blank';
       open.rel = 'noopener';
       box.appendChild(open);
       // The picture's own EXIF, read by the host: its altitude, and its
       // capture time when no waypoint gave it.
-      fetch('facts/' + i + token).then(function (r) { return r.ok ? r.json() : {}; }).then(function (facts) {
-        if (facts.time && !time) box.insertBefore(line('Taken ', facts.time), open);
+      fetch('facts/' + p.i + token).then(function (r) { return r.ok ? r.json() : {}; }).then(function (facts) {
+        if (facts.time && !p.taken) box.insertBefore(line('Taken ', facts.time), open);
         if (typeof facts.altitude === 'number') box.insertBefore(line('Altitude ', facts.altitude.toFixed(1) + ' m'), open);
       });
     }
     return box;
   }
 
-  function openPopup(i) {
-    shared.setLatLng([lat[i], lon[i]]).setContent(popupOf(i)).openOn(map);
-  }
-
-  // The zoom at which the picture stands alone, at most MAX_ZOOM.
-  function ownZoom(i) {
-    var d = 1e-6, box = [lon[i] - d, lat[i] - d, lon[i] + d, lat[i] + d];
-    for (var z = Math.max(map.getZoom(), 3); z < MAX_ZOOM; z++) {
-      if (index && index.getClusters(box, z).some(function (f) { return f.i === i; })) return z;
-    }
-    return MAX_ZOOM;
+  function openPopup(i, then) {
+    asked(source.position(i)).then(function (p) {
+      if (then) then(p);
+      shared.setLatLng([p.lat, p.lon]).setContent(popupOf(p)).openOn(map);
+    }, function () {});
   }
 
   function pick(i) {
-    following = false;
-    map.setView([lat[i], lon[i]], ownZoom(i), {animate: false});
-    openPopup(i);
+    openPopup(i, function (p) {
+      following = false;
+      map.setView([p.lat, p.lon], MAX_ZOOM, {animate: false});
+    });
   }
 
-  // ---- the trail ----------------------------------------------------------
+  // ---- the trail of the view ---------------------------------------------
   var trail = L.polyline([], {renderer: canvas, color: '#d33', weight: 2, opacity: 0.6, interactive: false});
-  var trailShown = document.getElementById('trail'), trailChosen = false;
+  var trailShown = document.getElementById('trail'), trailChosen = false, trailOrder = [], trailAsked = 0;
   trailShown.addEventListener('change', function () {
     trailChosen = true;
-    if (trailShown.checked) { buildTrail(); trail.addTo(map); } else trail.remove();
+    drawTrail();
   });
 
-  function timeOf(i) { // "2016:07:05 09:15:00", or NaN
-    var w = partner[i], m = w >= 0 && /^(\d{4}):(\d\d):(\d\d) (\d\d):(\d\d):(\d\d)/.exec(name[w]);
-    return m ? Date.UTC(+m[1], m[2] - 1, +m[3], +m[4], +m[5], +m[6]) : NaN;
-  }
-
-  function kilometres(a, b) {
-    var r = Math.PI / 180, x = (lon[b] - lon[a]) * r * Math.cos((lat[a] + lat[b]) * r / 2);
-    var y = (lat[b] - lat[a]) * r;
-    return 6371 * Math.sqrt(x * x + y * y);
-  }
-
-  // Pictures joined in capture-time order, broken between two more than a
-  // day or 500 km apart.
-  function buildTrail() {
-    var timed = [], times = new Float64Array(kind.length);
-    for (var i = 0; i < kind.length; i++) {
-      if (kind[i] !== 1) continue;
-      var t = timeOf(i);
-      if (t === t) { times[i] = t; timed.push(i); }
+  function drawTrail() {
+    var ask = ++trailAsked;
+    if (!trailShown.checked) {
+      trail.remove();
+      return;
     }
-    timed.sort(function (a, b) { return times[a] - times[b] || a - b; });
-    var segments = [], segment = [];
-    timed.forEach(function (i, k) {
-      var before = timed[k - 1];
-      if (k && (times[i] - times[before] > DAY || kilometres(before, i) > FAR_KM)) {
-        if (segment.length > 1) segments.push(segment);
-        segment = [];
-      }
-      if (!segment.length || lat[i] !== lat[before] || lon[i] !== lon[before]) segment.push([lat[i], lon[i]]);
-    });
-    if (segment.length > 1) segments.push(segment);
-    trail.setLatLngs(segments);
-    trail.order = timed; // for whoever checks the order
+    asked(source.trail(viewBox(), Math.min(map.getZoom(), 20))).then(function (t) {
+      if (ask !== trailAsked) return;
+      trail.setLatLngs(t.segments);
+      trailOrder = t.order;
+      trail.addTo(map);
+    }, function () {});
   }
 
-  // ---- the list, by folder, only its visible rows made --------------------
+  // ---- the list, a page at a time, only its visible rows made -------------
   var list = document.getElementById('list'), space = document.getElementById('list-space');
-  var search = document.getElementById('search');
-  var rows = []; // a folder as -1 - its number, a picture as its position number
+  var search = document.getElementById('search'), order = document.getElementById('order');
+  var total = 0, pages = new Map(), names = new Map(), listAsked = 0;
 
-  function buildRows() {
-    var query = search.value.trim().toLowerCase(), made = [];
-    var order = folders.map(function (f, k) { return k; });
-    order.sort(function (a, b) { return folders[a] < folders[b] ? -1 : folders[a] > folders[b] ? 1 : 0; });
-    order.forEach(function (f) {
-      var whole = !query || folders[f].toLowerCase().indexOf(query) >= 0, header = false;
-      members[f].forEach(function (i) {
-        if (!whole && name[i].toLowerCase().indexOf(query) < 0) return;
-        if (!header) { made.push(-1 - f); header = true; }
-        made.push(i);
-      });
-    });
-    rows = made;
-    space.style.height = rows.length * ROW + 'px';
-    drawRows();
+  function resetList() {
+    listAsked++;
+    pages = new Map();
+    loadPage(0);
+  }
+
+  function loadPage(k) {
+    if (pages.has(k)) return;
+    pages.set(k, null);
+    var ask = listAsked;
+    asked(source.list(order.value, search.value.trim(), k * PAGE, PAGE)).then(function (found) {
+      if (ask !== listAsked) return;
+      total = found.total;
+      space.style.height = total * ROW + 'px';
+      pages.set(k, found.rows);
+      found.rows.forEach(function (row) { names.set(row[0], row[1]); });
+      drawRows();
+    }, function () { pages.delete(k); });
   }
 
   function drawRows() {
     var first = Math.max(0, Math.floor(list.scrollTop / ROW) - 5);
-    var last = Math.min(rows.length, first + Math.ceil(list.clientHeight / ROW) + 10);
+    var last = Math.min(total, first + Math.ceil(list.clientHeight / ROW) + 10);
     var visible = document.createDocumentFragment();
     for (var r = first; r < last; r++) {
-      var row = rows[r], node;
-      if (row < 0) {
-        node = element('div', folders[-1 - row], 'folder');
-      } else {
-        node = element('button', name[row], 'entry');
-        node.type = 'button';
-        node.dataset.i = row;
-      }
+      var rows = pages.get(Math.floor(r / PAGE));
+      if (rows === undefined) loadPage(Math.floor(r / PAGE));
+      var row = rows && rows[r % PAGE];
+      if (!row) continue;
+      var node = element('button', row[1], 'entry');
+      node.type = 'button';
+      node.title = row[2];
+      node.dataset.i = row[0];
       node.style.top = r * ROW + 'px';
       visible.appendChild(node);
     }
@@ -366,45 +434,40 @@
   var typing = 0;
   search.addEventListener('input', function () {
     clearTimeout(typing);
-    typing = setTimeout(buildRows, 150);
+    typing = setTimeout(resetList, 150);
   });
+  order.addEventListener('change', resetList);
 
   // ---- bringing it together ----------------------------------------------
-  // The index, trail and list are made again once a flow of positions
-  // pauses, and at least every few seconds while it does not; a live page
-  // waits for the whole snapshot first.
-  var timer = 0, waitingSince = 0;
-  function rebuild() {
-    timer = 0;
-    waitingSince = 0;
-    buildIndex();
-    if (!trailChosen) trailShown.checked = counts.pictures <= TRAIL_BY_DEFAULT;
-    if (trailShown.checked) { buildTrail(); trail.addTo(map); } else trail.remove();
-    buildRows();
+  // The markers, trail and list are asked for again when the view moves,
+  // and when positions arrive: at most once a second while they stream in.
+  var timer = 0, lastRefresh = 0;
+  function refresh() {
+    if (timer) return;
+    timer = setTimeout(function () {
+      timer = 0;
+      lastRefresh = Date.now();
+      if (!trailChosen) trailShown.checked = latest.pictures <= TRAIL_BY_DEFAULT;
+      drawMarkers();
+      drawTrail();
+      resetList();
+    }, Math.max(100, lastRefresh + 1000 - Date.now()));
+  }
+  map.on('moveend', function () {
     drawMarkers();
-    window.pintrailBuilt = (window.pintrailBuilt || 0) + 1;
-  }
-  function schedule(size) {
-    if (!size || received < expected) return;
-    var now = Date.now();
-    waitingSince = waitingSince || now;
-    clearTimeout(timer);
-    timer = setTimeout(rebuild, now - waitingSince > 3000 ? 0 : 150);
-  }
+    drawTrail();
+  });
 
   // What the browser test reads.
-  window.pintrail = {map: map, pick: pick, rows: function () { return rows; },
-                     trail: function () { return trail.order || []; }, name: function (i) { return name[i]; },
-                     following: function () { return following; }, pending: function () { return timer !== 0; },
-                     points: function () {
-                       var p = index ? index.points : [];
-                       return [p.filter(function (f) { return kind[f.i]; }).length,
-                               p.filter(function (f) { return !kind[f.i]; }).length];
-                     }};
+  window.pintrail = {map: map, pick: pick, following: function () { return following; },
+                     pending: function () { return timer !== 0 || asking > 0; },
+                     rows: function () {
+                       var all = [];
+                       for (var k = 0; pages.get(k); k++) pages.get(k).forEach(function (row) { all.push(row[0]); });
+                       return all;
+                     },
+                     name: function (i) { return names.get(i); }, trail: function () { return trailOrder; },
+                     shown: function () { return shown; }};
   basemap();
-  if (config.live) {
-    new EventSource('events' + token).onmessage = function (e) { receive(JSON.parse(e.data)); };
-  } else {
-    receive(block('positions'));
-  }
+  source.listen(news);
 })();

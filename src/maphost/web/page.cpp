@@ -81,13 +81,8 @@ std::string PositionJson(const Position &p, uint32_t number, FolderTable &folder
   return script_safe(item);
 }
 
-std::string BatchJson(const std::string &positions, const FolderTable &folders, size_t first_folder,
-                      size_t end_folder, long long total) {
-  nlohmann::json added = nlohmann::json::array();
-  for (size_t i = first_folder; i < std::min(end_folder, folders.names.size()); i++)
-    added.push_back(folders.names[i]);
-  std::string counted = total >= 0 ? "\"n\":" + std::to_string(total) + "," : "";
-  return "{" + counted + "\"f\":" + script_safe(added) + ",\"p\":[" + positions + "]}";
+std::string BatchJson(const std::string &positions, const FolderTable &folders) {
+  return "{\"f\":" + script_safe(nlohmann::json(folders.names)) + ",\"p\":[" + positions + "]}";
 }
 
 std::string LivePage(const PageConfig &config) {
@@ -121,7 +116,7 @@ std::string ExportPage(const PageConfig &config, const std::vector<Position> &po
     if (i < thumbnails.size() && !thumbnails[i].empty())
       embedded[std::to_string(i)] = thumbnails[i];
   }
-  std::string body = config_block(config) + data_block("positions", BatchJson(list, folders, 0, folders.names.size())) +
+  std::string body = config_block(config) + data_block("positions", BatchJson(list, folders)) +
                      data_block("thumbnails", script_safe(embedded)) +
                      data_block("world", std::string(FindAsset("countries-50m.json")->bytes));
   for (const char *js : kScripts)

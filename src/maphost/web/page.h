@@ -27,12 +27,9 @@ std::string FolderOf(const Position &position);
 // number (its folder added to folders when new). Safe inside an HTML
 // script element.
 std::string PositionJson(const Position &position, uint32_t number, FolderTable &folders);
-// A batch of positions (their JSON joined by commas) as a JSON object: the
-// folders numbered first_folder to end_folder as "f", the positions as "p",
-// and total as "n" when not negative (a live page's first: how many make
-// the snapshot).
-std::string BatchJson(const std::string &positions, const FolderTable &folders, size_t first_folder,
-                      size_t end_folder, long long total = -1);
+// Positions (their JSON joined by commas) as a JSON object: the folders as
+// "f", the positions as "p".
+std::string BatchJson(const std::string &positions, const FolderTable &folders);
 
 std::string LivePage(const PageConfig &config);
 // The exported page runs only its own scripts: the Content-Security-Policy

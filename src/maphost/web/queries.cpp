@@ -24,17 +24,40 @@ bool number_of(const char *text, size_t most, size_t &number) {
   return error == std::errc() && !*end && number <= most;
 }
 
-std::string clusters(Store &store, const std::function<const char *(const char *)> &argument) {
+// A view: its zoom, and its box from its north-west corner to its
+// south-east one.
+struct View {
+  int zoom;
+  MapPoint from, to;
+};
+
+bool view_of(const std::function<const char *(const char *)> &argument, View &view) {
   size_t zoom;
   double west, south, east, north;
   const char *box = argument("b");
   if (!number_of(argument("z"), kDeepestZoom, zoom) || !box ||
       sscanf(box, "%lf,%lf,%lf,%lf", &west, &south, &east, &north) != 4 || !(west <= east && south <= north))
+    return false;
+  view = View{int(zoom), MapPointOf(north, west), MapPointOf(south, east)};
+  return true;
+}
+
+std::string clusters(Store &store, const std::function<const char *(const char *)> &argument) {
+  View view;
+  if (!view_of(argument, view))
     return "";
   json found = json::array();
-  for (const Cluster &c : ClustersInView(store, int(zoom), MapPointOf(north, west), MapPointOf(south, east)))
-    found.push_back({c.latitude, c.longitude, c.count, c.single});
+  for (const Cluster &c : ClustersInView(store, view.zoom, view.from, view.to))
+    found.push_back({c.latitude, c.longitude, c.count, c.single, c.picture});
   return dumped({{"c", found}});
+}
+
+std::string trail(Store &store, const std::function<const char *(const char *)> &argument) {
+  View view;
+  if (!view_of(argument, view))
+    return "";
+  Trail trail = TrailInView(store, view.zoom, view.from, view.to);
+  return dumped({{"s", trail.segments}, {"o", trail.order}});
 }
 
 std::string list(Store &store, const std::function<const char *(const char *)> &argument) {
@@ -43,10 +66,12 @@ std::string list(Store &store, const std::function<const char *(const char *)> &
   if (!number_of(argument("from"), SIZE_MAX / 2, from) || !number_of(argument("n"), kMostRows, count))
     return "";
   std::string_view by = order ? order : "time";
-  if (by != "time" && by != "name" && by != "folder")
+  View area;
+  if ((by != "time" && by != "name" && by != "folder") || (argument("b") && !view_of(argument, area)))
     return "";
   ListOrder listed = by == "time" ? ListOrder::Time : by == "name" ? ListOrder::Name : ListOrder::Folder;
-  ListPage page = ListPictures(store, listed, search ? search : "", from, count);
+  ListPage page = argument("b") ? PicturesInArea(store, area.from, area.to, from, count)
+                                : ListPictures(store, listed, search ? search : "", from, count);
   json rows = json::array();
   for (int64_t index : page.indexes) {
     Position picture;
@@ -70,13 +95,15 @@ std::string position(Store &store, std::string_view number) {
 } // namespace
 
 bool IsQuery(std::string_view path) {
-  return path == "/clusters" || path == "/list" || path.substr(0, 10) == "/position/";
+  return path == "/clusters" || path == "/trail" || path == "/list" || path.substr(0, 10) == "/position/";
 }
 
 std::string AnswerQuery(Store &store, std::string_view path,
                         const std::function<const char *(const char *)> &argument) {
   if (path == "/clusters")
     return clusters(store, argument);
+  if (path == "/trail")
+    return trail(store, argument);
   if (path == "/list")
     return list(store, argument);
   return position(store, path.substr(10));

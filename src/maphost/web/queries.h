@@ -1,8 +1,11 @@
 // The page's questions of the store, answered in JSON:
 //   /clusters?z=ZOOM&b=WEST,SOUTH,EAST,NORTH  the clusters of a view:
-//       {"c": [[latitude, longitude, count, index of the one position or -1], ...]}
+//       {"c": [[latitude, longitude, count, index of the one position or -1, whether it is a picture], ...]}
+//   /trail?z=ZOOM&b=WEST,SOUTH,EAST,NORTH  the trail of a view:
+//       {"s": [[latitude, longitude, ...], ...], "o": [index, ...]}
 //   /list?o=time|name|folder&q=SEARCH&from=K&n=COUNT  a page of the pictures:
 //       {"total": T, "rows": [[index, name, folder], ...]}
+//       (with z= and b= as above: of the pictures in that box, by time)
 //   /position/N  one position: {"i", "picture", "name", "folder", "lat", "lon", "taken"}
 #pragma once
 

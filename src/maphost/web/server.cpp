@@ -218,9 +218,7 @@ MHD_Result answer(void *cls, MHD_Connection *connection, const char *url, const 
     return send(connection, view, MHD_HTTP_OK, "text/html; charset=utf-8", page);
   }
   if (path == "/events")
-    return send(connection, view, MHD_HTTP_OK, "text/event-stream",
-                EventsResponse(connection, view,
-                               MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Last-Event-ID")));
+    return send(connection, view, MHD_HTTP_OK, "text/event-stream", EventsResponse(connection, view));
   if (IsQuery(path)) {
     std::string answered = AnswerQuery(view.store, path, [&](const char *name) {
       return MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, name);

@@ -26,12 +26,6 @@ struct WebView {
   std::string hosts[3]; // the Host headers served, on the addresses listened on; empty: none
   int port = 0;
   std::atomic<bool> closing{false};
-  // Each position's JSON as of the event that last changed it, made once
-  // for every live page; kept while the store shows positions, under its lock.
-  std::vector<std::string> encoded;
-  std::vector<uint32_t> encoded_at;
-  std::vector<uint32_t> folder_end; // per position: its folder's number + 1; 0 for a waypoint
-  FolderTable folders;
   // Live streams with nothing to send are suspended, costing no thread; the
   // waker resumes them when positions arrive, and for a keep-alive.
   std::mutex streams_lock;
@@ -45,14 +39,10 @@ struct WebView {
   MHD_Daemon *daemons[2] = {nullptr, nullptr};
 };
 
-// The position's JSON, made when it changed since it was last made; called
-// while the store shows it.
-const std::string &EncodedPosition(WebView &view, const StoredPosition &stored);
-
-// A live stream for a request of /events: every position kept, then each
-// one added or changed since, as server-sent events. last_event_id, when
-// a reconnecting page sends it, picks up where it left.
-MHD_Response *EventsResponse(MHD_Connection *connection, WebView &view, const char *last_event_id);
+// A live stream for a request of /events: what the store holds (its
+// counts, the box of its positions), as server-sent events, at once and
+// again whenever positions arrive.
+MHD_Response *EventsResponse(MHD_Connection *connection, WebView &view);
 
 // The waker's loop, until the view closes: resumes the suspended streams
 // when positions arrive (gathered a quarter second) or a keep-alive is due,
