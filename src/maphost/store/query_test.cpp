@@ -101,9 +101,44 @@ TEST(Query, ClustersOfRandomViewsCountEveryShownPositionOnce) {
       EXPECT_NEAR(c.latitude, latitude / double(in.size()), 1e-6);
       EXPECT_EQ(c.single, in.size() == 1 ? int64_t(in[0]) : -1);
     }
+    std::vector<int64_t> inside; // and the pictures of the view, by capture time
+    for (size_t i = 0; i < library.positions.size(); i++) {
+      MapPoint at;
+      const Position &p = library.positions[i];
+      if (p.picture && MapPointOf(p.latitude, p.longitude, at) && at.x >= from.x && at.x <= to.x && at.y >= from.y &&
+          at.y <= to.y)
+        inside.push_back(int64_t(i));
+    }
+    std::sort(inside.begin(), inside.end(), [&](int64_t a, int64_t b) {
+      return std::pair{library.positions[size_t(a)].taken, a} < std::pair{library.positions[size_t(b)].taken, b};
+    });
+    ListPage area = PicturesInArea(store, from, to, 1, 5);
+    EXPECT_EQ(area.total, inside.size());
+    inside.erase(inside.begin(), inside.begin() + std::min<size_t>(1, inside.size()));
+    inside.resize(std::min<size_t>(5, inside.size()));
+    EXPECT_EQ(area.indexes, inside);
     if (view % 20 == 0)
       CommitStore(store);
   }
+}
+
+// Breaks where two pictures are more than a day or 500 km apart; one on the pixel of the one before adds no point.
+TEST(Query, TheTrailBreaksBetweenDaysAndDistancesAndDropsPointsOnOnePixel) {
+  Store store;
+  const char *fixes[][3] = {{"10", "10", "2020:01:01 10:00:00"}, {"10.1", "10", "2020:01:01 11:00:00"},
+                            {"10.1", "10.0000001", "2020:01:01 11:30:00"}, {"10.2", "10", "2020:01:03 11:00:00"},
+                            {"10.3", "10", "2020:01:03 12:00:00"}, {"40", "10", "2020:01:03 13:00:00"},
+                            {"40.1", "10", "2020:01:03 14:00:00"}, {"41", "10", "no time"}};
+  for (int k = 0; k < 8; k++) {
+    KeepPosition(store, Position{false, fixes[k][0], fixes[k][1], fixes[k][2], "", "", ""});
+    KeepPosition(store, Position{true, fixes[k][0], fixes[k][1], "p", "/" + std::to_string(k), std::to_string(k), ""});
+  }
+  Trail trail = TrailInView(store, 10, MapPoint{0, 0}, MapPoint{kWorldSide - 1, kWorldSide - 1});
+  ASSERT_EQ(trail.segments.size(), 3u);
+  EXPECT_EQ(trail.segments[0], (std::vector<double>{10, 10, 10.1, 10}));
+  EXPECT_EQ(trail.segments[1], (std::vector<double>{10.2, 10, 10.3, 10}));
+  EXPECT_EQ(trail.segments[2], (std::vector<double>{40, 10, 40.1, 10}));
+  EXPECT_EQ(trail.order, (std::vector<int64_t>{1, 3, 5, 7, 9, 11, 13}));
 }
 
 std::string lower(std::string s) {
