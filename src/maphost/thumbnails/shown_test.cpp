@@ -98,6 +98,7 @@ TEST(Thumbnails, BombsRefusedByTheirHeaders) {
   EXPECT_TRUE(DecodeHeif(heic, true).rgb.empty());
   EXPECT_FALSE(FitsInMemory(kMostPixels + 1, 1));
   EXPECT_TRUE(FitsInMemory(kMostPixels, 1));
+  EXPECT_FALSE(FitsInMemory(0, 5) || FitsInMemory(5, 0)); // an empty picture: nothing to decode
 }
 
 // Counted as what they would allocate, a progressive JPEG and an EXIF thumbnail that is one are
