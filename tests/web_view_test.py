@@ -100,6 +100,9 @@ def main():
         assert page.eval("window.stillTheSamePage === true"), 'the page was reloaded'
         page.eval("document.getElementById('fit').click()")
         page.wait('!pintrail.pending() && pintrail.shown() == 13', 'every marker in view')
+        page.eval("window.built = window.pintrailBuilt; pintrail.map.setView([-60, 373.41], 8, {animate: false}), 0")
+        page.wait('window.pintrailBuilt > window.built && !pintrail.pending() && pintrail.shown() == 1',
+                  'south.jpg in the next copy of the world, east of the antimeridian')
 
         # A thumbnail for each format; the JPEG turned a quarter is upright.
         sizes = {name: show(page, name) for name in

@@ -221,11 +221,19 @@
     return promise.finally(function () { asking--; });
   }
 
-  // The view's box: west, south, east, north, within the world.
+  // The view's box: west, south, east, north, within the world; the whole
+  // width of it when the view spans the antimeridian.
   function viewBox() {
-    var b = map.getBounds();
-    if (b.getEast() - b.getWest() >= 360) return [-180, Math.max(-85, b.getSouth()), 180, Math.min(85, b.getNorth())];
-    return [Math.max(-180, b.getWest()), Math.max(-85, b.getSouth()), Math.min(180, b.getEast()), Math.min(85, b.getNorth())];
+    var b = map.getBounds(), west = b.getWest(), east = b.getEast();
+    var south = Math.max(-85, b.getSouth()), north = Math.min(85, b.getNorth());
+    var shift = 360 * Math.floor((west + 180) / 360); // the copy of the world the view is in
+    if (east - west >= 360 || east - shift > 180) return [-180, south, 180, north];
+    return [west - shift, south, east - shift, north];
+  }
+  // A longitude in the copy of the world the view is in.
+  function inView(lon) {
+    var center = map.getCenter().lng;
+    return lon + 360 * Math.round((center - lon) / 360);
   }
 
   // ---- what the library holds, and following it ---------------------------
@@ -277,13 +285,13 @@
       markers.clearLayers();
       shown = 0;
       clusters.forEach(function (c) {
-        var marker;
+        var marker, at = [c.lat, inView(c.lon)];
         shown += c.count;
         if (c.count > 1) {
-          marker = L.marker([c.lat, c.lon], {icon: clusterIcon(c.count), title: c.count + ' pictures'});
+          marker = L.marker(at, {icon: clusterIcon(c.count), title: c.count + ' pictures'});
           marker.on('click', function () { openCluster(c); });
         } else {
-          marker = L.marker([c.lat, c.lon], {icon: c.picture ? icons.p : icons.w});
+          marker = L.marker(at, {icon: c.picture ? icons.p : icons.w});
           marker.on('click', function () { openPopup(c.i); });
         }
         markers.addLayer(marker);
@@ -298,7 +306,7 @@
     var zoom = map.getZoom();
     if (zoom < MAX_ZOOM) {
       following = false;
-      map.setView([c.lat, c.lon], Math.min(zoom + 2, MAX_ZOOM));
+      map.setView([c.lat, inView(c.lon)], Math.min(zoom + 2, MAX_ZOOM));
       return;
     }
     var d = 90 / Math.pow(2, zoom); // a cell's width, either way
@@ -312,7 +320,7 @@
         box.appendChild(button);
       });
       if (found.total > found.rows.length) box.appendChild(element('div', 'and ' + (found.total - found.rows.length) + ' more: search the list', 'path'));
-      shared.setLatLng([c.lat, c.lon]).setContent(box).openOn(map);
+      shared.setLatLng([c.lat, inView(c.lon)]).setContent(box).openOn(map);
     }, function () {});
   }
 
@@ -351,7 +359,7 @@
   function openPopup(i, then) {
     asked(source.position(i)).then(function (p) {
       if (then) then(p);
-      shared.setLatLng([p.lat, p.lon]).setContent(popupOf(p)).openOn(map);
+      shared.setLatLng([p.lat, inView(p.lon)]).setContent(popupOf(p)).openOn(map);
     }, function () {});
   }
 
