@@ -74,6 +74,7 @@ def main():
         shown = time.monotonic() - start
         downloaded = page.eval(BYTES)
         slowest, median, drawn = page.eval(FRAMES)
+        page.send('HeapProfiler.collectGarbage')  # what the page holds, not what it has yet to collect
         heap = page.send('Runtime.getHeapUsage')['usedSize']
         print('  %9d positions: counts and clusters in %5.2f s, %5.1f MB downloaded; frames of pans and zooms: '
               'slowest %5.1f ms, median %5.1f ms, markers redrawn within %5.1f ms; JS heap %4.0f MB'

@@ -244,6 +244,7 @@
     document.getElementById('picture-count').textContent = told.pictures;
     document.getElementById('place-count').textContent = told.places;
     document.getElementById('waypoint-count').textContent = told.waypoints;
+    if (!trailChosen) trailShown.checked = told.pictures <= TRAIL_BY_DEFAULT;
     if (following) follow();
     refresh();
   }
@@ -455,7 +456,6 @@
     timer = setTimeout(function () {
       timer = 0;
       lastRefresh = Date.now();
-      if (!trailChosen) trailShown.checked = latest.pictures <= TRAIL_BY_DEFAULT;
       drawMarkers();
       drawTrail();
       resetList();
