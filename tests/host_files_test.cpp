@@ -68,6 +68,10 @@ TEST(Gpx, ExistingFilesAreContinuedOrLeftAsTheyAre) {
                      "xmlns=\"http://www.topografix.com/GPX/1/1\"><wpt lat=\"1\" lon=\"2\">"
                      "<ele>5</ele><name>old</name></wpt><trk><name>walk</name></trk></gpx>\n";
   ASSERT_TRUE(WriteFile(kept, trip) && WriteFile(notes, std::string(5000, 'n')));
+  std::string kml = ports.dir / "places.kml"; // well-formed, but no GPX
+  ASSERT_TRUE(WriteFile(kml, "<?xml version=\"1.0\"?><kml><Placemark/></kml>"));
+  EXPECT_EQ(RunProcess({MAPHOST_BIN, "GPX=" + kml}, {ports.env_entry()}).code, 10);
+  EXPECT_EQ(ReadFileText(kml), "<?xml version=\"1.0\"?><kml><Placemark/></kml>");
   for (const char *refused : {"GPX=", "HTML="}) {
     ProcessResult run = RunProcess({MAPHOST_BIN, refused + notes}, {ports.env_entry()});
     EXPECT_EQ(run.code, 10);
@@ -89,6 +93,8 @@ TEST(Gpx, ExistingFilesAreContinuedOrLeftAsTheyAre) {
   EXPECT_NE(continued.find("<gpx version=\"1.1\""), std::string::npos) << continued;
   std::string converted; // a GPX 1.0 document is one whose root is gpx
   EXPECT_FALSE(ConvertGpx10("<rte xmlns=\"http://www.topografix.com/GPX/1/0\"/>", converted));
+  ASSERT_TRUE(ConvertGpx10("<gpx xmlns=\"http://www.topografix.com/GPX/1/0\"><email>a@b.org</email></gpx>", converted));
+  EXPECT_NE(converted.find("<author>\n      <email id=\"a\" domain=\"b.org\"/>"), std::string::npos) << converted;
 }
 
 // GPX 1.0 continued as 1.1: GPSBabel reads the same waypoints, routes and
@@ -105,7 +111,7 @@ TEST(Gpx, Version10IsContinuedFieldByField) {
                  "<urlname>R</urlname><sym>Flag</sym><x:note>mine</x:note></wpt>"
                  "<rte><name>R</name><rtept lat=\"41.8\" lon=\"12.4\"><name>A</name></rtept></rte>"
                  "<trk><name>T</name><trkseg><trkpt lat=\"41.7\" lon=\"12.3\"><ele>10</ele>"
-                 "<time>2016-07-04T10:01:00Z</time></trkpt></trkseg></trk></gpx>\n");
+                 "<time>2016-07-04T10:01:00Z</time></trkpt></trkseg></trk><x:tag>root</x:tag></gpx>\n");
   RunProcess({"/bin/cp", old, kept});
   {
     MapHost host(ports, {"QUIET", "GPX=" + kept});
@@ -128,7 +134,7 @@ TEST(Gpx, Version10IsContinuedFieldByField) {
   for (const char *field : {"<email id=\"ann\" domain=\"example.org\"/>", "<text>R</text>",
                             "<course xmlns=\"http://www.topografix.com/GPX/1/0\">90</course>",
                             "<speed xmlns=\"http://www.topografix.com/GPX/1/0\">1.2</speed>",
-                            "<x:note xmlns:x=\"urn:x\">mine</x:note>", "<name>new</name>", "<rte>\n    <name>R</name>", "<link href=\"http://e.org/t\""})
+                            "<x:note xmlns:x=\"urn:x\">mine</x:note>", "<x:tag xmlns:x=\"urn:x\">root</x:tag>", "<name>new</name>", "<rte>\n    <name>R</name>", "<link href=\"http://e.org/t\""})
     EXPECT_NE(document.find(field), std::string::npos) << field << "\n" << document;
 }
 

@@ -239,6 +239,32 @@ TEST(WebView, AFloodOfSlowConnectionsLocksNobodyOut) {
   close(ready[0]);
 }
 
+// Whoever has no token is closed on: at once when refused, five seconds after a connection that says
+// nothing. Waiting meanwhile, the host costs no processor time.
+TEST(WebView, ConnectionsWithoutTheTokenAreClosedAndAnIdleHostCostsNothing) {
+  WebHost web;
+  auto closed_within = [](int fd, int seconds) {
+    timeval patience{seconds, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    char buffer[4096];
+    ssize_t got;
+    while ((got = read(fd, buffer, sizeof buffer)) > 0) {
+    }
+    close(fd);
+    return got == 0;
+  };
+  auto processor_ticks = [&] {
+    std::string stat = ReadFileText("/proc/" + std::to_string(web.host.pid) + "/stat");
+    long utime = 0, stime = 0;
+    sscanf(stat.c_str() + stat.rfind(')') + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &utime, &stime);
+    return utime + stime;
+  };
+  long before = processor_ticks();
+  EXPECT_TRUE(closed_within(web.ask("GET / HTTP/1.1\r\n" + web.host_line() + "\r\n"), 3)); // kept alive, asked for
+  EXPECT_TRUE(closed_within(web.ask(""), 8));
+  EXPECT_LT(processor_ticks() - before, 50) << "ticks of processor time over five seconds";
+}
+
 TEST(WebView, LiveClientsNeverSlowThePortExchange) {
   WebHost web;
   std::string events = "GET /events?token=" + web.token + " HTTP/1.1\r\n" + web.host_line() + "\r\n";

@@ -99,7 +99,7 @@ int main(int argc, char **argv) {
   if (!StartBoundedDecoding()) // before any thread: its children are forked from it
     return cannot_start(std::string("cannot start the picture decoder: ") + strerror(errno));
   HostState state;
-  state.quiet = slots[kQuiet].value != 0 || ready >= 0;
+  state.quiet = slots[kQuiet].value != 0 || slots[kDetach].value != 0;
   state.keeping = slots[kGpx].text || slots[kHtml].text || web;
   const char *name = slots[kPort].text ? slots[kPort].text : kMapPortName;
 

@@ -26,7 +26,9 @@ bool copy_attributes(int from, int to) {
     return errno == ENOTSUP;
   std::string names(static_cast<size_t>(length), '\0'), value;
   length = flistxattr(from, names.data(), names.size());
-  for (size_t at = 0; length >= 0 && at < static_cast<size_t>(length); at += strlen(&names[at]) + 1) {
+  if (length < 0) // grown since: the file is not replaced without them
+    return false;
+  for (size_t at = 0; at < static_cast<size_t>(length); at += strlen(&names[at]) + 1) {
     const char *name = &names[at];
     if (strncmp(name, "security.", 9) == 0)
       continue;

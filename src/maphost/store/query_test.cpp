@@ -35,7 +35,7 @@ void fill(Store &store, Library &library, std::mt19937 &random) {
   for (int k = 0; k < 1500; k++) {
     auto [a, o] = spots[random() % spots.size()];
     std::string la = text(a + near(random)), lo = text(o + near(random)), n = std::to_string(k);
-    std::string path = "/Trip " + std::to_string(random() % 5) + "/IMG_" + n + ".jpg";
+    std::string path = "/Trip " + std::to_string(random() % 5) + (k % 7 ? "/" : "\\/") + "IMG_" + n + ".jpg";
     if (random() % 3 == 0) { // a capture time and its picture
       Position w{false, la, lo, "2010:0" + std::to_string(random() % 9 + 1) + ":01 " + n, "", "", ""};
       library.add(w);
@@ -152,7 +152,7 @@ TEST(Query, PagesOfTheListCoverEachPictureOnceInOrder) {
   Store store;
   Library library;
   fill(store, library, random);
-  for (const char *search : {"", "trip 3", "IMG_1", "_", "%", "no such"}) {
+  for (const char *search : {"", "trip 3", "IMG_1", "_", "%", "\\", "no such"}) {
     for (ListOrder order : {ListOrder::Time, ListOrder::Name, ListOrder::Folder}) {
       std::vector<int64_t> expected;
       for (size_t i = 0; i < library.positions.size(); i++)

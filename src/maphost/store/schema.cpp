@@ -37,7 +37,10 @@ CREATE VIRTUAL TABLE IF NOT EXISTS spot USING rtree_i32(id, x0, x1, y0, y1);
 } // namespace
 
 bool PrepareStore(sqlite3 *db, StoreStatements &sql) {
-  if (!RunSql(db, kSchema))
+  constexpr int64_t kVersion = 1; // of the tables; a store of another is not read
+  Statement version = Prepare(db, "PRAGMA user_version");
+  int64_t found = version ? FirstNumber(version.get()) : -1;
+  if ((found != 0 && found != kVersion) || !RunSql(db, kSchema) || !RunSql(db, "PRAGMA user_version = 1"))
     return false;
   sql = StoreStatements{
       Prepare(db, "SELECT id, latitude, longitude, device, inode, partner, taken FROM position"

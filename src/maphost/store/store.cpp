@@ -200,7 +200,6 @@ bool OpenStoreFile(Store &store, const std::string &path, std::string *why) {
   store.sql = std::move(sql);
   store.db = std::move(db);
   store.writing = false;
-  store.cells.clear();
   count_positions(store);
   return true;
 }

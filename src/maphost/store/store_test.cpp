@@ -27,4 +27,13 @@ TEST(Store, APictureByNumberIsAPictureThereOrNone) { // a waypoint's or one past
   EXPECT_FALSE(PictureAt(store, 2, found));
 }
 
+TEST(Store, EveryPositionIsReadBackPastTheSlicesItIsReadIn) {
+  Store store;
+  for (int i = 0; i < 20001; i++)
+    KeepPosition(store, Position{false, "1", "2", std::to_string(i), "", "", ""});
+  std::vector<Position> kept = AllPositions(store);
+  ASSERT_EQ(kept.size(), 20001u);
+  EXPECT_EQ(kept.back().name, "20000");
+}
+
 } // namespace
