@@ -149,7 +149,13 @@ TEST(Store, AGpxChangedWhileNoHostRanIsReadInAgain) {
   keep("addwaypoint 1 2 \"sent\"");
   struct stat store;
   EXPECT_TRUE(stat((gpx + ".db").c_str(), &store) == 0 && (store.st_mode & 0777) == 0600);
-  keep("addwaypoint 3 4 \"again\"");
+  { // the file follows the store while the host runs, once it stands still
+    MapHost host(ports, {"GPX=" + gpx});
+    for (const char *name : {"again", "twice", "thrice"}) {
+      EXPECT_TRUE(SendCommand(kMapPortName, ("addwaypoint 3 4 \"" + std::string(name) + "\"").c_str()));
+      EXPECT_TRUE(WaitFor([&] { return ReadFileText(gpx).find(name) != std::string::npos; })) << name;
+    }
+  }
   EXPECT_EQ(ReadFileText(out).find("reading"), std::string::npos) << ReadFileText(out);
   std::string edited = ReadFileText(gpx);
   edited.replace(edited.find("sent"), 4, "hand");
@@ -157,7 +163,7 @@ TEST(Store, AGpxChangedWhileNoHostRanIsReadInAgain) {
   keep("addwaypoint 5 6 \"after\"");
   EXPECT_NE(ReadFileText(out).find("reading " + gpx), std::string::npos) << ReadFileText(out);
   std::string document = ReadFileText(gpx);
-  for (const char *name : {"hand", "again", "after"})
+  for (const char *name : {"hand", "again", "thrice", "after"})
     EXPECT_NE(document.find(std::string("<name>") + name), std::string::npos) << name << "\n" << document;
   EXPECT_EQ(document.find("sent"), std::string::npos) << document;
   unlink((gpx + ".db").c_str()); // a link planted in its place is refused
@@ -165,6 +171,11 @@ TEST(Store, AGpxChangedWhileNoHostRanIsReadInAgain) {
   ProcessResult planted = RunProcess({MAPHOST_BIN, "GPX=" + gpx}, {ports.env_entry()});
   EXPECT_EQ(planted.code, 10);
   EXPECT_NE(access((ports.dir / "elsewhere").c_str(), F_OK), 0);
+  unlink((gpx + ".db").c_str()); // and so is a file that is no store
+  ASSERT_TRUE(WriteFile(gpx + ".db", std::string(8192, 'x')));
+  planted = RunProcess({MAPHOST_BIN, "GPX=" + gpx}, {ports.env_entry()});
+  EXPECT_NE(planted.err.find("is not a store of this host"), std::string::npos) << planted.err;
+  EXPECT_EQ(ReadFileText(gpx + ".db"), std::string(8192, 'x'));
 }
 
 // A stream of commands, the host killed with SIGKILL at random moments and started again on the

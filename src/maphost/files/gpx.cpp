@@ -215,9 +215,8 @@ bool RenderGpx(const std::vector<Position> &positions, std::string &gpx, const s
     write_position(w, position);
   if (!tail.empty())
     xmlTextWriterWriteRaw(w, x(tail.c_str()));
-  bool whole = xmlTextWriterEndDocument(w) >= 0;
-  writer.reset(); // flushes into the buffer
-  if (!whole || xmlBufferLength(buffer.get()) <= 0)
+  // Ending the document flushes it into the buffer.
+  if (xmlTextWriterEndDocument(w) < 0 || xmlBufferLength(buffer.get()) <= 0)
     return false;
   gpx.assign(reinterpret_cast<const char *>(xmlBufferContent(buffer.get())),
              static_cast<size_t>(xmlBufferLength(buffer.get())));

@@ -50,8 +50,9 @@ bool ReadJournalRecord(const std::string &bytes, size_t *at, Position &position)
 bool OpenJournal(const std::string &beside, Journal &journal, std::string *why) {
   journal.path = beside + ".journal";
   Descriptor fd(OpenOwnFile(journal.path, O_RDWR | O_CREAT | O_APPEND, "journal", why));
-  if (fd.fd < 0 || !LockForProcess(fd.fd)) {
-    if (fd.fd >= 0)
+  bool locked = fd.fd >= 0 && LockForProcess(fd.fd);
+  if (!locked) {
+    if (fd.fd != -1)
       *why = journal.path + " is kept by another host";
     journal.path.clear();
     return false;

@@ -1,5 +1,7 @@
 #include "maphost/store/store.h"
 
+#include "maphost/store/query.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -8,12 +10,18 @@ namespace {
 TEST(Store, APictureMovesToItsLatestPosition) {
   Store store;
   for (auto [lat, lon, kept] : {std::tuple{"1", "2", Kept::Changed}, {"1", "2", Kept::Same},
-                                {"1", "3", Kept::Changed}, {"4", "3", Kept::Changed}})
+                                {"1", "3", Kept::Changed}, {"4", "3", Kept::Changed}}) {
     EXPECT_EQ(KeepPosition(store, Position{true, lat, lon, "p.jpg", "/p.jpg", "file:///p.jpg", ""}), kept);
+    CommitStore(store);
+  }
   std::vector<Position> kept = AllPositions(store);
   ASSERT_EQ(kept.size(), 1u);
   EXPECT_EQ(kept[0].latitude, "4");
   EXPECT_EQ(kept[0].longitude, "3");
+  std::vector<Cluster> world = ClustersInView(store, 0, MapPoint{0, 0}, MapPoint{kWorldSide - 1, kWorldSide - 1});
+  ASSERT_EQ(world.size(), 1u); // moved within its cell: counted once, where it is now
+  EXPECT_EQ(world[0].count, 1u);
+  EXPECT_DOUBLE_EQ(world[0].latitude, 4);
 }
 
 TEST(Store, APictureByNumberIsAPictureThereOrNone) { // a waypoint's or one past the last: none

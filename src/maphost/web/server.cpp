@@ -17,6 +17,7 @@
 #include "maphost/web/picture_work.h"
 #include "maphost/web/queries.h"
 #include "maphost/web/view.h"
+#include "platform/descriptor.h"
 
 namespace {
 
@@ -265,14 +266,11 @@ MHD_Daemon *start_daemon(WebView &view, const sockaddr *address) {
 
 // Whether this machine has the IPv6 loopback address.
 bool have_ipv6_loopback() {
-  int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  Descriptor probe(socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in6 any{};
   any.sin6_family = AF_INET6;
   any.sin6_addr = in6addr_loopback;
-  bool bound = fd >= 0 && bind(fd, reinterpret_cast<sockaddr *>(&any), sizeof any) == 0;
-  if (fd >= 0)
-    close(fd);
-  return bound;
+  return probe.fd >= 0 && bind(probe.fd, reinterpret_cast<sockaddr *>(&any), sizeof any) == 0;
 }
 
 // 127.0.0.1 and ::1 on port (0: one the system picks, free on both), or
