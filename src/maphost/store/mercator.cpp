@@ -25,9 +25,13 @@ MapPoint MapPointOf(double latitude, double longitude) {
   return MapPoint{clamped((longitude + 180) / 360), clamped(y)};
 }
 
+bool DegreesOf(std::string_view latitude, std::string_view longitude, double &lat, double &lon) {
+  return number_of(latitude, lat) && number_of(longitude, lon) && std::fabs(lat) <= 90 && std::fabs(lon) <= 180;
+}
+
 bool MapPointOf(std::string_view latitude, std::string_view longitude, MapPoint &point) {
   double lat = 0, lon = 0;
-  if (!number_of(latitude, lat) || !number_of(longitude, lon) || std::fabs(lat) > 90 || std::fabs(lon) > 180)
+  if (!DegreesOf(latitude, longitude, lat, lon))
     return false;
   point = MapPointOf(lat, lon);
   return true;

@@ -14,6 +14,9 @@ struct MapPoint {
   int32_t x = 0, y = 0; // 0 to kWorldSide - 1, from the west and from the north
 };
 
+// The degrees a latitude's and a longitude's texts hold; false for texts
+// that are not numbers in range.
+bool DegreesOf(std::string_view latitude, std::string_view longitude, double &lat, double &lon);
 // A latitude and longitude in degrees (the north beyond 85.05° stays at the
 // top); false for texts that are not numbers in range.
 bool MapPointOf(std::string_view latitude, std::string_view longitude, MapPoint &point);

@@ -147,12 +147,11 @@ void count_place(Store &store, const Position &picture, int sign) {
 
 // Counts a position in or out of the map: its place and its cells.
 void count_on_map(Store &store, const Position &position, int sign) {
-  MapPoint point;
+  double lat, lon;
   if (position.picture)
     count_place(store, position, sign);
-  if (MapPointOf(position.latitude, position.longitude, point))
-    CountInCells(store.cells, point, strtod(position.latitude.c_str(), nullptr),
-                 strtod(position.longitude.c_str(), nullptr), sign);
+  if (DegreesOf(position.latitude, position.longitude, lat, lon))
+    CountInCells(store.cells, MapPointOf(lat, lon), lat, lon, sign);
 }
 
 // Waits, the lock held, until ready() or timeout, counted as waiting for
