@@ -4,7 +4,9 @@ of N positions (pictures and the waypoints of their capture times, in
 folders of 500 around 40 cities), the page opened in headless Chromium.
 Prints the seconds until its counts and clusters show every position, the
 slowest and median frame of eight pans and eight zooms, and the JS heap.
-Usage: page_load.py BUILD_DIR N"""
+With "export", the page the host exports, opened from its file: the
+seconds until it shows them, its size and its JS heap.
+Usage: page_load.py BUILD_DIR N [export]"""
 import datetime, os, random, shutil, signal, subprocess, sys, tempfile, time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests'))
@@ -51,8 +53,22 @@ def write_gpx(path, positions):
         out.write('</gpx>\n')
 
 
+def exported_page(build, work, gpx):
+    """The host's exported page of the library, written and the host gone."""
+    html = os.path.join(work, 'library.html')
+    host = int(subprocess.run([build + '/pintrail-maphost', 'DETACH', 'QUIET', 'GPX=' + gpx, 'HTML=' + html],
+                              check=True, capture_output=True, text=True).stdout.split()[0])
+    while not os.path.exists(html):
+        time.sleep(0.2)
+    os.kill(host, signal.SIGTERM)  # the page is written again as it stops
+    while os.path.exists('/proc/%d' % host) and open('/proc/%d/stat' % host).read().split()[2] != 'Z':
+        time.sleep(0.2)
+    return html
+
+
 def main():
     build, positions = sys.argv[1], int(sys.argv[2])
+    export = sys.argv[3:] == ['export']
     if not available():
         print('page: chromium or python3-websocket missing')
         return
@@ -62,9 +78,12 @@ def main():
     write_gpx(gpx, positions)
     host = browser = None
     try:
-        started = subprocess.run([build + '/pintrail-maphost', 'WEB', 'DETACH', 'QUIET', 'GPX=' + gpx],
-                                 check=True, capture_output=True, text=True).stdout.split()
-        host, url = int(started[0]), started[1]
+        if export:
+            url = 'file://' + exported_page(build, work, gpx)
+        else:
+            started = subprocess.run([build + '/pintrail-maphost', 'WEB', 'DETACH', 'QUIET', 'GPX=' + gpx],
+                                     check=True, capture_output=True, text=True).stdout.split()
+            host, url = int(started[0]), started[1]
         browser, page = start_browser(os.path.join(work, 'profile'))
         start = time.monotonic()
         page.send('Page.navigate', url=url)
@@ -72,13 +91,13 @@ def main():
                   "&& !pintrail.pending() && pintrail.shown() == %d" % (positions // 2, positions // 2),
                   'every position', tries=1200)
         shown = time.monotonic() - start
-        downloaded = page.eval(BYTES)
+        downloaded = os.path.getsize(url[7:]) if export else page.eval(BYTES)
         slowest, median, drawn = page.eval(FRAMES)
         page.send('HeapProfiler.collectGarbage')  # what the page holds, not what it has yet to collect
         heap = page.send('Runtime.getHeapUsage')['usedSize']
-        print('  %9d positions: counts and clusters in %5.2f s, %5.1f MB downloaded; frames of pans and zooms: '
+        print('  %9d positions%s: counts and clusters in %5.2f s, %5.1f MB downloaded; frames of pans and zooms: '
               'slowest %5.1f ms, median %5.1f ms, markers redrawn within %5.1f ms; JS heap %4.0f MB'
-              % (positions, shown, downloaded / 1e6, slowest, median, drawn, heap / 1e6))
+              % (positions, ', exported' if export else '', shown, downloaded / 1e6, slowest, median, drawn, heap / 1e6))
     finally:
         if browser:
             browser.kill()

@@ -119,97 +119,147 @@
     };
   }
 
+  // The embedded library's columns: 32-bit numbers, in base64.
+  function columns(id) {
+    var text = document.getElementById(id).textContent.trim();
+    if (Uint8Array.fromBase64) return Uint8Array.fromBase64(text).buffer;
+    var binary = atob(text), bytes = new Uint8Array(binary.length);
+    for (var k = 0; k < binary.length; k++) bytes[k] = binary.charCodeAt(k);
+    return bytes.buffer;
+  }
+  // The cell of a place at a zoom, of 64 pixels a side: x, y.
+  function cellOf(lat, lon, side) {
+    var phi = Math.max(-85.0511287798066, Math.min(85.0511287798066, lat)) * Math.PI / 180;
+    var x = Math.floor((lon + 180) / 360 * side), y = Math.floor((1 - Math.log(Math.tan(phi) + 1 / Math.cos(phi)) / Math.PI) / 2 * side);
+    return [Math.max(0, Math.min(side - 1, x)), Math.max(0, Math.min(side - 1, y))];
+  }
+
   function embeddedSource() {
-    // Columns by position number; a picture's partner is its waypoint, a
-    // waypoint's its picture (-1: none): they share their place and pair
-    // in the order they came.
-    var data = block('positions'), thumbs = block('thumbnails'), folders = data.f;
-    var lat = [], lon = [], kind = [], name = [], folder = [], partner = [], pictures = [];
-    var unpaired = new Map(), places = new Set(), lone = 0, bounds = null;
-    function place(i) { return Math.round((lat[i] + 90) * 1e5) * 36000001 + Math.round((lon[i] + 180) * 1e5); }
-    data.p.forEach(function (p) {
-      var i = p[0], key;
-      lat[i] = p[2]; lon[i] = p[3]; kind[i] = p[1]; name[i] = p[4]; partner[i] = -1;
-      folder[i] = p[1] ? p[5] : -1;
-      if (kind[i]) { pictures.push(i); places.add(place(i)); }
-      bounds = bounds ? [Math.min(bounds[0], lat[i]), Math.min(bounds[1], lon[i]), Math.max(bounds[2], lat[i]),
-                         Math.max(bounds[3], lon[i])] : [lat[i], lon[i], lat[i], lon[i]];
-      key = place(i);
-      var waiting = unpaired.get(key);
-      if (waiting && kind[waiting[0]] !== kind[i]) {
-        var other = waiting.shift();
-        if (!waiting.length) unpaired.delete(key);
-        partner[i] = other; partner[other] = i;
-        if (kind[i]) lone--;
-        return;
-      }
-      if (!kind[i]) lone++;
-      if (waiting) waiting.push(i); else unpaired.set(key, [i]);
-    });
-    function taken(i) { return kind[i] && partner[i] >= 0 ? name[partner[i]] : ''; }
-    function path(i) { return folders[folder[i]] + name[i]; }
-    var points = [];
-    kind.forEach(function (k, i) { if (k || partner[i] < 0) points.push({geometry: {coordinates: [lon[i], lat[i]]}, i: i}); });
-    var index = new Supercluster({radius: 48, maxZoom: MAX_ZOOM}).load(points);
-    var keys = {time: taken, name: function (i) { return name[i]; }, folder: path};
-    function sorted(ids, order) {
-      var key = keys[order];
-      return ids.slice().sort(function (a, b) { return key(a) < key(b) ? -1 : key(a) > key(b) ? 1 : a - b; });
+    // Shown positions by number, pictures first in capture-time order, then
+    // the waypoints without one: their places in ten-millionths of a degree,
+    // a picture's folder (-1: a waypoint); the clusters of the wider zooms,
+    // made by the host: each cell's count, place and its one position (-1:
+    // more than one).
+    var data = block('library'), thumbs = block('thumbnails'), buffer = columns('columns');
+    function column(name) { return new Int32Array(buffer, data.s[name][0], data.s[name][1]); }
+    var lat7 = column('lat'), lon7 = column('lon'), folder = column('folder'), cells = column('cells');
+    var levels = data.s.levels, names = data.names, taken = data.taken, folders = data.f;
+    var shown = lat7.length, pictures = 0, bounds = null, times = null, sorted = {};
+    while (pictures < shown && folder[pictures] >= 0) pictures++;
+    for (var k = 0; k < shown; k++) {
+      var la = lat7[k] / 1e7, lo = lon7[k] / 1e7;
+      bounds = bounds ? [Math.min(bounds[0], la), Math.min(bounds[1], lo), Math.max(bounds[2], la),
+                         Math.max(bounds[3], lo)] : [la, lo, la, lo];
     }
-    function page(ids, from, n) {
-      return {total: ids.length, rows: ids.slice(from, from + n).map(function (i) { return [i, name[i], folders[folder[i]]]; })};
-    }
+    function lat(i) { return lat7[i] / 1e7; }
+    function lon(i) { return lon7[i] / 1e7; }
+    function inside(box, i) { return lon(i) >= box[0] && lat(i) >= box[1] && lon(i) <= box[2] && lat(i) <= box[3]; }
+    function path(i) { return folders[folder[i]] + names[i]; }
     function timeOf(i) { // "2016:07:05 09:15:00", or NaN
-      var m = /^(\d{4}):(\d\d):(\d\d) (\d\d):(\d\d):(\d\d)/.exec(taken(i));
-      return m ? Date.UTC(+m[1], m[2] - 1, +m[3], +m[4], +m[5], +m[6]) : NaN;
+      if (!times) {
+        times = new Float64Array(pictures);
+        for (var k = 0; k < pictures; k++) {
+          var m = /^(\d{4}):(\d\d):(\d\d) (\d\d):(\d\d):(\d\d)/.exec(taken[k]);
+          times[k] = m ? Date.UTC(+m[1], m[2] - 1, +m[3], +m[4], +m[5], +m[6]) : NaN;
+        }
+      }
+      return times[i];
+    }
+    // The pictures by name or path, sorted once when first asked.
+    var keys = {name: function (i) { return names[i]; }, folder: path};
+    function inOrder(order) {
+      if (order === 'time') return null;
+      if (!sorted[order]) {
+        var key = keys[order], text = [], ids = new Int32Array(pictures);
+        for (var k = 0; k < pictures; k++) { ids[k] = k; text[k] = key(k); }
+        sorted[order] = ids.sort(function (a, b) { return text[a] < text[b] ? -1 : text[a] > text[b] ? 1 : a - b; });
+      }
+      return sorted[order];
+    }
+    function page(ids, total, from, n) {
+      var rows = [];
+      for (var k = from; k < Math.min(total, from + n); k++) {
+        var i = ids ? ids[k] : k; // none: in capture-time order
+        rows.push([i, names[i], folders[folder[i]]]);
+      }
+      return {total: total, rows: rows};
     }
     function kilometres(a, b) {
-      var r = Math.PI / 180, x = (lon[b] - lon[a]) * r * Math.cos((lat[a] + lat[b]) * r / 2);
-      var y = (lat[b] - lat[a]) * r;
+      var r = Math.PI / 180, x = (lon(b) - lon(a)) * r * Math.cos((lat(a) + lat(b)) * r / 2);
+      var y = (lat(b) - lat(a)) * r;
       return 6371 * Math.sqrt(x * x + y * y);
+    }
+    // Closer in than the host's cells: the positions in view, gathered so.
+    function gathered(box, zoom) {
+      var side = Math.pow(2, zoom + 2), found = new Map();
+      for (var i = 0; i < shown; i++) {
+        if (!inside(box, i)) continue;
+        var cell = cellOf(lat(i), lon(i), side), key = cell[0] * side + cell[1], c = found.get(key);
+        if (!c) found.set(key, c = {lat: 0, lon: 0, count: 0, i: i, picture: folder[i] >= 0});
+        c.lat += lat(i); c.lon += lon(i); c.count++;
+      }
+      return Array.from(found.values(), function (c) {
+        return {lat: c.lat / c.count, lon: c.lon / c.count, count: c.count, i: c.count > 1 ? -1 : c.i, picture: c.picture};
+      });
     }
     return {
       clusters: function (box, zoom) {
-        return Promise.resolve(index.getClusters(box, zoom).map(function (f) {
-          var c = f.geometry.coordinates, many = f.properties && f.properties.cluster;
-          return {lat: c[1], lon: c[0], count: many ? f.properties.point_count : 1, i: many ? -1 : f.i, picture: !!kind[f.i]};
-        }));
+        if (zoom >= levels.length - 1) return Promise.resolve(gathered(box, zoom));
+        var found = [], pad = 360 / Math.pow(2, zoom + 2); // a cell's width: its place may lie outside it
+        for (var c = 4 * levels[zoom]; c < 4 * levels[zoom + 1]; c += 4) {
+          var la = cells[c + 1] / 1e7, lo = cells[c + 2] / 1e7, one = cells[c + 3];
+          if (lo >= box[0] - pad && la >= box[1] - pad && lo <= box[2] + pad && la <= box[3] + pad)
+            found.push({lat: la, lon: lo, count: cells[c], i: one, picture: one >= 0 && folder[one] >= 0});
+        }
+        return Promise.resolve(found);
       },
-      // Every picture with a capture time, joined in that order, broken
-      // between two more than a day or 500 km apart.
-      trail: function () {
-        var timed = sorted(pictures.filter(function (i) { return timeOf(i) === timeOf(i); }), 'time');
-        var segments = [], segment = [];
-        timed.forEach(function (i, k) {
-          var before = timed[k - 1];
-          if (k && (timeOf(i) - timeOf(before) > DAY || kilometres(before, i) > FAR_KM)) {
+      // The pictures of the view with a capture time, joined in that order,
+      // broken between two more than a day or 500 km apart, a point dropped
+      // on the pixel of the one before.
+      trail: function (box, zoom) {
+        var segments = [], segment = [], order = [], before = -1, last = '', side = Math.pow(2, zoom + 8);
+        for (var i = 0; i < pictures; i++) {
+          if (timeOf(i) !== timeOf(i) || !inside(box, i)) continue;
+          if (before < 0 || timeOf(i) - timeOf(before) > DAY || kilometres(before, i) > FAR_KM) {
             if (segment.length > 1) segments.push(segment);
             segment = [];
+            last = '';
           }
-          if (!segment.length || lat[i] !== lat[before] || lon[i] !== lon[before]) segment.push([lat[i], lon[i]]);
-        });
+          var pixel = cellOf(lat(i), lon(i), side).join();
+          if (pixel !== last) segment.push([lat(i), lon(i)]);
+          if (order.length < 1000) order.push(i);
+          before = i;
+          last = pixel;
+        }
         if (segment.length > 1) segments.push(segment);
-        return Promise.resolve({segments: segments, order: timed});
+        return Promise.resolve({segments: segments, order: order});
       },
       list: function (order, query, from, n) {
+        var ids = inOrder(order), total = pictures;
         query = query.toLowerCase();
-        var found = pictures.filter(function (i) { return path(i).toLowerCase().indexOf(query) >= 0; });
-        return Promise.resolve(page(sorted(found, order), from, n));
+        if (query) {
+          var found = [];
+          for (var k = 0; k < pictures; k++) {
+            var i = ids ? ids[k] : k;
+            if (path(i).toLowerCase().indexOf(query) >= 0) found.push(i);
+          }
+          ids = found;
+          total = found.length;
+        }
+        return Promise.resolve(page(ids, total, from, n));
       },
       area: function (box, zoom, from, n) {
-        var inside = pictures.filter(function (i) {
-          return lon[i] >= box[0] && lat[i] >= box[1] && lon[i] <= box[2] && lat[i] <= box[3];
-        });
-        return Promise.resolve(page(sorted(inside, 'time'), from, n));
+        var found = [];
+        for (var i = 0; i < pictures; i++) if (inside(box, i)) found.push(i);
+        return Promise.resolve(page(found, found.length, from, n));
       },
       position: function (i) {
-        return Promise.resolve({i: i, picture: !!kind[i], name: name[i], folder: kind[i] ? folders[folder[i]] : '',
-                                lat: lat[i], lon: lon[i], taken: taken(i)});
+        return Promise.resolve({i: i, picture: folder[i] >= 0, name: names[i], folder: folder[i] >= 0 ? folders[folder[i]] : '',
+                                lat: lat(i), lon: lon(i), taken: taken[i]});
       },
       thumb: function (i) { return thumbs[i]; },
       listen: function (tell) {
-        tell({pictures: pictures.length, places: places.size, waypoints: lone,
-              bounds: bounds && [bounds[0], bounds[1], bounds[2], bounds[3]]});
+        tell({pictures: data.n[0], places: data.n[1], waypoints: data.n[2], bounds: bounds});
       }
     };
   }

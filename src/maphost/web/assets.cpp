@@ -9,7 +9,6 @@
 
 EMBED(leaflet_js, LEAFLET_JS);
 EMBED(leaflet_css, LEAFLET_CSS);
-EMBED(supercluster_js, SUPERCLUSTER_JS);
 EMBED(countries_json, COUNTRIES_JSON);
 EMBED(cluster_css, CLUSTER_CSS);
 EMBED(cluster_default_css, CLUSTER_DEFAULT_CSS);
@@ -24,7 +23,6 @@ namespace {
 const Asset kAssets[] = {
     {"leaflet.js", "text/javascript; charset=utf-8", BYTES(leaflet_js)},
     {"leaflet.css", "text/css; charset=utf-8", BYTES(leaflet_css)},
-    {"supercluster.min.js", "text/javascript; charset=utf-8", BYTES(supercluster_js)},
     {"countries-50m.json", "application/json", BYTES(countries_json)},
     {"MarkerCluster.css", "text/css; charset=utf-8", BYTES(cluster_css)},
     {"MarkerCluster.Default.css", "text/css; charset=utf-8", BYTES(cluster_default_css)},

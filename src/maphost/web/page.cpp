@@ -1,10 +1,10 @@
 #include "maphost/web/page.h"
 
-#include <nettle/base64.h>
 #include <nettle/sha2.h>
 #include <nlohmann/json.hpp>
 
 #include "maphost/web/assets.h"
+#include "maphost/web/embedded.h"
 
 namespace {
 
@@ -13,17 +13,8 @@ constexpr char kAttribution[] =
     "&copy; <a href=\"https://www.openstreetmap.org/copyright\">OpenStreetMap</a> contributors";
 // The page's files, in the order they load.
 const char *const kStyles[] = {"leaflet.css", "MarkerCluster.css", "MarkerCluster.Default.css", "app.css"};
-const char *const kScripts[] = {"leaflet.js", "supercluster.min.js", "app.js"};
+const char *const kScripts[] = {"leaflet.js", "app.js"};
 constexpr char kGenerator[] = "<meta name=\"generator\" content=\"pintrail-maphost\">";
-
-// JSON that no "<" can end or reopen inside an HTML script element.
-std::string script_safe(const nlohmann::json &value) {
-  std::string text = value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-  std::string safe;
-  for (char c : text)
-    safe += c == '<' ? std::string("\\u003c") : std::string(1, c);
-  return safe;
-}
 
 std::string data_block(const char *id, const std::string &json) {
   return "<script type=\"application/json\" id=\"" + std::string(id) + "\">" + json + "</script>\n";
@@ -33,7 +24,7 @@ std::string config_block(const PageConfig &config) {
   nlohmann::json value = {{"live", config.live},
                           {"tiles", config.tiles.empty() ? kOsmTiles : config.tiles},
                           {"attribution", kAttribution}};
-  return data_block("config", script_safe(value));
+  return data_block("config", ScriptSafe(value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)));
 }
 
 std::string fill(std::string head, std::string body) {
@@ -56,34 +47,10 @@ std::string script_hash(const std::string &text) {
   sha256_init(&context);
   sha256_update(&context, text.size(), reinterpret_cast<const uint8_t *>(text.data()));
   sha256_digest(&context, sizeof digest, digest);
-  char encoded[BASE64_ENCODE_RAW_LENGTH(SHA256_DIGEST_SIZE) + 1] = {};
-  base64_encode_raw(encoded, sizeof digest, digest);
-  return "'sha256-" + std::string(encoded) + "'";
+  return "'sha256-" + Base64(std::string_view(reinterpret_cast<const char *>(digest), sizeof digest)) + "'";
 }
 
 } // namespace
-
-std::string FolderOf(const Position &p) {
-  const std::string &where = p.path.empty() ? p.href : p.path;
-  size_t slash = where.rfind('/');
-  return slash == std::string::npos ? "" : where.substr(0, slash + 1);
-}
-
-std::string PositionJson(const Position &p, uint32_t number, FolderTable &folders) {
-  nlohmann::json item = {number, p.picture ? 1 : 0, strtod(p.latitude.c_str(), nullptr),
-                         strtod(p.longitude.c_str(), nullptr), p.name};
-  if (p.picture) {
-    auto added = folders.ids.try_emplace(FolderOf(p), static_cast<uint32_t>(folders.names.size()));
-    if (added.second)
-      folders.names.push_back(added.first->first);
-    item.push_back(added.first->second);
-  }
-  return script_safe(item);
-}
-
-std::string BatchJson(const std::string &positions, const FolderTable &folders) {
-  return "{\"f\":" + script_safe(nlohmann::json(folders.names)) + ",\"p\":[" + positions + "]}";
-}
 
 std::string LivePage(const PageConfig &config) {
   std::string head;
@@ -108,16 +75,10 @@ std::string ExportPage(const PageConfig &config, const std::vector<Position> &po
                      "<meta name=\"referrer\" content=\"no-referrer\">\n";
   for (const char *css : kStyles)
     head += inline_asset("style", css);
-  FolderTable folders;
-  std::string list;
-  nlohmann::json embedded = nlohmann::json::object(); // thumbnails by position number
-  for (size_t i = 0; i < positions.size(); i++) {
-    list += (i ? "," : "") + PositionJson(positions[i], static_cast<uint32_t>(i), folders);
-    if (i < thumbnails.size() && !thumbnails[i].empty())
-      embedded[std::to_string(i)] = thumbnails[i];
-  }
-  std::string body = config_block(config) + data_block("positions", BatchJson(list, folders)) +
-                     data_block("thumbnails", script_safe(embedded)) +
+  EmbeddedLibrary library = EmbedLibrary(positions, thumbnails);
+  std::string body = config_block(config) + data_block("library", library.json) +
+                     "<script type=\"text/plain\" id=\"columns\">" + library.blob + "</script>\n" +
+                     data_block("thumbnails", library.thumbnails) +
                      data_block("world", std::string(FindAsset("countries-50m.json")->bytes));
   for (const char *js : kScripts)
     body += inline_asset("script", js);

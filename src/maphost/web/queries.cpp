@@ -6,7 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "maphost/store/query.h"
-#include "maphost/web/page.h"
+#include "maphost/web/embedded.h"
 
 namespace {
 

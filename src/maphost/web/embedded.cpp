@@ -1,0 +1,176 @@
+#include "maphost/web/embedded.h"
+
+#include <algorithm>
+#include <cmath>
+#include <nettle/base64.h>
+#include <nlohmann/json.hpp>
+#include <numeric>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "maphost/store/cells.h"
+
+namespace {
+
+constexpr int32_t kNoOne = -1;
+
+// A shown position as the page reads it.
+struct Shown {
+  size_t index;      // into the positions
+  MapPoint point;
+  int32_t lat, lon;  // in ten-millionths of a degree
+};
+
+// The clusters of one zoom: each cell's count, mean place and its one
+// position's number when it holds one.
+struct Cell {
+  int64_t count = 0;
+  double lat = 0, lon = 0; // sums, ten-millionths
+  int32_t single = kNoOne;
+};
+using Level = std::unordered_map<uint64_t, Cell>;
+
+uint64_t cell_key(int32_t x, int32_t y) { return uint64_t(uint32_t(x)) << 32 | uint32_t(y); }
+
+struct Blob {
+  std::string bytes;
+  nlohmann::json sections = nlohmann::json::object(); // name: [offset, count]
+  void begin(const char *name, size_t count) { sections[name] = {bytes.size(), count}; }
+  void put(int64_t value) {
+    auto v = uint32_t(value);
+    char b[4] = {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+    bytes.append(b, 4);
+  }
+};
+
+// Pictures first, in capture-time order (arrival among equals), then the
+// waypoints without a picture, in arrival order; off the map, none.
+std::vector<Shown> shown_positions(const std::vector<Position> &positions) {
+  std::vector<Shown> shown;
+  for (size_t i = 0; i < positions.size(); i++) {
+    const Position &p = positions[i];
+    double lat = 0, lon = 0;
+    if ((p.picture || p.partner < 0) && DegreesOf(p.latitude, p.longitude, lat, lon))
+      shown.push_back({i, MapPointOf(lat, lon), int32_t(std::lround(lat * 1e7)), int32_t(std::lround(lon * 1e7))});
+  }
+  std::stable_sort(shown.begin(), shown.end(), [&](const Shown &a, const Shown &b) {
+    const Position &p = positions[a.index], &q = positions[b.index];
+    return p.picture != q.picture ? p.picture : p.picture && p.taken < q.taken;
+  });
+  return shown;
+}
+
+// The deepest prebuilt zoom from the positions, each wider one from the
+// one below it: a cell is four of the next zoom's.
+std::vector<Level> cell_levels(const std::vector<Shown> &shown) {
+  std::vector<Level> levels(kCellZooms);
+  Level &deepest = levels.back();
+  for (size_t k = 0; k < shown.size(); k++) {
+    const Shown &s = shown[k];
+    Cell &c = deepest[cell_key(CellOf(s.point.x, kCellZooms - 1), CellOf(s.point.y, kCellZooms - 1))];
+    c.single = c.count++ ? kNoOne : int32_t(k);
+    c.lat += s.lat, c.lon += s.lon;
+  }
+  for (int zoom = kCellZooms - 2; zoom >= 0; zoom--)
+    for (const auto &[key, below] : levels[zoom + 1]) {
+      Cell &c = levels[zoom][cell_key(int32_t(key >> 33), int32_t(uint32_t(key) >> 1))];
+      c.single = c.count ? kNoOne : below.single;
+      c.count += below.count, c.lat += below.lat, c.lon += below.lon;
+    }
+  return levels;
+}
+
+void put_levels(Blob &blob, const std::vector<Shown> &shown) {
+  std::vector<Level> levels = cell_levels(shown);
+  size_t cells = 0;
+  for (const Level &level : levels)
+    cells += level.size();
+  nlohmann::json starts = nlohmann::json::array();
+  blob.begin("cells", cells * 4);
+  for (const Level &level : levels) {
+    starts.push_back(blob.bytes.size() / 16 - blob.sections["cells"][0].get<size_t>() / 16);
+    for (const auto &[key, c] : level) {
+      blob.put(c.count);
+      blob.put(std::lround(c.lat / double(c.count)));
+      blob.put(std::lround(c.lon / double(c.count)));
+      blob.put(c.single);
+    }
+  }
+  starts.push_back(cells);
+  blob.sections["levels"] = starts; // each zoom's first cell, and the end
+}
+
+// JSON text of any value, its invalid UTF-8 replaced.
+std::string text_of(const nlohmann::json &value) {
+  return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+void append_text(std::string &array, const std::string &text) {
+  if (array.size() > 1)
+    array += ',';
+  array += text_of(text);
+}
+
+} // namespace
+
+std::string Base64(std::string_view bytes) {
+  std::string text(BASE64_ENCODE_RAW_LENGTH(bytes.size()), '\0');
+  base64_encode_raw(text.data(), bytes.size(), reinterpret_cast<const uint8_t *>(bytes.data()));
+  return text;
+}
+
+std::string ScriptSafe(const std::string &json) {
+  std::string safe;
+  safe.reserve(json.size());
+  for (char c : json)
+    c == '<' ? safe.append("\\u003c") : safe.append(1, c);
+  return safe;
+}
+
+EmbeddedLibrary EmbedLibrary(const std::vector<Position> &positions, const std::vector<std::string> &thumbnails) {
+  std::vector<Shown> shown = shown_positions(positions);
+  std::string names = "[", taken = "[";
+  nlohmann::json folders = nlohmann::json::array(), thumbs = nlohmann::json::object();
+  std::unordered_map<std::string, int32_t> folder_ids;
+  Blob blob;
+  blob.begin("lat", shown.size());
+  for (const Shown &s : shown)
+    blob.put(s.lat);
+  blob.begin("lon", shown.size());
+  for (const Shown &s : shown)
+    blob.put(s.lon);
+  blob.begin("folder", shown.size());
+  for (size_t k = 0; k < shown.size(); k++) {
+    const Position &p = positions[shown[k].index];
+    append_text(names, p.name);
+    append_text(taken, p.taken);
+    if (shown[k].index < thumbnails.size() && !thumbnails[shown[k].index].empty())
+      thumbs[std::to_string(k)] = thumbnails[shown[k].index];
+    if (!p.picture) {
+      blob.put(kNoOne);
+      continue;
+    }
+    auto added = folder_ids.try_emplace(FolderOf(p), int32_t(folders.size()));
+    if (added.second)
+      folders.push_back(added.first->first);
+    blob.put(added.first->second);
+  }
+  put_levels(blob, shown);
+  size_t pictures = 0, lone = 0;
+  std::unordered_set<std::string> places;
+  for (const Position &p : positions) {
+    pictures += p.picture, lone += !p.picture && p.partner < 0;
+    if (p.picture)
+      places.insert(p.latitude + ',' + p.longitude);
+  }
+  nlohmann::json counts = {pictures, places.size(), lone};
+  std::string head = "{\"n\":" + counts.dump() + ",\"f\":" + text_of(folders) + ",\"names\":" + names +
+                     "],\"taken\":" + taken + "],\"s\":" + blob.sections.dump() + "}";
+  return {ScriptSafe(head), Base64(blob.bytes), ScriptSafe(text_of(thumbs))};
+}
+
+std::string FolderOf(const Position &p) {
+  const std::string &where = p.path.empty() ? p.href : p.path;
+  size_t slash = where.rfind('/');
+  return slash == std::string::npos ? "" : where.substr(0, slash + 1);
+}

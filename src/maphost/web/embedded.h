@@ -1,0 +1,31 @@
+// The library an exported page carries: the positions it shows as columns
+// of numbers the page reads without parsing one object per position, and
+// their clusters at the zooms of the wider views made beforehand, so the
+// page opens at once whatever the library's size.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "maphost/store/position.h"
+
+struct EmbeddedLibrary {
+  // Counts, bounds, folders, names, capture times, and where each column
+  // lies in the blob: JSON, safe inside an HTML script element.
+  std::string json;
+  std::string blob;       // base64 of the columns, little-endian 32-bit numbers
+  std::string thumbnails; // JSON: data URIs by shown position's number
+};
+
+// The shown positions (pictures, and waypoints without one, on the map)
+// numbered pictures first in capture-time order, then the waypoints;
+// thumbnails are by index into positions (empty: none).
+EmbeddedLibrary EmbedLibrary(const std::vector<Position> &positions, const std::vector<std::string> &thumbnails);
+
+// A picture's folder: its path, or link, up to and with the last "/".
+std::string FolderOf(const Position &position);
+
+std::string Base64(std::string_view bytes);
+// JSON that no "<" can end or reopen inside an HTML script element.
+std::string ScriptSafe(const std::string &json);

@@ -1,0 +1,108 @@
+// The library an exported page carries, read back as the page reads it.
+#include "maphost/web/embedded.h"
+
+#include <gtest/gtest.h>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <nettle/base64.h>
+#include <nlohmann/json.hpp>
+#include <random>
+
+#include "maphost/store/cells.h"
+
+namespace {
+
+struct ReadBack {
+  nlohmann::json head;
+  std::string blob;
+  std::vector<int32_t> column(const char *name) const {
+    size_t offset = head["s"][name][0], count = head["s"][name][1];
+    std::vector<int32_t> numbers(count);
+    memcpy(numbers.data(), blob.data() + offset, count * 4); // little-endian, as the page reads it
+    return numbers;
+  }
+};
+
+ReadBack read_back(const EmbeddedLibrary &library) {
+  ReadBack back{nlohmann::json::parse(library.json), std::string(BASE64_DECODE_LENGTH(library.blob.size()), '\0')};
+  base64_decode_ctx context;
+  base64_decode_init(&context);
+  size_t length = back.blob.size();
+  EXPECT_TRUE(base64_decode_update(&context, &length, reinterpret_cast<uint8_t *>(back.blob.data()),
+                                   library.blob.size(), library.blob.data()));
+  back.blob.resize(length);
+  return back;
+}
+
+Position picture(const char *lat, const char *lon, const char *path, const char *taken) {
+  Position p{true, lat, lon, strrchr(path, '/') + 1, path, path, ""};
+  p.taken = taken;
+  return p;
+}
+
+TEST(EmbeddedLibrary, NamesStayTextInsideTheScriptElement) {
+  Position hostile = picture("1.5", "-2", "/a</script>/b<!--\xFF.jpg", "");
+  EmbeddedLibrary library = EmbedLibrary({hostile}, {"data:image/jpeg;base64,</script>"});
+  for (const std::string *text : {&library.json, &library.blob, &library.thumbnails})
+    EXPECT_EQ(text->find('<'), std::string::npos) << *text;
+  ReadBack back = read_back(library);
+  EXPECT_EQ(back.head["names"][0], "b<!--\xEF\xBF\xBD.jpg"); // invalid UTF-8 replaced
+  EXPECT_EQ(back.head["f"][0], "/a</script>/");
+  EXPECT_EQ(nlohmann::json::parse(library.thumbnails)["0"], "data:image/jpeg;base64,</script>");
+}
+
+TEST(EmbeddedLibrary, PicturesComeFirstByCaptureTimeThenTheWaypointsWithoutOne) {
+  Position lone{false, "10", "20", "lone", "", "", ""}, paired{false, "1", "2", "2020:01:01 10:00:00", "", "", ""};
+  paired.partner = 2;
+  std::vector<Position> positions = {lone, paired, picture("1", "2", "/x/late.jpg", "2020:01:01 10:00:00"),
+                                     picture("-3.25", "179.9999999", "/y/early.jpg", "2019:12:31 23:59:59"),
+                                     picture("91", "0", "/x/off.jpg", ""), picture("1", "2", "/x/none.jpg", "")};
+  ReadBack back = read_back(EmbedLibrary(positions, {}));
+  EXPECT_EQ(back.head["names"], nlohmann::json({"none.jpg", "early.jpg", "late.jpg", "lone"}));
+  EXPECT_EQ(back.head["taken"][1], "2019:12:31 23:59:59");
+  EXPECT_EQ(back.head["f"], nlohmann::json({"/x/", "/y/"}));
+  EXPECT_EQ(back.column("folder"), std::vector<int32_t>({0, 1, 0, -1}));
+  EXPECT_EQ(back.column("lat"), std::vector<int32_t>({10000000, -32500000, 10000000, 100000000}));
+  EXPECT_EQ(back.column("lon"), std::vector<int32_t>({20000000, 1799999999, 20000000, 200000000}));
+  // Four pictures at three places, the one off the map among them; one waypoint alone.
+  EXPECT_EQ(back.head["n"], nlohmann::json({4, 3, 1}));
+}
+
+// Each zoom's cells against the positions gathered into them one by one.
+TEST(EmbeddedLibrary, EachZoomsCellsHoldEveryShownPositionOnce) {
+  std::mt19937 random(5);
+  std::uniform_real_distribution<double> spread(-0.3, 0.3);
+  std::vector<Position> positions;
+  for (int k = 0; k < 3000; k++) {
+    std::string lat = std::to_string(45 + spread(random) * (k % 3 ? 1 : 100));
+    std::string lon = std::to_string(179.5 + spread(random));
+    positions.push_back(picture(lat.c_str(), lon.c_str(), "/p/a.jpg", ""));
+  }
+  ReadBack back = read_back(EmbedLibrary(positions, {}));
+  std::vector<int32_t> cells = back.column("cells");
+  std::vector<size_t> levels = back.head["s"]["levels"];
+  ASSERT_EQ(levels.size(), size_t(kCellZooms + 1));
+  for (int zoom = 0; zoom < kCellZooms; zoom++) {
+    std::map<std::pair<int32_t, int32_t>, std::array<int64_t, 4>> gathered; // count, sums, the one
+    for (size_t k = 0; k < positions.size(); k++) {
+      MapPoint point;
+      ASSERT_TRUE(MapPointOf(positions[k].latitude, positions[k].longitude, point));
+      auto &cell = gathered[{CellOf(point.x, zoom), CellOf(point.y, zoom)}];
+      cell[3] = cell[0]++ ? -1 : int64_t(k);
+      cell[1] += std::lround(std::stod(positions[k].latitude) * 1e7);
+      cell[2] += std::lround(std::stod(positions[k].longitude) * 1e7);
+    }
+    std::vector<std::array<int64_t, 4>> expected, embedded;
+    for (auto &[key, c] : gathered)
+      expected.push_back({c[0], std::lround(double(c[1]) / double(c[0])), std::lround(double(c[2]) / double(c[0])), c[3]});
+    for (size_t c = levels[size_t(zoom)]; c < levels[size_t(zoom) + 1]; c++)
+      embedded.push_back({cells[4 * c], cells[4 * c + 1], cells[4 * c + 2], cells[4 * c + 3]});
+    std::sort(expected.begin(), expected.end());
+    std::sort(embedded.begin(), embedded.end());
+    EXPECT_EQ(embedded, expected) << "zoom " << zoom;
+  }
+}
+
+} // namespace
