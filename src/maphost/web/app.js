@@ -134,16 +134,25 @@
     return [Math.max(0, Math.min(side - 1, x)), Math.max(0, Math.min(side - 1, y))];
   }
 
+  // Texts each given as the count of characters it shares with the one
+  // before (a character from '0') and the rest.
+  function unshared(texts) {
+    var before = '';
+    return texts.map(function (t) { return (before = before.slice(0, t.charCodeAt(0) - 48) + t.slice(1)); });
+  }
+
   function embeddedSource() {
     // Shown positions by number, pictures first in capture-time order, then
     // the waypoints without one: their places in ten-millionths of a degree,
-    // a picture's folder (-1: a waypoint); the clusters of the wider zooms,
+    // a picture's folder (-1: a waypoint) in runs; the clusters of the wider zooms,
     // made by the host: each cell's count, place and its one position (-1:
     // more than one).
     var data = block('library'), thumbs = block('thumbnails'), buffer = columns('columns');
     function column(name) { return new Int32Array(buffer, data.s[name][0], data.s[name][1]); }
-    var lat7 = column('lat'), lon7 = column('lon'), folder = column('folder'), cells = column('cells');
-    var levels = data.s.levels, names = data.names, taken = data.taken, folders = data.f;
+    var lat7 = column('lat'), lon7 = column('lon'), runs = column('folders'), cells = column('cells');
+    var folder = new Int32Array(lat7.length); // each position's, from the runs
+    for (var r = 0; r < runs.length; r += 2) folder.fill(runs[r + 1], runs[r]);
+    var levels = data.s.levels, names = unshared(data.names), taken = null, folders = data.f;
     var shown = lat7.length, pictures = 0, bounds = null, times = null, sorted = {};
     while (pictures < shown && folder[pictures] >= 0) pictures++;
     for (var k = 0; k < shown; k++) {
@@ -155,11 +164,12 @@
     function lon(i) { return lon7[i] / 1e7; }
     function inside(box, i) { return lon(i) >= box[0] && lat(i) >= box[1] && lon(i) <= box[2] && lat(i) <= box[3]; }
     function path(i) { return folders[folder[i]] + names[i]; }
+    function takenOf(i) { return (taken = taken || unshared(data.taken))[i]; } // made when first asked
     function timeOf(i) { // "2016:07:05 09:15:00", or NaN
       if (!times) {
         times = new Float64Array(pictures);
         for (var k = 0; k < pictures; k++) {
-          var m = /^(\d{4}):(\d\d):(\d\d) (\d\d):(\d\d):(\d\d)/.exec(taken[k]);
+          var m = /^(\d{4}):(\d\d):(\d\d) (\d\d):(\d\d):(\d\d)/.exec(takenOf(k));
           times[k] = m ? Date.UTC(+m[1], m[2] - 1, +m[3], +m[4], +m[5], +m[6]) : NaN;
         }
       }
@@ -255,7 +265,7 @@
       },
       position: function (i) {
         return Promise.resolve({i: i, picture: folder[i] >= 0, name: names[i], folder: folder[i] >= 0 ? folders[folder[i]] : '',
-                                lat: lat(i), lon: lon(i), taken: taken[i]});
+                                lat: lat(i), lon: lon(i), taken: takenOf(i)});
       },
       thumb: function (i) { return thumbs[i]; },
       listen: function (tell) {

@@ -105,10 +105,32 @@ std::string text_of(const nlohmann::json &value) {
   return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-void append_text(std::string &array, const std::string &text) {
+// A text as the length of what it shares with the one before (a character
+// counting from '0'; ASCII alone, so that the page counts the same) and
+// the rest: names and times in capture-time order mostly differ in their
+// last few characters.
+void append_shared(std::string &array, const std::string &text, std::string &before) {
+  constexpr size_t kMostShared = '~' - '0';
+  size_t shared = 0, most = std::min({text.size(), before.size(), kMostShared});
+  while (shared < most && text[shared] == before[shared] && (text[shared] & 0x80) == 0)
+    shared++;
   if (array.size() > 1)
     array += ',';
-  array += text_of(text);
+  array += text_of(char('0' + shared) + text.substr(shared));
+  before = text;
+}
+
+// The folders by position as runs: the first position of each and its
+// folder. Pictures in capture-time order come a folder at a time.
+void put_runs(Blob &blob, const std::vector<int32_t> &folder_of) {
+  size_t count = 0;
+  for (size_t k = 0; k < folder_of.size(); k++)
+    if (k == 0 || folder_of[k] != folder_of[k - 1])
+      count++;
+  blob.begin("folders", 2 * count);
+  for (size_t k = 0; k < folder_of.size(); k++)
+    if (k == 0 || folder_of[k] != folder_of[k - 1])
+      blob.put(int64_t(k)), blob.put(folder_of[k]);
 }
 
 } // namespace
@@ -129,7 +151,7 @@ std::string ScriptSafe(const std::string &json) {
 
 EmbeddedLibrary EmbedLibrary(const std::vector<Position> &positions, const std::vector<std::string> &thumbnails) {
   std::vector<Shown> shown = shown_positions(positions);
-  std::string names = "[", taken = "[";
+  std::string names = "[", taken = "[", name_before, taken_before;
   nlohmann::json folders = nlohmann::json::array(), thumbs = nlohmann::json::object();
   std::unordered_map<std::string, int32_t> folder_ids;
   Blob blob;
@@ -139,22 +161,21 @@ EmbeddedLibrary EmbedLibrary(const std::vector<Position> &positions, const std::
   blob.begin("lon", shown.size());
   for (const Shown &s : shown)
     blob.put(s.lon);
-  blob.begin("folder", shown.size());
+  std::vector<int32_t> folder_of(shown.size(), kNoOne);
   for (size_t k = 0; k < shown.size(); k++) {
     const Position &p = positions[shown[k].index];
-    append_text(names, p.name);
-    append_text(taken, p.taken);
+    append_shared(names, p.name, name_before);
+    append_shared(taken, p.taken, taken_before);
     if (shown[k].index < thumbnails.size() && !thumbnails[shown[k].index].empty())
       thumbs[std::to_string(k)] = thumbnails[shown[k].index];
-    if (!p.picture) {
-      blob.put(kNoOne);
+    if (!p.picture)
       continue;
-    }
     auto added = folder_ids.try_emplace(FolderOf(p), int32_t(folders.size()));
     if (added.second)
       folders.push_back(added.first->first);
-    blob.put(added.first->second);
+    folder_of[k] = added.first->second;
   }
+  put_runs(blob, folder_of);
   put_levels(blob, shown);
   size_t pictures = 0, lone = 0;
   std::unordered_set<std::string> places;

@@ -11,10 +11,16 @@
 #include "maphost/store/position.h"
 
 struct EmbeddedLibrary {
-  // Counts, bounds, folders, names, capture times, and where each column
-  // lies in the blob: JSON, safe inside an HTML script element.
+  // Counts, folders, names, capture times, and where each column lies in
+  // the blob: JSON, safe inside an HTML script element. Each name and time
+  // is the count of leading ASCII characters it shares with the one before,
+  // as a character from '0', and the rest.
   std::string json;
-  std::string blob;       // base64 of the columns, little-endian 32-bit numbers
+  // Base64 of the columns, little-endian 32-bit numbers: each position's
+  // latitude and longitude in ten-millionths of a degree, its folder (-1:
+  // none) in runs, and each prebuilt zoom's cells: count, latitude,
+  // longitude and the number of its one position (-1: more).
+  std::string blob;
   std::string thumbnails; // JSON: data URIs by shown position's number
 };
 

@@ -23,7 +23,22 @@ struct ReadBack {
     memcpy(numbers.data(), blob.data() + offset, count * 4); // little-endian, as the page reads it
     return numbers;
   }
+  std::vector<int32_t> folders() const { // from their runs
+    std::vector<int32_t> runs = column("folders"), by_position(column("lat").size());
+    for (size_t r = 0; r < runs.size(); r += 2)
+      std::fill(by_position.begin() + runs[r], by_position.end(), runs[r + 1]);
+    return by_position;
+  }
 };
+
+// Names and times as the page makes them again.
+std::vector<std::string> unshared(const nlohmann::json &texts) {
+  std::vector<std::string> whole;
+  std::string before;
+  for (const std::string text : texts)
+    whole.push_back(before = before.substr(0, size_t(text[0] - '0')) + text.substr(1));
+  return whole;
+}
 
 ReadBack read_back(const EmbeddedLibrary &library) {
   ReadBack back{nlohmann::json::parse(library.json), std::string(BASE64_DECODE_LENGTH(library.blob.size()), '\0')};
@@ -48,7 +63,7 @@ TEST(EmbeddedLibrary, NamesStayTextInsideTheScriptElement) {
   for (const std::string *text : {&library.json, &library.blob, &library.thumbnails})
     EXPECT_EQ(text->find('<'), std::string::npos) << *text;
   ReadBack back = read_back(library);
-  EXPECT_EQ(back.head["names"][0], "b<!--\xEF\xBF\xBD.jpg"); // invalid UTF-8 replaced
+  EXPECT_EQ(unshared(back.head["names"])[0], "b<!--\xEF\xBF\xBD.jpg"); // invalid UTF-8 replaced
   EXPECT_EQ(back.head["f"][0], "/a</script>/");
   EXPECT_EQ(nlohmann::json::parse(library.thumbnails)["0"], "data:image/jpeg;base64,</script>");
 }
@@ -60,14 +75,27 @@ TEST(EmbeddedLibrary, PicturesComeFirstByCaptureTimeThenTheWaypointsWithoutOne) 
                                      picture("-3.25", "179.9999999", "/y/early.jpg", "2019:12:31 23:59:59"),
                                      picture("91", "0", "/x/off.jpg", ""), picture("1", "2", "/x/none.jpg", "")};
   ReadBack back = read_back(EmbedLibrary(positions, {}));
-  EXPECT_EQ(back.head["names"], nlohmann::json({"none.jpg", "early.jpg", "late.jpg", "lone"}));
-  EXPECT_EQ(back.head["taken"][1], "2019:12:31 23:59:59");
+  EXPECT_EQ(unshared(back.head["names"]), std::vector<std::string>({"none.jpg", "early.jpg", "late.jpg", "lone"}));
+  EXPECT_EQ(unshared(back.head["taken"]), std::vector<std::string>({"", "2019:12:31 23:59:59", "2020:01:01 10:00:00", ""}));
   EXPECT_EQ(back.head["f"], nlohmann::json({"/x/", "/y/"}));
-  EXPECT_EQ(back.column("folder"), std::vector<int32_t>({0, 1, 0, -1}));
+  EXPECT_EQ(back.folders(), std::vector<int32_t>({0, 1, 0, -1}));
   EXPECT_EQ(back.column("lat"), std::vector<int32_t>({10000000, -32500000, 10000000, 100000000}));
   EXPECT_EQ(back.column("lon"), std::vector<int32_t>({20000000, 1799999999, 20000000, 200000000}));
   // Four pictures at three places, the one off the map among them; one waypoint alone.
   EXPECT_EQ(back.head["n"], nlohmann::json({4, 3, 1}));
+}
+
+TEST(EmbeddedLibrary, TextsShareTheirLeadingAsciiWithTheOneBefore) {
+  std::string long_name(100, 'a');
+  std::vector<Position> positions;
+  for (std::string name : {"IMG_0001.jpg", "IMG_0002.jpg", "Z\xC3\xBCrich 1.jpg", "Z\xC3\xBCrich 2.jpg", "Z.jpg",
+                           long_name.c_str(), long_name.c_str()})
+    positions.push_back(picture("1", "2", ("/p/" + name).c_str(), "2020:01:01 10:00:00"));
+  ReadBack back = read_back(EmbedLibrary(positions, {}));
+  EXPECT_EQ(back.head["names"], nlohmann::json({"0IMG_0001.jpg", "72.jpg", "0Z\xC3\xBCrich 1.jpg",
+                                                "1\xC3\xBCrich 2.jpg", "1.jpg", "0" + long_name,
+                                                "~" + long_name.substr(78)}));
+  EXPECT_EQ(back.head["taken"][1], "C"); // all nineteen characters
 }
 
 // Each zoom's cells against the positions gathered into them one by one.
