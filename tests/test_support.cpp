@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -111,6 +112,20 @@ bool WaitFor(const std::function<bool()> &condition) {
 std::string ReadFileText(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::vector<std::string> ExportedNames(const std::string &page) {
+  const std::string start = "id=\"library\">";
+  size_t from = page.find(start);
+  if (from == std::string::npos)
+    return {};
+  from += start.size();
+  nlohmann::json library = nlohmann::json::parse(page.substr(from, page.find("</script>", from) - from), nullptr, false);
+  std::vector<std::string> names;
+  std::string before; // each shares so many characters with the one before, counted from '0'
+  for (const std::string text : library.is_object() ? library["names"] : nlohmann::json::array())
+    names.push_back(before = before.substr(0, size_t(text[0] - '0')) + text.substr(1));
+  return names;
 }
 
 std::vector<std::string> LinesOf(const std::string &text) {

@@ -54,6 +54,8 @@ struct Daemon {
 // Polls condition for up to about five seconds.
 bool WaitFor(const std::function<bool()> &condition);
 std::string ReadFileText(const std::string &path);
+// The names of the positions an exported page shows, in its order.
+std::vector<std::string> ExportedNames(const std::string &page);
 size_t Descriptors(pid_t pid); // open in process pid
 std::vector<std::string> LinesOf(const std::string &text);
 
