@@ -26,15 +26,21 @@ Position position_of(const MapCommand &command, pid_t peer) {
 
 } // namespace
 
-WireReply HandleCommand(HostState &state, const WireMessage &message, pid_t peer) {
+WireReply HandleCommand(HostState &state, const WireMessage &message, pid_t peer,
+                        std::optional<Position> &journalled) {
   MapCommand command;
   if (!ParseMapCommand(message.command, command))
     return WireReply{kCommandFailed, std::nullopt};
   bool waypoint = command.kind == MapCommand::Waypoint;
-  // Kept in the journal before the reply, or refused; without files or a
-  // web view nothing is kept, and memory stays flat.
-  if (state.keeping && KeepPosition(state.store, position_of(command, peer)) == Kept::Lost)
-    return WireReply{kCommandFailed, std::nullopt};
+  // In the journal before the reply, or refused; without files or a web
+  // view nothing is kept, and memory stays flat.
+  if (state.keeping) {
+    journalled = position_of(command, peer);
+    if (!JournalPosition(state.store, *journalled)) {
+      journalled.reset();
+      return WireReply{kCommandFailed, std::nullopt};
+    }
+  }
   std::string result = waypoint ? "waypoint " + std::to_string(++state.waypoints)
                                 : "picture " + std::to_string(++state.pictures);
   WireReply reply{0, std::nullopt};
@@ -59,6 +65,10 @@ bool ServePort(PublicPort &port, HostState &state, const volatile sig_atomic_t *
       continue;
     if (!state.quiet && !PrintHostLine(PrintableText(message.message.command)))
       return false;
-    ReplyMsg(message, HandleCommand(state, message.message, message.peer));
+    std::optional<Position> journalled;
+    ReplyMsg(message, HandleCommand(state, message.message, message.peer, journalled));
+    // The peer goes on to its next command while the store takes this one in.
+    if (journalled)
+      KeepJournalled(state.store, std::move(*journalled));
   }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 
@@ -21,9 +22,11 @@ struct HostState {
   long pictures = 0;
 };
 
-// The reply to one command from process peer (0: unknown); accepted
-// commands go into the store when it is kept.
-WireReply HandleCommand(HostState &state, const WireMessage &message, pid_t peer = 0);
+// The reply to one command from process peer (0: unknown); an accepted
+// command's position, when the store is kept, is journalled and returned
+// in journalled, for KeepJournalled once the reply is sent.
+WireReply HandleCommand(HostState &state, const WireMessage &message, pid_t peer,
+                        std::optional<Position> &journalled);
 
 // Prints one line on the host's console: false, having said so, when the
 // console cannot be written.

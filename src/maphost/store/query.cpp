@@ -95,7 +95,7 @@ std::string like_pattern(const std::string &search) {
 
 std::vector<Cluster> ClustersInView(Store &store, int zoom, MapPoint north_west, MapPoint south_east) {
   zoom = std::clamp(zoom, 0, kDeepestZoom);
-  std::lock_guard<std::mutex> hold(store.lock);
+  std::unique_lock<std::mutex> hold = SettledLock(store);
   WriteMapIndex(store);
   return zoom < kCellZooms ? kept_cells(store, zoom, north_west, south_east)
                            : cells_of_spots(store, zoom, north_west, south_east);
@@ -106,7 +106,7 @@ ListPage ListPictures(Store &store, ListOrder order, const std::string &search, 
                             : order == ListOrder::Name ? store.sql.list_by_name
                                                        : store.sql.list_by_folder;
   std::string pattern = like_pattern(search);
-  std::lock_guard<std::mutex> hold(store.lock);
+  std::unique_lock<std::mutex> hold = SettledLock(store);
   ListPage page;
   page.total = pattern.empty() ? store.picture_count
                                : static_cast<size_t>(FirstNumber(Bound(store.sql.list_matches, pattern)));
@@ -118,7 +118,7 @@ ListPage ListPictures(Store &store, ListOrder order, const std::string &search, 
 }
 
 ListPage PicturesInArea(Store &store, MapPoint north_west, MapPoint south_east, size_t from, size_t count) {
-  std::lock_guard<std::mutex> hold(store.lock);
+  std::unique_lock<std::mutex> hold = SettledLock(store);
   WriteMapIndex(store);
   ListPage page;
   page.total = size_t(FirstNumber(Bound(store.sql.area_count, north_west.x, south_east.x, north_west.y, south_east.y)));
@@ -133,7 +133,7 @@ ListPage PicturesInArea(Store &store, MapPoint north_west, MapPoint south_east, 
 Trail TrailInView(Store &store, int zoom, MapPoint north_west, MapPoint south_east) {
   int pixel = std::clamp(zoom, 0, kDeepestZoom) + 6; // a cell's sixty-fourth
   Trail trail;
-  std::lock_guard<std::mutex> hold(store.lock);
+  std::unique_lock<std::mutex> hold = SettledLock(store);
   WriteMapIndex(store);
   sqlite3_stmt *s = Bound(store.sql.trail, north_west.x, south_east.x, north_west.y, south_east.y);
   double last_time = NAN, last_lat = 0, last_lon = 0;

@@ -203,13 +203,15 @@ bool OpenStoreFile(Store &store, const std::string &path, std::string *why) {
   return true;
 }
 
-Kept KeepPosition(Store &store, Position position, bool from_file) {
-  std::lock_guard<std::mutex> hold(store.lock);
+namespace {
+
+// KeepPosition, the lock held; journal: the position is not in the journal yet.
+Kept keep(Store &store, Position &position, bool from_file, bool journal) {
   size_t index = store.position_count;
   Position old;
   if (!from_file && kept_already(store, position, index, old))
     return Kept::Same;
-  if (store.journal && !AppendJournal(*store.journal, position))
+  if (journal && store.journal && !AppendJournal(*store.journal, position))
     return Kept::Lost;
   bool added = index == store.position_count;
   if (added)
@@ -242,6 +244,36 @@ Kept KeepPosition(Store &store, Position position, bool from_file) {
   return Kept::Changed;
 }
 
+} // namespace
+
+Kept KeepPosition(Store &store, Position position, bool from_file) {
+  std::lock_guard<std::mutex> hold(store.lock);
+  return keep(store, position, from_file, true);
+}
+
+bool JournalPosition(Store &store, const Position &position) {
+  std::lock_guard<std::mutex> hold(store.lock);
+  if (store.journal && !AppendJournal(*store.journal, position))
+    return false;
+  store.unkept++;
+  return true;
+}
+
+void KeepJournalled(Store &store, Position position) {
+  std::lock_guard<std::mutex> hold(store.lock);
+  keep(store, position, false, false);
+  if (--store.unkept == 0 && store.settle_waiters > 0)
+    store.changed.notify_all();
+}
+
+std::unique_lock<std::mutex> SettledLock(Store &store) {
+  std::unique_lock<std::mutex> hold(store.lock);
+  store.settle_waiters++;
+  store.changed.wait(hold, [&] { return store.unkept == 0; });
+  store.settle_waiters--;
+  return hold;
+}
+
 bool CommitStore(Store &store) {
   std::lock_guard<std::mutex> hold(store.lock); // no position is journalled meanwhile
   if (store.writing) {
@@ -250,7 +282,7 @@ bool CommitStore(Store &store) {
       return false;
     store.writing = false;
   }
-  if (store.journal)
+  if (store.journal && store.unkept == 0) // else what was answered but not taken in yet stays in it
     ClearJournal(*store.journal);
   return true;
 }
@@ -287,19 +319,19 @@ void SetStoreFact(Store &store, const char *name, const std::string &value) {
 }
 
 StoreCounts CountsOf(Store &store) {
-  std::lock_guard<std::mutex> hold(store.lock);
+  std::unique_lock<std::mutex> hold = SettledLock(store);
   return StoreCounts{store.position_count - store.picture_count, store.picture_count, store.lone_waypoints,
                      store.places, store.event_count};
 }
 
 bool BoundsOf(Store &store, MapPoint &least, MapPoint &most) {
-  std::lock_guard<std::mutex> hold(store.lock);
+  std::unique_lock<std::mutex> hold = SettledLock(store);
   least = store.least, most = store.most;
   return most.x >= 0;
 }
 
 bool PositionAt(Store &store, size_t index, Position &position) {
-  std::lock_guard<std::mutex> hold(store.lock);
+  std::unique_lock<std::mutex> hold = SettledLock(store);
   sqlite3_stmt *s = Bound(store.sql.at, index);
   bool found = sqlite3_step(s) == SQLITE_ROW;
   if (found)
@@ -317,7 +349,7 @@ bool PictureAt(Store &store, size_t index, Position &picture) {
 }
 
 size_t VisitPositions(Store &store, size_t from, size_t end, bool by_events, const PositionVisit &visit) {
-  std::lock_guard<std::mutex> hold(store.lock);
+  std::unique_lock<std::mutex> hold = SettledLock(store);
   end = std::min(end, by_events ? store.event_count : store.position_count);
   if (from >= end)
     return from;

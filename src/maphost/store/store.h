@@ -38,6 +38,8 @@ struct Store {
   // Where each new position is written before it counts as kept; none
   // while a file or journal is read in.
   Journal *journal = nullptr;
+  size_t unkept = 0; // positions journalled and answered, not kept yet
+  int settle_waiters = 0; // readers waiting for them
 };
 
 // Moves the store's positions to the database file at path, created 0600
@@ -53,6 +55,14 @@ enum class Kept { Changed, Same, Lost };
 // Takes the lock. from_file keeps every position, as a file being
 // continued holds them.
 Kept KeepPosition(Store &store, Position position, bool from_file = false);
+// KeepPosition in two steps, so that the port exchange answers between
+// them: the position into the journal (false when it could not take it),
+// then into the store. The journal is not emptied in between.
+bool JournalPosition(Store &store, const Position &position);
+void KeepJournalled(Store &store, Position position);
+// The store's lock, once every position answered is kept: what a reader
+// asks for after an answer, it finds.
+std::unique_lock<std::mutex> SettledLock(Store &store);
 
 // Makes what was kept so far last (a file store's is on the disk), then
 // empties the journal; false when the database refused.

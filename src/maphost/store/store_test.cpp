@@ -3,6 +3,9 @@
 #include "maphost/store/query.h"
 
 #include <gtest/gtest.h>
+#include <thread>
+
+#include "test_support.h"
 
 namespace {
 
@@ -42,6 +45,26 @@ TEST(Store, EveryPositionIsReadBackPastTheSlicesItIsReadIn) {
   std::vector<Position> kept = AllPositions(store);
   ASSERT_EQ(kept.size(), 20001u);
   EXPECT_EQ(kept.back().name, "20000");
+}
+
+// Answered between its two steps, a position stays in the journal until it
+// is kept, and a reader meanwhile waits for it.
+TEST(Store, APositionAnsweredIsJournalledUntilKeptAndFoundByTheNextReader) {
+  TempDir dir;
+  Store store;
+  Journal journal;
+  std::string why;
+  ASSERT_TRUE(OpenJournal(dir / "t.gpx", journal, &why)) << why;
+  AttachJournal(store, journal);
+  Position waypoint{false, "1", "2", "w", "", "", ""};
+  ASSERT_TRUE(JournalPosition(store, waypoint));
+  ASSERT_TRUE(CommitStore(store));
+  EXPECT_EQ(JournalPositions(journal).size(), 1u); // a commit does not take it out
+  std::thread exchange([&] { KeepJournalled(store, waypoint); });
+  EXPECT_EQ(CountsOf(store).waypoints, 1u);
+  exchange.join();
+  ASSERT_TRUE(CommitStore(store));
+  EXPECT_TRUE(JournalPositions(journal).empty());
 }
 
 } // namespace
