@@ -157,6 +157,10 @@ TEST(Store, AGpxChangedWhileNoHostRanIsReadInAgain) {
       EXPECT_TRUE(WaitFor([&] { return ReadFileText(gpx).find(name) != std::string::npos; })) << name;
     }
   }
+  struct stat before, after; // a host given nothing new leaves the file as it is
+  stat(gpx.c_str(), &before);
+  { MapHost idle(ports, {"GPX=" + gpx}); }
+  EXPECT_TRUE(stat(gpx.c_str(), &after) == 0 && after.st_ino == before.st_ino);
   EXPECT_EQ(ReadFileText(out).find("reading"), std::string::npos) << ReadFileText(out);
   std::string edited = ReadFileText(gpx);
   edited.replace(edited.find("sent"), 4, "hand");
@@ -184,7 +188,8 @@ TEST(Store, AGpxChangedWhileNoHostRanIsReadInAgain) {
 TEST(Journal, AHostKilledAtAnyMomentKeepsEveryAcknowledgedPosition) {
   PrivatePorts ports;
   std::string gpx = ports.dir / "trip.gpx", html = ports.dir / "trip.html";
-  std::vector<std::string> words{"QUIET", "GPX=" + gpx}; // its journal, beside the GPX file
+  // Its journal, beside the GPX file; the last host starts with files that do not hold it.
+  std::vector<std::string> words{"QUIET", "GPX=" + gpx, "HTML=" + html};
   std::mt19937 random(11);
   std::vector<int> acknowledged;
   int sent = 0;

@@ -115,15 +115,11 @@ std::string ReadFileText(const std::string &path) {
 }
 
 std::vector<std::string> ExportedNames(const std::string &page) {
-  const std::string start = "id=\"library\">";
-  size_t from = page.find(start);
-  if (from == std::string::npos)
-    return {};
-  from += start.size();
-  nlohmann::json library = nlohmann::json::parse(page.substr(from, page.find("</script>", from) - from), nullptr, false);
+  size_t from = page.find("id=\"library\">") + 13;
+  nlohmann::json library = nlohmann::json::parse(page.substr(from, page.find("</script>", from) - from));
   std::vector<std::string> names;
   std::string before; // each shares so many characters with the one before, counted from '0'
-  for (const std::string text : library.is_object() ? library["names"] : nlohmann::json::array())
+  for (const std::string text : library["names"])
     names.push_back(before = before.substr(0, size_t(text[0] - '0')) + text.substr(1));
   return names;
 }

@@ -19,7 +19,6 @@ Position position_of(const MapCommand &command, pid_t peer) {
     position.path = CanonicalPath(AbsolutePath(command.text, peer));
     position.href = FileUri(position.path);
     position.name = FileNameOf(position.path);
-    AttachPicture(position); // or none: the position is kept, its file never opened again
   }
   return position;
 }
@@ -67,8 +66,13 @@ bool ServePort(PublicPort &port, HostState &state, const volatile sig_atomic_t *
       return false;
     std::optional<Position> journalled;
     ReplyMsg(message, HandleCommand(state, message.message, message.peer, journalled));
-    // The peer goes on to its next command while the store takes this one in.
-    if (journalled)
-      KeepJournalled(state.store, std::move(*journalled));
+    // The peer goes on to its next command while the picture is attached
+    // (or none: the position is kept, its file never opened again) and the
+    // store takes the position in.
+    if (!journalled)
+      continue;
+    if (journalled->picture)
+      AttachPicture(*journalled);
+    KeepJournalled(state.store, std::move(*journalled));
   }
 }

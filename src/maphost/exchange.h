@@ -24,7 +24,7 @@ struct HostState {
 
 // The reply to one command from process peer (0: unknown); an accepted
 // command's position, when the store is kept, is journalled and returned
-// in journalled, for KeepJournalled once the reply is sent.
+// in journalled, its picture to be attached and kept once the reply is sent.
 WireReply HandleCommand(HostState &state, const WireMessage &message, pid_t peer,
                         std::optional<Position> &journalled);
 

@@ -21,9 +21,6 @@ const xmlChar *x(const char *text) { return reinterpret_cast<const xmlChar *>(te
 struct WriterFree {
   void operator()(xmlTextWriter *writer) const { xmlFreeTextWriter(writer); }
 };
-struct BufferFree {
-  void operator()(xmlBuffer *buffer) const { xmlBufferFree(buffer); }
-};
 struct ReaderFree {
   void operator()(xmlTextReader *reader) const { xmlFreeTextReader(reader); }
 };
@@ -194,13 +191,13 @@ std::string PathOfFileUri(std::string_view uri) {
   return path;
 }
 
-bool RenderGpx(const std::vector<Position> &positions, std::string &gpx, const std::string &head,
-               const std::string &tail) {
-  std::unique_ptr<xmlBuffer, BufferFree> buffer(xmlBufferCreate());
-  std::unique_ptr<xmlTextWriter, WriterFree> writer(
-      buffer ? xmlNewTextWriterMemory(buffer.get(), 0) : nullptr);
-  if (!writer)
+bool WriteGpx(int fd, const PositionFeed &each, const std::string &head, const std::string &tail) {
+  xmlOutputBuffer *out = xmlOutputBufferCreateFd(fd, nullptr);
+  std::unique_ptr<xmlTextWriter, WriterFree> writer(out ? xmlNewTextWriter(out) : nullptr); // it owns out
+  if (!writer) {
+    xmlOutputBufferClose(out);
     return false;
+  }
   xmlTextWriter *w = writer.get();
   xmlTextWriterSetIndent(w, 1);
   xmlTextWriterSetIndentString(w, x("  "));
@@ -211,16 +208,11 @@ bool RenderGpx(const std::vector<Position> &positions, std::string &gpx, const s
   xmlTextWriterWriteAttribute(w, x("xmlns"), x(kNamespace));
   if (!head.empty())
     xmlTextWriterWriteRaw(w, x(head.c_str()));
-  for (const Position &position : positions)
-    write_position(w, position);
+  each([w](const Position &position) { write_position(w, position); });
   if (!tail.empty())
     xmlTextWriterWriteRaw(w, x(tail.c_str()));
-  // Ending the document flushes it into the buffer.
-  if (xmlTextWriterEndDocument(w) < 0 || xmlBufferLength(buffer.get()) <= 0)
-    return false;
-  gpx.assign(reinterpret_cast<const char *>(xmlBufferContent(buffer.get())),
-             static_cast<size_t>(xmlBufferLength(buffer.get())));
-  return true;
+  // A write that failed on the way fails the end and the flush too.
+  return xmlTextWriterEndDocument(w) >= 0 && xmlTextWriterFlush(w) >= 0;
 }
 
 GpxLoad LoadGpx(const std::string &contents, const std::string &name, Store &store,

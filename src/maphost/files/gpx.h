@@ -2,18 +2,19 @@
 // libxml2.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "maphost/store/store.h"
 
-// The positions as a GPX document: a waypoint per position, a picture's
-// with a link to its file.
-// head and tail, a continued file's other elements, go before and after.
-// False, gpx untouched, when libxml2 could not write it whole.
-bool RenderGpx(const std::vector<Position> &positions, std::string &gpx,
-               const std::string &head = "", const std::string &tail = "");
+// The GPX document of the positions each(visit) visits, in order, written
+// to fd as it is made: a waypoint per position, a picture's with a link to
+// its file. head and tail, a continued file's other elements, go before
+// and after. False when it could not be written whole.
+using PositionFeed = std::function<void(const std::function<void(const Position &)> &visit)>;
+bool WriteGpx(int fd, const PositionFeed &each, const std::string &head = "", const std::string &tail = "");
 
 enum class GpxLoad { Loaded, Missing, NotGpx };
 // A continued GPX file's other elements, as they stood: its metadata

@@ -1,7 +1,12 @@
 // The GPX document the map host keeps: rendered, read back, refused.
 #include "maphost/files/gpx.h"
 
+#include <algorithm>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include "platform/descriptor.h"
+#include "test_support.h"
 
 namespace {
 
@@ -15,8 +20,10 @@ TEST(Gpx, TextsAreValidXmlWhateverTheBytes) {
   sent[0] = {false, "1.5", "-2", "a<b>&\"c\" \x01 \xFF", "", "", ""};
   sent[1] = {true, "3", "4", "p&q.jpg", "/cafe b/p&q.jpg", FileUri("/cafe b/p&q.jpg"), ""};
   sent[2] = {false, "5", "6", "", "", "", ""}; // no name element
-  std::string rendered;
-  ASSERT_TRUE(RenderGpx(sent, rendered));
+  TempDir dir;
+  Descriptor file(open((dir / "t.gpx").c_str(), O_RDWR | O_CREAT, 0600));
+  ASSERT_TRUE(WriteGpx(file.fd, [&](const auto &visit) { std::for_each(sent.begin(), sent.end(), visit); }));
+  std::string rendered = ReadFileText(dir / "t.gpx");
   EXPECT_EQ(rendered.find("<name></name>"), std::string::npos);
   Store store;
   std::string why;

@@ -83,26 +83,21 @@ void add_thumbnails(Keeper &keeper, const std::vector<Position> &copy) {
 
 bool write_files(Keeper &keeper, std::string *why) {
   KeptFiles &files = keeper.files;
-  size_t events = CountsOf(keeper.store).events; // the copy holds these, and perhaps more
-  std::vector<Position> copy = AllPositions(keeper.store);
-  if (files.gpx.fd >= 0) {
-    std::string gpx;
-    if (!RenderGpx(copy, gpx, files.frame.head, files.frame.tail)) {
-      *why = files.gpx.path + ": cannot render the GPX document; the file is left as it was";
-      return false;
-    }
-    if (!ReplaceKeptFile(files.gpx, gpx, why))
-      return false;
-  }
+  StoreCounts counts = CountsOf(keeper.store); // the files hold these, and perhaps more
+  PositionFeed each = [&](const auto &visit) { EachPosition(keeper.store, visit); };
+  if (files.gpx.fd >= 0 &&
+      !ReplaceKeptFile(files.gpx, [&](int fd) { return WriteGpx(fd, each, files.frame.head, files.frame.tail); }, why))
+    return false;
   if (files.html.fd >= 0) {
+    std::vector<Position> copy = AllPositions(keeper.store);
     add_thumbnails(keeper, copy);
     if (!ReplaceKeptFile(files.html, ExportPage(PageConfig{false, files.tiles, ""}, copy, keeper.thumbnails),
                          why))
       return false;
   }
-  NoteFilesWritten(keeper.store, events, files.gpx.fd, files.frame);
-  keeper.events_seen = events;
-  keeper.positions_seen = copy.size();
+  NoteFilesWritten(keeper.store, counts.events, files.gpx.fd, files.frame);
+  keeper.events_seen = counts.events;
+  keeper.positions_seen = counts.waypoints + counts.pictures;
   return true;
 }
 

@@ -119,6 +119,10 @@ std::string ReadKeptFile(const KeptFile &file, size_t most) {
 }
 
 bool ReplaceKeptFile(KeptFile &file, const std::string &contents, std::string *why) {
+  return ReplaceKeptFile(file, [&](int fd) { return WriteAll(fd, contents); }, why);
+}
+
+bool ReplaceKeptFile(KeptFile &file, const std::function<bool(int fd)> &write, std::string *why) {
   struct stat old;
   if (fstat(file.fd, &old) != 0)
     return fail(why, file.path);
@@ -130,7 +134,7 @@ bool ReplaceKeptFile(KeptFile &file, const std::string &contents, std::string *w
   // Owner and group first: a change of owner clears the set-id bits.
   bool owned = fchown(fd.fd, old.st_uid, old.st_gid) == 0 ||
                (old.st_uid == geteuid() && old.st_gid == getegid());
-  bool ok = owned && WriteAll(fd.fd, contents) && fchmod(fd.fd, old.st_mode & 07777) == 0 &&
+  bool ok = owned && write(fd.fd) && fchmod(fd.fd, old.st_mode & 07777) == 0 &&
             copy_attributes(file.fd, fd.fd) && fdatasync(fd.fd) == 0 && LockForProcess(fd.fd) &&
             rename(temporary.c_str(), file.path.c_str()) == 0;
   if (!ok) {

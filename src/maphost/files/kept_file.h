@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 struct KeptFile {
@@ -35,3 +36,6 @@ std::string ReadKeptFile(const KeptFile &file, size_t most = SIZE_MAX);
 // the disk, then renamed over it: readers see the old document or the new
 // one, never a part, and the lock moves along.
 bool ReplaceKeptFile(KeptFile &file, const std::string &contents, std::string *why);
+// The same, the new file's contents written to it by write, false when it
+// could not.
+bool ReplaceKeptFile(KeptFile &file, const std::function<bool(int fd)> &write, std::string *why);

@@ -2,6 +2,7 @@
 #include "maphost/files/kept_file.h"
 
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -102,6 +103,7 @@ TEST(KeptFile, OneWhoseGroupACopyCannotKeepStaysAsItIs) {
   int status = 0;
   EXPECT_TRUE(waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(ReadFileText(theirs), "old");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1); // no copy left behind
 }
 
 // "user::rw- user:65534:--- group::r-- mask::r-- other::---" as the kernel stores it.

@@ -367,15 +367,19 @@ size_t VisitPositions(Store &store, size_t from, size_t end, bool by_events, con
   return end;
 }
 
-std::vector<Position> AllPositions(Store &store) {
+void EachPosition(Store &store, const std::function<void(const Position &)> &visit) {
   constexpr size_t kSlice = 20000;
-  std::vector<Position> positions;
-  auto add = [&](const StoredPosition &stored) {
-    positions.push_back(stored.position);
+  auto each = [&](const StoredPosition &stored) {
+    visit(stored.position);
     return true;
   };
-  for (size_t from = 0, next; (next = VisitPositions(store, from, from + kSlice, false, add)) != from;)
+  for (size_t from = 0, next; (next = VisitPositions(store, from, from + kSlice, false, each)) != from;)
     from = next;
+}
+
+std::vector<Position> AllPositions(Store &store) {
+  std::vector<Position> positions;
+  EachPosition(store, [&](const Position &position) { positions.push_back(position); });
   return positions;
 }
 

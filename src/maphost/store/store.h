@@ -113,6 +113,9 @@ size_t VisitPositions(Store &store, size_t from, size_t end, bool by_events, con
 // Every position, in order, read a slice at a time so that writers are
 // not held up meanwhile.
 std::vector<Position> AllPositions(Store &store);
+// Visits every position in index order, a slice at a time: the store is
+// not held for the whole of it, and nothing is copied.
+void EachPosition(Store &store, const std::function<void(const Position &)> &visit);
 
 // Waits until there are events past seen, stop is raised or timeout passes;
 // returns the events there are.

@@ -1,10 +1,7 @@
-// What the page is made of: the tile server the Content-Security-Policy
-// allows, thumbnails as data URIs.
+// The tile server the page's Content-Security-Policy allows.
 #include "maphost/web/page.h"
 
 #include <gtest/gtest.h>
-
-#include "maphost/web/thumbnail.h"
 
 namespace {
 
@@ -16,11 +13,6 @@ TEST(Page, TileServersTheSecurityPolicyAllows) {
   EXPECT_EQ(TileSource("http://x.org;script-src *;/{z}.png"), "http:"); // nothing added to the policy
   EXPECT_EQ(TileSource("tiles/{z}.png"), "https:");
   EXPECT_EQ(TileSource("none"), ""); // the outline map alone: no tile server
-}
-
-TEST(Page, ThumbnailsAsDataUris) {
-  EXPECT_EQ(JpegDataUri(std::string("\xFF\xD8\xFF\0", 4)), "data:image/jpeg;base64,/9j/AA==");
-  EXPECT_EQ(JpegDataUri(""), "data:image/jpeg;base64,");
 }
 
 } // namespace
