@@ -183,8 +183,7 @@ TEST(Store, AGpxChangedWhileNoHostRanIsReadInAgain) {
   EXPECT_EQ(ReadFileText(gpx + ".db"), std::string(8192, 'x'));
 }
 
-// A stream of commands, the host killed with SIGKILL at random moments and started again on the
-// same files: every position it answered 0 to is in both files at the end.
+// Killed with SIGKILL at random moments and started again: every position answered 0 is in both files.
 TEST(Journal, AHostKilledAtAnyMomentKeepsEveryAcknowledgedPosition) {
   PrivatePorts ports;
   std::string gpx = ports.dir / "trip.gpx", html = ports.dir / "trip.html";
@@ -219,8 +218,7 @@ TEST(Journal, AHostKilledAtAnyMomentKeepsEveryAcknowledgedPosition) {
   EXPECT_NE(access((gpx + ".journal").c_str(), F_OK), 0); // a clean end leaves none
 }
 
-// A second host naming a file another host keeps, through any spelling, is
-// refused with the holder's process id; so is a document type.
+// Refused, through any spelling, with the holder's process id; so is a document type.
 TEST(KeptFile, OneHostPerFileThroughAnySpelling) {
   PrivatePorts ports;
   std::string gpx = ports.dir / "trip.gpx";

@@ -145,8 +145,7 @@ TEST(HostilePeer, DescriptorZeroIsADescriptorLikeAnyOther) {
   EXPECT_TRUE(closed(0) && access(ports.port_path().c_str(), F_OK) != 0); // removed with it
 }
 
-// A port path that does not fit a socket address with its terminator is none; nor is a name
-// that is no single file name of 1 to 100 bytes.
+// No port: a path too long for a socket address, or a name that is no single file name of 1 to 100 bytes.
 TEST(HostilePeer, PortPathsThatDoNotFitASocketAddress) {
   const std::string names[] = {"", ".", "..", "a/b", std::string(101, 'n'), std::string(100, 'n')};
   for (const std::string &name : names) // only the last is one

@@ -104,8 +104,7 @@ TEST(MapLink, RefusedAndUnansweredCommandsEndWithCode5) {
   }
 }
 
-// DETACH returns once the port is there: a survey right after it reaches
-// the host. A picture path relative to the tool's directory links there.
+// A survey right after DETACH reaches the host; a relative picture path links where the tool stood.
 TEST(MapLink, ADetachedHostIsReadyAndLinksWhereTheToolStood) {
   PrivatePorts ports;
   std::string photos = gps_tree(ports.dir), gpx = ports.dir / "trip.gpx";
@@ -128,8 +127,7 @@ TEST(MapLink, ADetachedHostIsReadyAndLinksWhereTheToolStood) {
             std::string::npos) << ReadFileText(gpx);
 }
 
-// As users run them, with no REXX_PORT_DIR: the ports are in the user's
-// runtime folder, and the tool finds the host there.
+// As users run them, with no REXX_PORT_DIR: the ports are in the user's runtime folder.
 TEST(MapLink, WithoutAPortFolderSetBothFindTheUsersOwn) {
   TempDir dir;
   std::string photos = gps_tree(dir), runtime = "XDG_RUNTIME_DIR=" + dir.path;
@@ -141,8 +139,7 @@ TEST(MapLink, WithoutAPortFolderSetBothFindTheUsersOwn) {
   EXPECT_EQ(StopProcess(host, SIGTERM), 0);
 }
 
-// A host that owns its port but answers nothing: the tool waits, its
-// announcement visible; the host's death ends the wait, a break ends the tool.
+// The tool waits, its announcement shown; the host's death ends the wait, a break ends the tool.
 TEST(MapLink, AHostThatNeverReplies) {
   for (int signal_to_tool : {0, SIGINT}) {
     PrivatePorts ports;

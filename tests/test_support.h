@@ -59,8 +59,7 @@ std::vector<std::string> ExportedNames(const std::string &page);
 size_t Descriptors(pid_t pid); // open in process pid
 std::vector<std::string> LinesOf(const std::string &text);
 
-// What the walk prints for path (no switch: only files without EXIF data speak), or with POSITION,
-// and with ALLFORMATS; it must be the same with and without threads.
+// What the walk prints for path, plain, with POSITION or ALLFORMATS; the same with and without threads.
 std::string WalkOutput(const std::string &path, bool position = false, bool all_formats = false);
 
 

@@ -239,8 +239,7 @@ TEST(WebView, AFloodOfSlowConnectionsLocksNobodyOut) {
   close(ready[0]);
 }
 
-// Whoever has no token is closed on: at once when refused, five seconds after a connection that says
-// nothing. Waiting meanwhile, the host costs no processor time.
+// Closed at once when refused, five seconds after saying nothing; meanwhile the host costs no processor time.
 TEST(WebView, ConnectionsWithoutTheTokenAreClosedAndAnIdleHostCostsNothing) {
   WebHost web;
   auto closed_within = [](int fd, int seconds) {
@@ -306,8 +305,7 @@ TEST(WebView, LiveClientsNeverSlowThePortExchange) {
   web.host.pid = -1;
 }
 
-// Thumbnails are kept within 64 MiB, the least recently used let go first:
-// after the picture changes, a kept one is the old, a dropped one the new.
+// Within 64 MiB: after the picture changes, a kept thumbnail is the old one, a dropped one the new.
 TEST(WebView, ThumbnailCacheBoundedLeastRecentlyUsedFirst) {
   WebHost web;
   std::string photo = web.ports.dir / "noise.jpg";

@@ -2,7 +2,6 @@
 // libxml2.
 #pragma once
 
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,7 +12,6 @@
 // to fd as it is made: a waypoint per position, a picture's with a link to
 // its file. head and tail, a continued file's other elements, go before
 // and after. False when it could not be written whole.
-using PositionFeed = std::function<void(const std::function<void(const Position &)> &visit)>;
 bool WriteGpx(int fd, const PositionFeed &each, const std::string &head = "", const std::string &tail = "");
 
 enum class GpxLoad { Loaded, Missing, NotGpx };

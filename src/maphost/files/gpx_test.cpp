@@ -42,8 +42,7 @@ TEST(Gpx, TextsAreValidXmlWhateverTheBytes) {
   EXPECT_NE(raw.find(named), std::string::npos) << raw;
 }
 
-// libxml2 checks attributes for duplicates in time squared: an element with more than any GPX
-// needs is refused before it reads them. Those of comments and quoted values are not counted.
+// Refused before libxml2 checks them for duplicates in time squared; comments and quoted values do not count.
 TEST(Gpx, AnElementWithThousandsOfAttributesIsRefusedUnread) {
   auto document = [](int attributes) {
     std::string wpt = "<wpt lat=\"1\" lon='2' a=\"x=>'\"";

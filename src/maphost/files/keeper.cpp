@@ -27,8 +27,7 @@ struct Keeper {
   Keeper(Store &kept, KeptFiles &names) : store(kept), files(names) {}
   Store &store;
   KeptFiles &files;
-  std::vector<std::string> thumbnails; // data URIs, for every stride-th picture
-  std::vector<bool> thumbnail_made;
+  Thumbnails thumbnails; // data URIs by index, every stride-th picture's (empty: it has none)
   size_t stride = 1;
   size_t events_seen = 0;   // what the files hold
   size_t positions_seen = 0;
@@ -57,24 +56,24 @@ bool time_to_write(Keeper &keeper, size_t events_before_pause, bool stopping) {
 // The thumbnails of every stride-th picture, the stride doubling until they
 // fit the page's budget: they spread over the whole library, and those
 // made stay chosen as it grows.
-void add_thumbnails(Keeper &keeper, const std::vector<Position> &copy) {
-  keeper.thumbnails.resize(copy.size());
-  keeper.thumbnail_made.resize(copy.size());
+void add_thumbnails(Keeper &keeper, const PositionFeed &each) {
   for (;;) {
-    size_t bytes = 0, ordinal = 0, i = 0;
-    for (; i < copy.size() && bytes <= kMostThumbnailBytes; i++) {
-      if (!copy[i].picture)
-        continue;
-      bool chosen = ordinal++ % keeper.stride == 0;
-      if (chosen && !keeper.thumbnail_made[i]) {
-        std::string jpeg = ThumbnailOf(copy[i]);
-        keeper.thumbnails[i] = jpeg.empty() ? "" : JpegDataUri(jpeg);
-      } else if (!chosen) {
-        std::string().swap(keeper.thumbnails[i]);
-      }
-      keeper.thumbnail_made[i] = chosen;
-      bytes += keeper.thumbnails[i].size();
-    }
+    size_t bytes = 0, ordinal = 0, index = 0;
+    Thumbnails chosen;
+    each([&](const Position &p) {
+      size_t i = index++;
+      if (!p.picture || bytes > kMostThumbnailBytes || ordinal++ % keeper.stride != 0)
+        return;
+      auto made = keeper.thumbnails.find(i);
+      std::string uri;
+      if (made != keeper.thumbnails.end())
+        uri = std::move(made->second);
+      else if (std::string jpeg = ThumbnailOf(p); !jpeg.empty())
+        uri = JpegDataUri(jpeg);
+      bytes += uri.size();
+      chosen.emplace(i, std::move(uri));
+    });
+    keeper.thumbnails = std::move(chosen);
     if (bytes <= kMostThumbnailBytes)
       return;
     keeper.stride *= 2;
@@ -89,10 +88,8 @@ bool write_files(Keeper &keeper, std::string *why) {
       !ReplaceKeptFile(files.gpx, [&](int fd) { return WriteGpx(fd, each, files.frame.head, files.frame.tail); }, why))
     return false;
   if (files.html.fd >= 0) {
-    std::vector<Position> copy = AllPositions(keeper.store);
-    add_thumbnails(keeper, copy);
-    if (!ReplaceKeptFile(files.html, ExportPage(PageConfig{false, files.tiles, ""}, copy, keeper.thumbnails),
-                         why))
+    add_thumbnails(keeper, each);
+    if (!ReplaceKeptFile(files.html, ExportPage(PageConfig{false, files.tiles, ""}, each, keeper.thumbnails), why))
       return false;
   }
   NoteFilesWritten(keeper.store, counts.events, files.gpx.fd, files.frame);

@@ -8,8 +8,7 @@
 
 namespace {
 
-// A library as the store should see it, kept by hand: every position at its
-// latest place, pictures paired with the first free waypoint of their place.
+// A library kept by hand: each position at its latest place, pictures paired with their place's first free waypoint.
 struct Library {
   std::vector<Position> positions;
   void add(Position p) {
@@ -124,23 +123,19 @@ TEST(Query, ClustersOfRandomViewsCountEveryShownPositionOnce) {
   }
 }
 
-// Breaks where two pictures are more than a day or 500 km apart; one on the pixel of the one before adds no point.
-// Close in, a view ends at its last cell: a position on the first unit of
-// the next one, east or south (0 degrees is the start of a cell at every
-// zoom), is not in it; one with coordinates that are no numbers is nowhere.
+// Close in, 0 degrees starts a cell: a position there is not in the view that ends before it.
 TEST(Query, AViewEndsWhereItsLastCellEnds) {
   Store store;
   for (const char *lat : {"0", "0.001", "1x"})
     for (const char *lon : {"0", "-0.001", "-0.001y"})
       KeepPosition(store, Position{false, lat, lon, std::string(lat) + lon, "", "", ""});
-  const int zoom = 13;
-  int32_t half = kWorldSide / 2, cell = CellStart(1, zoom);
-  std::vector<Cluster> view = ClustersInView(store, zoom, MapPoint{half - cell, half - cell}, MapPoint{half - 1, half - 1});
-  ASSERT_EQ(view.size(), 1u);
-  EXPECT_EQ(view[0].count, 1u); // 0.001 north, 0.001 west
-  EXPECT_EQ(ClustersInView(store, zoom, MapPoint{0, 0}, MapPoint{kWorldSide - 1, kWorldSide - 1}).size(), 4u);
+  int32_t half = kWorldSide / 2, cell = CellStart(1, 13);
+  std::vector<Cluster> view = ClustersInView(store, 13, MapPoint{half - cell, half - cell}, MapPoint{half - 1, half - 1});
+  EXPECT_TRUE(view.size() == 1 && view[0].count == 1) << view.size(); // 0.001 north, 0.001 west
+  EXPECT_EQ(ClustersInView(store, 13, MapPoint{0, 0}, MapPoint{kWorldSide - 1, kWorldSide - 1}).size(), 4u); // no "1x"
 }
 
+// Breaks where two pictures are more than a day or 500 km apart; one on the pixel of the one before adds no point.
 TEST(Query, TheTrailBreaksBetweenDaysAndDistancesAndDropsPointsOnOnePixel) {
   Store store;
   const char *fixes[][3] = {{"10", "10", "2020:01:01 10:00:00"}, {"10.1", "10", "2020:01:01 11:00:00"},

@@ -116,6 +116,9 @@ std::vector<Position> AllPositions(Store &store);
 // Visits every position in index order, a slice at a time: the store is
 // not held for the whole of it, and nothing is copied.
 void EachPosition(Store &store, const std::function<void(const Position &)> &visit);
+// Positions given one by one to visit, in index order: the store's, or a
+// test's.
+using PositionFeed = std::function<void(const std::function<void(const Position &)> &visit)>;
 
 // Waits until there are events past seen, stop is raised or timeout passes;
 // returns the events there are.

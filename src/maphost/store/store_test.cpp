@@ -47,8 +47,7 @@ TEST(Store, EveryPositionIsReadBackPastTheSlicesItIsReadIn) {
   EXPECT_EQ(kept.back().name, "20000");
 }
 
-// Answered between its two steps, a position stays in the journal until it
-// is kept, and a reader meanwhile waits for it.
+// Answered but not kept yet: the journal holds it, and a reader waits for it.
 TEST(Store, APositionAnsweredIsJournalledUntilKeptAndFoundByTheNextReader) {
   TempDir dir;
   Store store;

@@ -77,8 +77,7 @@ TEST(Thumbnails, FactsFromTheExifOfEachFormat) {
   EXPECT_EQ(ReadFacts(MakeJpeg(with(CameraEntries(), Short(EXIF_IFD_0, 0x0112, 8)))).orientation, 8);
 }
 
-// A header claiming 60,000 x 60,000 pixels (3.6 billion) is refused before
-// any of them is allocated: ASan would fail the run otherwise.
+// 60,000 x 60,000 pixels claimed: refused before any is allocated (ASan would fail the run otherwise).
 TEST(Thumbnails, BombsRefusedByTheirHeaders) {
   std::string png = MakePng(ExifBlock({}));
   png.replace(16, 8, std::string("\x00\x00\xEA\x60\x00\x00\xEA\x60", 8)); // IHDR width and height

@@ -16,9 +16,20 @@ constexpr int32_t kNoOne = -1;
 
 // A shown position as the page reads it.
 struct Shown {
-  size_t index;      // into the positions
+  size_t index; // among the positions given
   MapPoint point;
-  int32_t lat, lon;  // in ten-millionths of a degree
+  int32_t lat, lon; // in ten-millionths of a degree
+  int32_t folder;   // a picture's, numbered; kNoOne: a waypoint
+  std::string name, taken;
+};
+
+// What the page is told of the positions given, gathered one by one.
+struct Gathered {
+  std::vector<Shown> shown;
+  nlohmann::json folders = nlohmann::json::array();
+  std::unordered_map<std::string, int32_t> folder_ids;
+  size_t count = 0, pictures = 0, lone = 0;
+  std::unordered_set<std::string> places; // where pictures are
 };
 
 // The clusters of one zoom: each cell's count, mean place and its one
@@ -43,21 +54,32 @@ struct Blob {
   }
 };
 
-// Pictures first, in capture-time order (arrival among equals), then the
-// waypoints without a picture, in arrival order; off the map, none.
-std::vector<Shown> shown_positions(const std::vector<Position> &positions) {
-  std::vector<Shown> shown;
-  for (size_t i = 0; i < positions.size(); i++) {
-    const Position &p = positions[i];
-    double lat = 0, lon = 0;
-    if ((p.picture || p.partner < 0) && DegreesOf(p.latitude, p.longitude, lat, lon))
-      shown.push_back({i, MapPointOf(lat, lon), int32_t(std::lround(lat * 1e7)), int32_t(std::lround(lon * 1e7))});
+void gather(Gathered &g, const Position &p) {
+  size_t index = g.count++;
+  g.pictures += p.picture, g.lone += !p.picture && p.partner < 0;
+  if (p.picture)
+    g.places.insert(p.latitude + ',' + p.longitude);
+  double lat = 0, lon = 0;
+  if ((!p.picture && p.partner >= 0) || !DegreesOf(p.latitude, p.longitude, lat, lon))
+    return;
+  int32_t folder = kNoOne;
+  if (p.picture) {
+    auto added = g.folder_ids.try_emplace(FolderOf(p), int32_t(g.folders.size()));
+    if (added.second)
+      g.folders.push_back(added.first->first);
+    folder = added.first->second;
   }
-  std::stable_sort(shown.begin(), shown.end(), [&](const Shown &a, const Shown &b) {
-    const Position &p = positions[a.index], &q = positions[b.index];
-    return p.picture != q.picture ? p.picture : p.picture && p.taken < q.taken;
+  g.shown.push_back({index, MapPointOf(lat, lon), int32_t(std::lround(lat * 1e7)), int32_t(std::lround(lon * 1e7)),
+                     folder, p.name, p.taken});
+}
+
+// Pictures first, in capture-time order (arrival among equals), then the
+// waypoints without a picture, in arrival order.
+void sort_shown(std::vector<Shown> &shown) {
+  std::stable_sort(shown.begin(), shown.end(), [](const Shown &a, const Shown &b) {
+    bool p = a.folder != kNoOne, q = b.folder != kNoOne;
+    return p != q ? p : p && a.taken < b.taken;
   });
-  return shown;
 }
 
 // The deepest prebuilt zoom from the positions, each wider one from the
@@ -149,11 +171,13 @@ std::string ScriptSafe(const std::string &json) {
   return safe;
 }
 
-EmbeddedLibrary EmbedLibrary(const std::vector<Position> &positions, const std::vector<std::string> &thumbnails) {
-  std::vector<Shown> shown = shown_positions(positions);
+EmbeddedLibrary EmbedLibrary(const PositionFeed &each, const Thumbnails &thumbnails) {
+  Gathered g;
+  each([&](const Position &p) { gather(g, p); });
+  std::vector<Shown> &shown = g.shown;
+  sort_shown(shown);
   std::string names = "[", taken = "[", name_before, taken_before;
-  nlohmann::json folders = nlohmann::json::array(), thumbs = nlohmann::json::object();
-  std::unordered_map<std::string, int32_t> folder_ids;
+  nlohmann::json thumbs = nlohmann::json::object();
   Blob blob;
   blob.begin("lat", shown.size());
   for (const Shown &s : shown)
@@ -161,31 +185,19 @@ EmbeddedLibrary EmbedLibrary(const std::vector<Position> &positions, const std::
   blob.begin("lon", shown.size());
   for (const Shown &s : shown)
     blob.put(s.lon);
-  std::vector<int32_t> folder_of(shown.size(), kNoOne);
+  std::vector<int32_t> folder_of(shown.size());
   for (size_t k = 0; k < shown.size(); k++) {
-    const Position &p = positions[shown[k].index];
-    append_shared(names, p.name, name_before);
-    append_shared(taken, p.taken, taken_before);
-    if (shown[k].index < thumbnails.size() && !thumbnails[shown[k].index].empty())
-      thumbs[std::to_string(k)] = thumbnails[shown[k].index];
-    if (!p.picture)
-      continue;
-    auto added = folder_ids.try_emplace(FolderOf(p), int32_t(folders.size()));
-    if (added.second)
-      folders.push_back(added.first->first);
-    folder_of[k] = added.first->second;
+    append_shared(names, shown[k].name, name_before);
+    append_shared(taken, shown[k].taken, taken_before);
+    auto thumbnail = thumbnails.find(shown[k].index);
+    if (thumbnail != thumbnails.end() && !thumbnail->second.empty())
+      thumbs[std::to_string(k)] = thumbnail->second;
+    folder_of[k] = shown[k].folder;
   }
   put_runs(blob, folder_of);
   put_levels(blob, shown);
-  size_t pictures = 0, lone = 0;
-  std::unordered_set<std::string> places;
-  for (const Position &p : positions) {
-    pictures += p.picture, lone += !p.picture && p.partner < 0;
-    if (p.picture)
-      places.insert(p.latitude + ',' + p.longitude);
-  }
-  nlohmann::json counts = {pictures, places.size(), lone};
-  std::string head = "{\"n\":" + counts.dump() + ",\"f\":" + text_of(folders) + ",\"names\":" + names +
+  nlohmann::json counts = {g.pictures, g.places.size(), g.lone};
+  std::string head = "{\"n\":" + counts.dump() + ",\"f\":" + text_of(g.folders) + ",\"names\":" + names +
                      "],\"taken\":" + taken + "],\"s\":" + blob.sections.dump() + "}";
   return {ScriptSafe(head), Base64(blob.bytes), ScriptSafe(text_of(thumbs))};
 }

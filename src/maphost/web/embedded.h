@@ -6,9 +6,10 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
-#include "maphost/store/position.h"
+#include "maphost/store/store.h"
 
 struct EmbeddedLibrary {
   // Counts, folders, names, capture times, and where each column lies in
@@ -24,10 +25,12 @@ struct EmbeddedLibrary {
   std::string thumbnails; // JSON: data URIs by shown position's number
 };
 
-// The shown positions (pictures, and waypoints without one, on the map)
-// numbered pictures first in capture-time order, then the waypoints;
-// thumbnails are by index into positions (empty: none).
-EmbeddedLibrary EmbedLibrary(const std::vector<Position> &positions, const std::vector<std::string> &thumbnails);
+// The shown positions (pictures, and waypoints without one, on the map) of
+// those each gives, numbered pictures first in capture-time order, then
+// the waypoints; thumbnails are by index among those each gives (empty:
+// none).
+using Thumbnails = std::unordered_map<size_t, std::string>;
+EmbeddedLibrary EmbedLibrary(const PositionFeed &each, const Thumbnails &thumbnails);
 
 // A picture's folder: its path, or link, up to and with the last "/".
 std::string FolderOf(const Position &position);

@@ -26,23 +26,23 @@ struct ReadBack {
 ReadBack read_back(const EmbeddedLibrary &library) {
   ReadBack back{nlohmann::json::parse(library.json), std::string(BASE64_DECODE_LENGTH(library.blob.size()), '\0')};
   base64_decode_ctx context;
-  base64_decode_init(&context);
-  size_t length = back.blob.size();
+  size_t length = (base64_decode_init(&context), back.blob.size());
   EXPECT_TRUE(base64_decode_update(&context, &length, reinterpret_cast<uint8_t *>(back.blob.data()),
                                    library.blob.size(), library.blob.data()));
-  back.blob.resize(length);
-  return back;
+  return (back.blob.resize(length), back);
+}
+
+PositionFeed feed(const std::vector<Position> &positions) {
+  return [&positions](const auto &visit) { std::for_each(positions.begin(), positions.end(), visit); };
 }
 
 Position picture(const char *lat, const char *lon, const char *path, const char *taken) {
-  Position p{true, lat, lon, strrchr(path, '/') + 1, path, path, ""};
-  p.taken = taken;
-  return p;
+  return Position{true, lat, lon, strrchr(path, '/') + 1, path, path, "", 0, 0, -1, taken};
 }
 
 TEST(EmbeddedLibrary, NamesStayTextInsideTheScriptElement) {
   Position hostile = picture("1.5", "-2", "/a</script>/b<!--\xFF.jpg", "");
-  EmbeddedLibrary library = EmbedLibrary({hostile}, {"data:image/jpeg;base64,</script>"});
+  EmbeddedLibrary library = EmbedLibrary(feed({hostile}), {{0, "data:image/jpeg;base64,</script>"}});
   for (const std::string *text : {&library.json, &library.blob, &library.thumbnails})
     EXPECT_EQ(text->find('<'), std::string::npos) << *text;
   EXPECT_EQ(ExportedNames("id=\"library\">" + library.json + "</script>"),
@@ -53,12 +53,11 @@ TEST(EmbeddedLibrary, NamesStayTextInsideTheScriptElement) {
 
 // Names and times share their leading ASCII characters with the one before.
 TEST(EmbeddedLibrary, PicturesComeFirstByCaptureTimeThenTheWaypointsWithoutOne) {
-  Position lone{false, "10", "20", "Z\xC3\xBCrich", "", "", ""}, paired{false, "1", "2", "2020:01:01 10:00:00", "", "", ""};
-  paired.partner = 2;
+  Position lone{false, "10", "20", "Z\xC3\xBCrich", "", "", ""}, paired{false, "1", "2", "2020:01:01", "", "", "", 0, 0, 2};
   std::vector<Position> positions = {lone, paired, picture("1", "2", "/x/Z\xC3\xBCrich 2.jpg", "2020:01:01 10:00:00"),
                                      picture("-3.25", "179.9999999", "/y/early.jpg", "2019:12:31 23:59:59"),
                                      picture("91", "0", "/x/off.jpg", ""), picture("1", "2", "/x/none.jpg", "")};
-  ReadBack back = read_back(EmbedLibrary(positions, {}));
+  ReadBack back = read_back(EmbedLibrary(feed(positions), {}));
   EXPECT_EQ(back.head["names"], nlohmann::json({"0none.jpg", "0early.jpg", "0Z\xC3\xBCrich 2.jpg", "1\xC3\xBCrich"}));
   EXPECT_EQ(back.head["taken"], nlohmann::json({"0", "02019:12:31 23:59:59", "220:01:01 10:00:00", "0"}));
   EXPECT_EQ(back.head["f"], nlohmann::json({"/x/", "/y/"}));
@@ -79,7 +78,7 @@ TEST(EmbeddedLibrary, EachZoomsCellsHoldEveryShownPositionOnce) {
     std::string lon = std::to_string(179.5 + spread(random));
     positions.push_back(picture(lat.c_str(), lon.c_str(), "/p/a.jpg", ""));
   }
-  ReadBack back = read_back(EmbedLibrary(positions, {}));
+  ReadBack back = read_back(EmbedLibrary(feed(positions), {}));
   std::vector<int32_t> cells = back.column("cells");
   std::vector<size_t> levels = back.head["s"]["levels"];
   ASSERT_EQ(levels.size(), size_t(kCellZooms + 1));

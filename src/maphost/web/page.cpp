@@ -63,8 +63,7 @@ std::string LivePage(const PageConfig &config) {
   return fill(head, body);
 }
 
-std::string ExportPage(const PageConfig &config, const std::vector<Position> &positions,
-                       const std::vector<std::string> &thumbnails) {
+std::string ExportPage(const PageConfig &config, const PositionFeed &each, const Thumbnails &thumbnails) {
   // Its own inline scripts and styles, and images from anywhere: the file
   // has no server.
   std::string scripts;
@@ -75,7 +74,7 @@ std::string ExportPage(const PageConfig &config, const std::vector<Position> &po
                      "<meta name=\"referrer\" content=\"no-referrer\">\n";
   for (const char *css : kStyles)
     head += inline_asset("style", css);
-  EmbeddedLibrary library = EmbedLibrary(positions, thumbnails);
+  EmbeddedLibrary library = EmbedLibrary(each, thumbnails);
   std::string body = config_block(config) + data_block("library", library.json) +
                      "<script type=\"text/plain\" id=\"columns\">" + library.blob + "</script>\n" +
                      data_block("thumbnails", library.thumbnails) +

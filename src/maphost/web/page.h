@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "maphost/store/store.h"
+#include "maphost/web/embedded.h"
 
 struct PageConfig {
   bool live = true;
@@ -16,8 +16,7 @@ struct PageConfig {
 std::string LivePage(const PageConfig &config);
 // The exported page runs only its own scripts: the Content-Security-Policy
 // names each by its SHA-256.
-std::string ExportPage(const PageConfig &config, const std::vector<Position> &positions,
-                       const std::vector<std::string> &thumbnails);
+std::string ExportPage(const PageConfig &config, const PositionFeed &each, const Thumbnails &thumbnails);
 
 // Whether a page may be written over a file that holds contents: it is
 // empty, or it is a page this host wrote.
