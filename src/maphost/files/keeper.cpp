@@ -31,7 +31,7 @@ struct Keeper {
   size_t stride = 1;
   size_t events_seen = 0;   // what the files hold
   size_t positions_seen = 0;
-  bool committed = true; // the store holds everything on the disk
+  bool committed = false; // the store holds everything on the disk: its journal can go
   std::atomic<bool> stop{false}; // raised under the store's lock
   std::thread thread;
 };
@@ -172,6 +172,7 @@ KeeperHandle StartKeeper(Store &store, KeptFiles &files, std::string *why) {
     *why = files.store_path + ": " + StoreError(store);
     return nullptr;
   }
+  keeper->committed = true;
   if (!files.journal.path.empty()) {
     ClearJournal(files.journal);
     AttachJournal(store, files.journal);
