@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr size_t kMostCellChanges = 1 << 18; // about 16 MB
+
 // The counts kept with the positions, each written at every commit.
 struct CountFact {
   const char *name;
@@ -152,6 +154,10 @@ void count_on_map(Store &store, const Position &position, int sign) {
     count_place(store, position, sign);
   if (DegreesOf(position.latitude, position.longitude, lat, lon))
     CountInCells(store.cells, MapPointOf(lat, lon), lat, lon, sign);
+  // Reading a large GPX file in would otherwise gather a change for every
+  // cell it touches before its one commit.
+  if (store.cells.size() >= kMostCellChanges)
+    WriteCellChanges(store.cells, store.sql.upsert_cell);
 }
 
 // Waits, the lock held, until ready() or timeout, counted as waiting for
