@@ -137,8 +137,6 @@ def main():
         page.eval("document.getElementById('fit').click()") # the export shows what the live page did
         page.wait('!pintrail.pending() && pintrail.shown() == 13', 'every marker in the export')
         assert page.eval("pintrail.trail().map(pintrail.name)") == trail
-        page.eval("(s => { s.value = 'far/'; s.dispatchEvent(new Event('input')); })(document.getElementById('search'))")
-        page.wait("pintrail.rows().filter(i => i >= 0).map(pintrail.name).join() == 'south.jpg'", 'the export\'s search')
         screenshot(page, 'web-export.png')
         print('web view: 12 pictures and a lone waypoint shown live and exported; screenshots in', artifacts)
     finally: # whatever happened, nothing started here outlives the test

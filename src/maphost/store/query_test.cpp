@@ -123,8 +123,7 @@ TEST(Query, ClustersOfRandomViewsCountEveryShownPositionOnce) {
   }
 }
 
-// Close in, 0 degrees starts a cell: a position there is not in the view that ends before it.
-TEST(Query, AViewEndsWhereItsLastCellEnds) {
+TEST(Query, AViewEndsWhereItsLastCellEnds) { // 0 degrees starts a cell: one there is not in a view ending before it
   Store store;
   for (const char *lat : {"0", "0.001", "1x"})
     for (const char *lon : {"0", "-0.001", "-0.001y"})
