@@ -375,12 +375,16 @@ size_t VisitPositions(Store &store, size_t from, size_t end, bool by_events, con
 
 void EachPosition(Store &store, const std::function<void(const Position &)> &visit) {
   constexpr size_t kSlice = 20000;
-  auto each = [&](const StoredPosition &stored) {
-    visit(stored.position);
+  std::vector<Position> slice;
+  auto copy = [&](const StoredPosition &stored) {
+    slice.push_back(stored.position);
     return true;
   };
-  for (size_t from = 0, next; (next = VisitPositions(store, from, from + kSlice, false, each)) != from;)
+  // Each slice is copied under the lock and visited without it.
+  for (size_t from = 0, next; (next = VisitPositions(store, from, from + kSlice, false, copy)) != from; slice.clear()) {
     from = next;
+    std::for_each(slice.begin(), slice.end(), visit);
+  }
 }
 
 std::vector<Position> AllPositions(Store &store) {

@@ -113,8 +113,8 @@ size_t VisitPositions(Store &store, size_t from, size_t end, bool by_events, con
 // Every position, in order, read a slice at a time so that writers are
 // not held up meanwhile.
 std::vector<Position> AllPositions(Store &store);
-// Visits every position in index order, a slice at a time: the store is
-// not held for the whole of it, and nothing is copied.
+// Visits every position in index order, a slice at a time copied under
+// the store's lock and visited without it.
 void EachPosition(Store &store, const std::function<void(const Position &)> &visit);
 // Positions given one by one to visit, in index order: the store's, or a
 // test's.
