@@ -1,12 +1,14 @@
 // Arbitrary bytes as a host's reply to the map link (through a socket and
 // WaitPort) and as a client's message to the stand-in host.
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "maphost/exchange.h"
 #include "maphost/files/gpx.h"
-#include "maphost/web/page.h"
+#include "maphost/web/embedded.h"
 #include "maplink/grammar.h"
+#include "platform/descriptor.h"
 #include "platform/ports.h"
 #include "platform/printable.h"
 
@@ -34,15 +36,16 @@ void as_message(const uint8_t *data, size_t size) {
   HostState state;
   state.quiet = true;
   state.keeping = true;
-  EncodeReply(HandleCommand(state, message));
+  std::optional<Position> journalled;
+  EncodeReply(HandleCommand(state, message, 0, journalled));
+  if (journalled)
+    KeepJournalled(state.store, std::move(*journalled));
   PrintableText(message.command);
-  // and what the GPX document and the page would make of it
-  std::string gpx;
-  std::vector<Position> kept = AllPositions(state.store);
-  RenderGpx(kept, gpx);
-  FolderTable folders;
-  for (const Position &position : kept)
-    PositionJson(position, 0, folders);
+  // and what the GPX document and the exported page would make of it
+  PositionFeed each = [&](const auto &visit) { EachPosition(state.store, visit); };
+  Descriptor null(open("/dev/null", O_WRONLY | O_CLOEXEC));
+  WriteGpx(null.fd, each);
+  EmbedLibrary(each, {});
 }
 
 } // namespace
