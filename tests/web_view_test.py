@@ -114,7 +114,7 @@ def main():
 
         # The search finds a picture by its folder; the trail joins pictures in time order.
         page.eval("document.getElementById('fit').click()")
-        page.wait('!pintrail.pending()', 'the trail of all')
+        page.wait('!pintrail.pending() && pintrail.trail().length == 11', 'the trail of all, once the map is fitted')
         page.eval("(s => { s.value = 'far/'; s.dispatchEvent(new Event('input')); })(document.getElementById('search'))")
         page.wait("pintrail.rows().filter(i => i >= 0).map(pintrail.name).join() == 'south.jpg'", 'the search')
         screenshot(page, 'web-search.png')
