@@ -37,7 +37,8 @@ void as_message(const uint8_t *data, size_t size) {
   state.quiet = true;
   state.keeping = true;
   std::optional<Position> journalled;
-  EncodeReply(HandleCommand(state, message, 0, journalled));
+  Descriptor picture(-1);
+  EncodeReply(HandleCommand(state, message, 0, journalled, picture));
   if (journalled)
     KeepJournalled(state.store, std::move(*journalled));
   PrintableText(message.command);

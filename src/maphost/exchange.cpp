@@ -26,7 +26,7 @@ Position position_of(const MapCommand &command, pid_t peer) {
 } // namespace
 
 WireReply HandleCommand(HostState &state, const WireMessage &message, pid_t peer,
-                        std::optional<Position> &journalled) {
+                        std::optional<Position> &journalled, Descriptor &picture) {
   MapCommand command;
   if (!ParseMapCommand(message.command, command))
     return WireReply{kCommandFailed, std::nullopt};
@@ -39,6 +39,8 @@ WireReply HandleCommand(HostState &state, const WireMessage &message, pid_t peer
       journalled.reset();
       return WireReply{kCommandFailed, std::nullopt};
     }
+    if (journalled->picture) // the file as delivered, whatever is renamed over it later
+      picture.reset(OpenDelivered(*journalled));
   }
   std::string result = waypoint ? "waypoint " + std::to_string(++state.waypoints)
                                 : "picture " + std::to_string(++state.pictures);
@@ -65,14 +67,15 @@ bool ServePort(PublicPort &port, HostState &state, const volatile sig_atomic_t *
     if (!state.quiet && !PrintHostLine(PrintableText(message.message.command)))
       return false;
     std::optional<Position> journalled;
-    ReplyMsg(message, HandleCommand(state, message.message, message.peer, journalled));
+    Descriptor picture(-1);
+    ReplyMsg(message, HandleCommand(state, message.message, message.peer, journalled, picture));
     // The peer goes on to its next command while the picture is attached
     // (or none: the position is kept, its file never opened again) and the
     // store takes the position in.
     if (!journalled)
       continue;
     if (journalled->picture)
-      AttachPicture(*journalled);
+      AttachPicture(*journalled, picture.release());
     KeepJournalled(state.store, std::move(*journalled));
   }
 }

@@ -33,13 +33,19 @@ bool taken_at(const GeoRecord &tags, const Position &position) {
 
 } // namespace
 
-bool AttachPicture(Position &position) {
+int OpenDelivered(const Position &position) {
   struct stat status;
-  int fd = open_picture(position.path, status);
-  if (fd < 0)
+  return open_picture(position.path, status);
+}
+
+bool AttachPicture(Position &position, int file) {
+  struct stat status;
+  if (file < 0 || fstat(file, &status) != 0) {
+    Descriptor closed(file);
     return false;
+  }
   PictureTags read;
-  ReadPicture(position.path.c_str(), fd, true, read); // as the survey read it; fd closed there
+  ReadPicture(position.path.c_str(), file, true, read); // as the survey read it; file closed there
   if (!read.loaded || !taken_at(read.tags, position))
     return false;
   position.device = status.st_dev;

@@ -12,9 +12,14 @@
 
 #include "maphost/store/store.h"
 
-// Records the device and inode of position's picture in it; false, nothing
-// recorded, when the file is not the picture the position says.
-bool AttachPicture(Position &position);
+// The picture file of position, opened as its command arrives, before the
+// reply lets the survey go on: -1 when it is no regular file.
+int OpenDelivered(const Position &position);
+
+// Records in position the device and inode of file, OpenDelivered's, and
+// closes it; false, nothing recorded, when it is not the picture the
+// position says.
+bool AttachPicture(Position &position, int file);
 
 // The whole file of position's picture, as ReadPictureFile reads it; false
 // when it is not the file attached, or, none attached, no picture taken at
