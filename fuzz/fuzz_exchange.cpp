@@ -37,8 +37,7 @@ void as_message(const uint8_t *data, size_t size) {
   state.quiet = true;
   state.keeping = true;
   std::optional<Position> journalled;
-  Descriptor picture(-1);
-  EncodeReply(HandleCommand(state, message, 0, journalled, picture));
+  EncodeReply(HandleCommand(state, message, 0, journalled));
   if (journalled)
     KeepJournalled(state.store, std::move(*journalled));
   PrintableText(message.command);

@@ -26,7 +26,7 @@ Position position_of(const MapCommand &command, pid_t peer) {
 } // namespace
 
 WireReply HandleCommand(HostState &state, const WireMessage &message, pid_t peer,
-                        std::optional<Position> &journalled, Descriptor &picture) {
+                        std::optional<Position> &journalled) {
   MapCommand command;
   if (!ParseMapCommand(message.command, command))
     return WireReply{kCommandFailed, std::nullopt};
@@ -35,12 +35,12 @@ WireReply HandleCommand(HostState &state, const WireMessage &message, pid_t peer
   // view nothing is kept, and memory stays flat.
   if (state.keeping) {
     journalled = position_of(command, peer);
+    if (journalled->picture) // the file as delivered, whatever is renamed over it later
+      AttachPicture(*journalled);
     if (!JournalPosition(state.store, *journalled)) {
       journalled.reset();
       return WireReply{kCommandFailed, std::nullopt};
     }
-    if (journalled->picture) // the file as delivered, whatever is renamed over it later
-      picture.reset(OpenDelivered(*journalled));
   }
   std::string result = waypoint ? "waypoint " + std::to_string(++state.waypoints)
                                 : "picture " + std::to_string(++state.pictures);
@@ -67,15 +67,10 @@ bool ServePort(PublicPort &port, HostState &state, const volatile sig_atomic_t *
     if (!state.quiet && !PrintHostLine(PrintableText(message.message.command)))
       return false;
     std::optional<Position> journalled;
-    Descriptor picture(-1);
-    ReplyMsg(message, HandleCommand(state, message.message, message.peer, journalled, picture));
-    // The peer goes on to its next command while the picture is attached
-    // (or none: the position is kept, its file never opened again) and the
-    // store takes the position in.
-    if (!journalled)
-      continue;
-    if (journalled->picture)
-      AttachPicture(*journalled, picture.release());
-    KeepJournalled(state.store, std::move(*journalled));
+    ReplyMsg(message, HandleCommand(state, message.message, message.peer, journalled));
+    // The peer goes on to its next command while the store takes the
+    // position in.
+    if (journalled)
+      KeepJournalled(state.store, std::move(*journalled));
   }
 }

@@ -8,7 +8,6 @@
 #include <sys/types.h>
 
 #include "maphost/store/store.h"
-#include "platform/descriptor.h"
 #include "platform/ports.h"
 #include "platform/public_port.h"
 
@@ -25,10 +24,9 @@ struct HostState {
 
 // The reply to one command from process peer (0: unknown); an accepted
 // command's position, when the store is kept, is journalled and returned
-// in journalled, its picture file opened in picture, to be attached and kept
-// once the reply is sent.
+// in journalled, its picture attached, to be kept once the reply is sent.
 WireReply HandleCommand(HostState &state, const WireMessage &message, pid_t peer,
-                        std::optional<Position> &journalled, Descriptor &picture);
+                        std::optional<Position> &journalled);
 
 // Prints one line on the host's console: false, having said so, when the
 // console cannot be written.

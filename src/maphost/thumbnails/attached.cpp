@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 
 #include "maphost/thumbnails/shown.h"
-#include "picture/picture.h"
 #include "picture/report.h"
 #include "platform/descriptor.h"
 
@@ -33,24 +32,13 @@ bool taken_at(const GeoRecord &tags, const Position &position) {
 
 } // namespace
 
-int OpenDelivered(const Position &position) {
+void AttachPicture(Position &position) {
   struct stat status;
-  return open_picture(position.path, status);
-}
-
-bool AttachPicture(Position &position, int file) {
-  struct stat status;
-  if (file < 0 || fstat(file, &status) != 0) {
-    Descriptor closed(file);
-    return false;
-  }
-  PictureTags read;
-  ReadPicture(position.path.c_str(), file, true, read); // as the survey read it; file closed there
-  if (!read.loaded || !taken_at(read.tags, position))
-    return false;
+  Descriptor file(open_picture(position.path, status));
+  if (file.fd < 0)
+    return;
   position.device = status.st_dev;
   position.inode = status.st_ino;
-  return true;
 }
 
 bool ReadAttachedPicture(const Position &position, std::string &bytes) {
@@ -59,5 +47,5 @@ bool ReadAttachedPicture(const Position &position, std::string &bytes) {
   bool attached = position.device != 0 || position.inode != 0;
   if (file.fd < 0 || (attached && (status.st_dev != position.device || status.st_ino != position.inode)))
     return false;
-  return ReadWholePicture(file.fd, status, bytes) && (attached || taken_at(HarvestPicture(bytes), position));
+  return ReadWholePicture(file.fd, status, bytes) && taken_at(HarvestPicture(bytes), position);
 }
