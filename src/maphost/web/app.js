@@ -304,6 +304,10 @@
     document.getElementById('picture-count').textContent = told.pictures;
     document.getElementById('place-count').textContent = told.places;
     document.getElementById('waypoint-count').textContent = told.waypoints;
+    document.querySelectorAll('#counts [data-one]').forEach(function (word, k) {
+      var one = word.dataset.one, count = [told.pictures, told.places, told.waypoints][k];
+      word.textContent = count === 1 ? one : one + 's';
+    });
     if (!trailChosen) trailShown.checked = told.pictures <= TRAIL_BY_DEFAULT;
     if (following) follow();
     refresh();
@@ -339,24 +343,42 @@
                       className: 'marker-cluster marker-cluster-' + size});
   }
 
+  // A marker is a button to the keyboard too: Enter or Space opens it.
+  var keyFocus = false; // a marker the keyboard opened went with the view it opened
+  function operable(icon) {
+    icon.setAttribute('role', 'button');
+    icon.setAttribute('aria-label', icon.title);
+    icon.addEventListener('keydown', function (e) {
+      if (e.key !== 'Enter' && e.key !== ' ') return;
+      e.preventDefault();
+      keyFocus = true;
+      icon.click();
+    });
+  }
+
   function drawMarkers() {
     var ask = ++drawn;
     asked(source.clusters(viewBox(), Math.min(map.getZoom(), 20))).then(function (clusters) {
       if (ask !== drawn) return; // a newer view is on its way
+      var focused = onMarker(); // a cluster opened from the keyboard: its parts take the focus
       markers.clearLayers();
       shown = 0;
       clusters.forEach(function (c) {
         var marker, at = [c.lat, inView(c.lon)];
         shown += c.count;
         if (c.count > 1) {
-          marker = L.marker(at, {icon: clusterIcon(c.count), title: c.count + ' pictures'});
+          marker = L.marker(at, {icon: clusterIcon(c.count), title: c.count + ' positions here'});
           marker.on('click', function () { openCluster(c); });
         } else {
-          marker = L.marker(at, {icon: c.picture ? icons.p : icons.w});
+          marker = L.marker(at, {icon: c.picture ? icons.p : icons.w, title: c.picture ? 'a picture' : 'a waypoint'});
           marker.on('click', function () { openPopup(c.i); });
         }
         markers.addLayer(marker);
+        operable(marker.getElement());
       });
+      var first = document.querySelector('.leaflet-marker-icon');
+      if ((focused || document.activeElement === document.body && keyFocus) && first) first.focus({preventScroll: true});
+      keyFocus = false;
       window.pintrailBuilt = (window.pintrailBuilt || 0) + 1;
     }, function () {});
   }
@@ -381,9 +403,20 @@
         box.appendChild(button);
       });
       if (found.total > found.rows.length) box.appendChild(element('div', 'and ' + (found.total - found.rows.length) + ' more: search the list', 'path'));
-      shared.setLatLng([c.lat, inView(c.lon)]).setContent(box).openOn(map);
+      show([c.lat, inView(c.lon)], box);
     }, function () {});
   }
+
+  // The popup fits the map's width, a phone's too, and grows to its
+  // thumbnail once that has come.
+  function show(at, box) {
+    shared.options.maxWidth = Math.max(120, Math.min(320, map.getSize().x - 80));
+    shared.setLatLng(at).setContent(box).openOn(map);
+    // Opened from a marker by the keyboard: the focus goes on into it.
+    var focus = box.querySelector('button, a');
+    if (focus && onMarker()) focus.focus({preventScroll: true});
+  }
+  function onMarker() { return document.activeElement.classList.contains('leaflet-marker-icon'); }
 
   function line(label, text) { return element('div', label + text, 'fact'); }
 
@@ -394,6 +427,7 @@
       image.className = 'thumb';
       image.alt = '';
       image.onerror = function () { image.remove(); };
+      image.onload = function () { if (shared.isOpen()) shared.update(); };
       image.src = thumb;
       box.appendChild(image);
     }
@@ -420,11 +454,14 @@
   function openPopup(i, then) {
     asked(source.position(i)).then(function (p) {
       if (then) then(p);
-      shared.setLatLng([p.lat, inView(p.lon)]).setContent(popupOf(p)).openOn(map);
+      show([p.lat, inView(p.lon)], popupOf(p));
     }, function () {});
   }
 
   function pick(i) {
+    chosen = i;
+    drawRows();
+    foldPanel(false);
     openPopup(i, function (p) {
       following = false;
       map.setView([p.lat, p.lon], MAX_ZOOM, {animate: false});
@@ -456,7 +493,8 @@
   // ---- the list, a page at a time, only its visible rows made -------------
   var list = document.getElementById('list'), space = document.getElementById('list-space');
   var search = document.getElementById('search'), order = document.getElementById('order');
-  var total = 0, pages = new Map(), names = new Map(), listAsked = 0;
+  var total = 0, pages = new Map(), names = new Map(), listAsked = 0, chosen = -1;
+  var empty = document.getElementById('list-empty');
 
   function resetList() {
     listAsked++;
@@ -472,13 +510,19 @@
       if (ask !== listAsked) return;
       total = found.total;
       space.style.height = total * ROW + 'px';
+      var query = search.value.trim();
+      empty.textContent = total ? '' : query ? 'Nothing matches \u201c' + query + '\u201d.' : 'No pictures yet.';
+      empty.hidden = total > 0;
       pages.set(k, found.rows);
       found.rows.forEach(function (row) { names.set(row[0], row[1]); });
       drawRows();
     }, function () { pages.delete(k); });
   }
 
+  // The rows in view, rebuilt as the list scrolls; the focused row keeps
+  // the focus through the rebuild.
   function drawRows() {
+    var focused = space.contains(document.activeElement) ? document.activeElement.dataset.r : null;
     var first = Math.max(0, Math.floor(list.scrollTop / ROW) - 5);
     var last = Math.min(total, first + Math.ceil(list.clientHeight / ROW) + 10);
     var visible = document.createDocumentFragment();
@@ -491,12 +535,52 @@
       node.type = 'button';
       node.title = row[2];
       node.dataset.i = row[0];
+      node.dataset.r = r;
+      node.setAttribute('role', 'listitem');
+      if (row[0] === chosen) {
+        node.classList.add('chosen');
+        node.setAttribute('aria-current', 'true');
+      }
       node.style.top = r * ROW + 'px';
       visible.appendChild(node);
     }
     space.replaceChildren(visible);
+    var again = focused === null ? null : space.querySelector('[data-r="' + focused + '"]');
+    if (again) again.focus({preventScroll: true});
   }
+
+  // Tab and the arrows go from row to row through the whole list, however
+  // few of its rows are made.
+  function focusRow(r) {
+    if (r < 0 || r >= total) return false;
+    if (r * ROW < list.scrollTop) list.scrollTop = r * ROW;
+    else if ((r + 1) * ROW > list.scrollTop + list.clientHeight) list.scrollTop = (r + 1) * ROW - list.clientHeight;
+    drawRows();
+    var node = space.querySelector('[data-r="' + r + '"]');
+    if (node) node.focus({preventScroll: true});
+    return !!node;
+  }
+  var steps = {ArrowDown: 1, ArrowUp: -1, PageDown: 10, PageUp: -10};
+  space.addEventListener('keydown', function (e) {
+    var r = +e.target.dataset.r, to = e.key === 'Tab' ? r + (e.shiftKey ? -1 : 1)
+      : e.key === 'Home' ? 0 : e.key === 'End' ? total - 1 : steps[e.key] !== undefined ? r + steps[e.key] : null;
+    if (to === null || isNaN(r)) return;
+    if (e.key !== 'Tab') to = Math.max(0, Math.min(total - 1, to));
+    if (focusRow(to)) e.preventDefault();
+  });
   list.addEventListener('scroll', function () { requestAnimationFrame(drawRows); });
+
+  // A phone's panel slides over the map and away again.
+  var toggle = document.getElementById('panel-toggle');
+  function foldPanel(open) {
+    document.body.classList.toggle('panel-open', open);
+    toggle.setAttribute('aria-expanded', String(open));
+    toggle.textContent = open ? 'Map' : 'List';
+  }
+  toggle.addEventListener('click', function () {
+    foldPanel(!document.body.classList.contains('panel-open'));
+    if (document.body.classList.contains('panel-open')) drawRows();
+  });
   space.addEventListener('click', function (e) {
     if (e.target.dataset && e.target.dataset.i) pick(+e.target.dataset.i);
   });
