@@ -48,11 +48,12 @@ TEST(Gpx, GpsBabelReadsBackWhatWasSent) {
   EXPECT_EQ(RunProcess({"/usr/bin/xmllint", "--noout", gpx}).code, 0);
   ProcessResult csv = RunProcess({"/usr/bin/gpsbabel", "-i", "gpx", "-f", gpx, "-o", "unicsv", "-F", "-"});
   EXPECT_EQ(csv.code, 0) << csv.err;
-  // No,Latitude,Longitude,Name,URL: the coordinates as sent, to nine digits.
-  for (const char *row : {",51.503431,13.410000,\"2016:07:04 12:34:56\",",
-                          ",51.503431,13.410000,\"a 1.jpg\",\"file:///",
-                          ",-51.503431,-13.410000,\"2016:07:05 <noon>\",",
-                          ",-51.503431,-13.410000,\"b%2.jpg\",\"file:///"})
+  // No,Latitude,Longitude,Name,Date,Time,URL: the coordinates as sent, to nine digits; a
+  // picture's capture time, when it is one.
+  for (const char *row : {",51.503431,13.410000,\"2016:07:04 12:34:56\",,,",
+                          ",51.503431,13.410000,\"a 1.jpg\",2016/07/04,12:34:56,\"file:///",
+                          ",-51.503431,-13.410000,\"2016:07:05 <noon>\",,,",
+                          ",-51.503431,-13.410000,\"b%2.jpg\",,,\"file:///"})
     EXPECT_NE(csv.out.find(row), std::string::npos) << row << "\n" << csv.out;
   EXPECT_EQ(LinesOf(csv.out).size(), 5u); // a header and four waypoints
   std::string document = ReadFileText(gpx); // GPX 1.1 wants name before link

@@ -58,6 +58,26 @@ const char *media_type(const std::string &name) {
   return nullptr;
 }
 
+// An EXIF capture time, "2016:07:04 12:34:56", as GPX gives one
+// ("2016-07-04T12:34:56", local time as the camera kept it); empty for
+// anything else a waypoint's name may be.
+std::string iso_time(const std::string &taken) {
+  static const char kShape[] = "dddd:dd:dd dd:dd:dd";
+  if (taken.size() != sizeof kShape - 1)
+    return "";
+  for (size_t i = 0; i < taken.size(); i++)
+    if (kShape[i] == 'd' ? !isdigit(static_cast<unsigned char>(taken[i])) : taken[i] != kShape[i])
+      return "";
+  int year = std::stoi(taken.substr(0, 4)), month = std::stoi(taken.substr(5, 2)), day = std::stoi(taken.substr(8, 2));
+  int hour = std::stoi(taken.substr(11, 2)), minute = std::stoi(taken.substr(14, 2)), second = std::stoi(taken.substr(17, 2));
+  if (year < 1 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59)
+    return "";
+  std::string iso = taken;
+  iso[4] = iso[7] = '-';
+  iso[10] = 'T';
+  return iso;
+}
+
 void write_position(xmlTextWriter *w, const Position &p) {
   if (!p.raw.empty()) {
     xmlTextWriterWriteRaw(w, x(p.raw.c_str()));
@@ -66,6 +86,8 @@ void write_position(xmlTextWriter *w, const Position &p) {
   xmlTextWriterStartElement(w, x("wpt"));
   xmlTextWriterWriteAttribute(w, x("lat"), x(XmlChars(p.latitude).c_str()));
   xmlTextWriterWriteAttribute(w, x("lon"), x(XmlChars(p.longitude).c_str()));
+  if (std::string time = p.picture ? iso_time(p.taken) : ""; !time.empty())
+    xmlTextWriterWriteElement(w, x("time"), x(time.c_str()));
   if (!p.name.empty())
     xmlTextWriterWriteElement(w, x("name"), x(XmlChars(p.name).c_str()));
   if (p.picture) {
