@@ -33,7 +33,7 @@ const unsigned char *unsigned_bytes(std::string_view bytes) {
 
 // libexif's view of the file's EXIF block, whatever its container.
 ExifPointer load_exif(std::string_view file, PictureFormat format) {
-  if (format == PictureFormat::Jpeg) {
+  if (format == PictureFormat::Jpeg || format == PictureFormat::Raf) { // libexif's loader knows both
     std::unique_ptr<ExifLoader, LoaderUnref> loader(exif_loader_new());
     exif_loader_write(loader.get(), const_cast<unsigned char *>(unsigned_bytes(file)),
                       static_cast<unsigned>(std::min<size_t>(file.size(), 1 << 20)));
