@@ -58,24 +58,35 @@ const char *media_type(const std::string &name) {
   return nullptr;
 }
 
-// An EXIF capture time, "2016:07:04 12:34:56", as GPX gives one
-// ("2016-07-04T12:34:56", local time as the camera kept it); empty for
-// anything else a waypoint's name may be.
+// Whether text is a date and time of the given shape, 'd' a digit, its
+// fields where "2016:07:04 12:34:56" has them.
+bool is_time(const std::string &text, std::string_view shape) {
+  if (text.size() != shape.size())
+    return false;
+  for (size_t i = 0; i < text.size(); i++)
+    if (shape[i] == 'd' ? !isdigit(static_cast<unsigned char>(text[i])) : text[i] != shape[i])
+      return false;
+  auto field = [&](size_t at, size_t digits) { return std::stoi(text.substr(at, digits)); };
+  return field(0, 4) >= 1 && field(5, 2) >= 1 && field(5, 2) <= 12 && field(8, 2) >= 1 && field(8, 2) <= 31 &&
+         field(11, 2) <= 23 && field(14, 2) <= 59 && field(17, 2) <= 59;
+}
+
+// The same time with other separators.
+std::string separated(std::string time, char date, char between) {
+  time[4] = time[7] = date;
+  time[10] = between;
+  return time;
+}
+
+// An EXIF capture time as GPX gives one ("2016-07-04T12:34:56", local time
+// as the camera kept it), and back; empty for anything else.
 std::string iso_time(const std::string &taken) {
-  static const char kShape[] = "dddd:dd:dd dd:dd:dd";
-  if (taken.size() != sizeof kShape - 1)
-    return "";
-  for (size_t i = 0; i < taken.size(); i++)
-    if (kShape[i] == 'd' ? !isdigit(static_cast<unsigned char>(taken[i])) : taken[i] != kShape[i])
-      return "";
-  int year = std::stoi(taken.substr(0, 4)), month = std::stoi(taken.substr(5, 2)), day = std::stoi(taken.substr(8, 2));
-  int hour = std::stoi(taken.substr(11, 2)), minute = std::stoi(taken.substr(14, 2)), second = std::stoi(taken.substr(17, 2));
-  if (year < 1 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59)
-    return "";
-  std::string iso = taken;
-  iso[4] = iso[7] = '-';
-  iso[10] = 'T';
-  return iso;
+  return is_time(taken, "dddd:dd:dd dd:dd:dd") ? separated(taken, '-', 'T') : "";
+}
+std::string exif_time(std::string iso) {
+  if (iso.size() == 20 && iso.back() == 'Z') // another program's, in UTC
+    iso.pop_back();
+  return is_time(iso, "dddd-dd-ddTdd:dd:dd") ? separated(iso, ':', ' ') : "";
 }
 
 void write_position(xmlTextWriter *w, const Position &p) {
@@ -121,6 +132,7 @@ Position read_waypoint(xmlTextReader *reader) {
   int depth = xmlTextReaderDepth(reader);
   if (xmlTextReaderIsEmptyElement(reader))
     return position;
+  std::string time; // a picture's own, when no waypoint gives it
   while (xmlTextReaderRead(reader) == 1 && xmlTextReaderDepth(reader) > depth) {
     if (xmlTextReaderNodeType(reader) != XML_READER_TYPE_ELEMENT ||
         xmlTextReaderDepth(reader) != depth + 1)
@@ -128,12 +140,16 @@ Position read_waypoint(xmlTextReader *reader) {
     std::string element = text_of(XmlString(xmlTextReaderLocalName(reader)));
     if (element == "name")
       position.name = text_of(XmlString(xmlTextReaderReadString(reader)));
+    if (element == "time")
+      time = text_of(XmlString(xmlTextReaderReadString(reader)));
     if (element == "link" && !position.picture) {
       position.picture = true;
       position.href = text_of(XmlString(xmlTextReaderGetAttribute(reader, x("href"))));
       position.path = PathOfFileUri(position.href);
     }
   }
+  if (position.picture)
+    position.taken = exif_time(time);
   return position;
 }
 

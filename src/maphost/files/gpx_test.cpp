@@ -19,6 +19,7 @@ TEST(Gpx, TextsAreValidXmlWhateverTheBytes) {
   std::vector<Position> sent(3);
   sent[0] = {false, "1.5", "-2", "a<b>&\"c\" \x01 \xFF", "", "", ""};
   sent[1] = {true, "3", "4", "p&q.jpg", "/cafe b/p&q.jpg", FileUri("/cafe b/p&q.jpg"), ""};
+  sent[1].taken = "2016:07:04 12:34:56"; // back from its <time>
   sent[2] = {false, "5", "6", "", "", "", ""}; // no name element
   TempDir dir;
   Descriptor file(open((dir / "t.gpx").c_str(), O_RDWR | O_CREAT, 0600));
@@ -32,6 +33,7 @@ TEST(Gpx, TextsAreValidXmlWhateverTheBytes) {
   ASSERT_EQ(kept.size(), 3u);
   EXPECT_EQ(kept[0].name, XmlChars(sent[0].name));
   EXPECT_EQ(kept[1].path, "/cafe b/p&q.jpg");
+  EXPECT_EQ(kept[1].taken, sent[1].taken);
   EXPECT_EQ(PathOfFileUri("file:///a%zz%2G%4a%4A%e9%0A%4"), "/a%zz%2GJJ\xE9\n%4"); // whole escapes alone
   for (size_t i = 0; i < sent.size(); i++)
     EXPECT_EQ(kept[i].picture, sent[i].picture) << i;

@@ -1,6 +1,7 @@
 #include "maphost/store/store.h"
 
 #include <algorithm>
+#include <utility>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -126,8 +127,9 @@ bool kept_already(Store &store, Position &position, size_t &index, Position &old
 
 // Pairs a new position with the first of the other kind at its place that
 // has no partner yet: the waypoint pintrail sends of a picture's capture
-// time comes with it.
-void pair(Store &store, size_t index, Position &position) {
+// time comes with it. A picture that finds none takes the time of the
+// waypoint before it at its place, one kept already.
+void pair(Store &store, size_t index, Position &position, const Position &before) {
   sqlite3_stmt *s = Bound(store.sql.find_partner, position.latitude, position.longitude, !position.picture);
   if (sqlite3_step(s) == SQLITE_ROW) {
     position.partner = ColumnNumber(s, 0);
@@ -135,6 +137,9 @@ void pair(Store &store, size_t index, Position &position) {
       position.taken = ColumnText(s, 1);
   }
   sqlite3_reset(s);
+  if (position.picture && position.partner < 0 && before.latitude == position.latitude &&
+      before.longitude == position.longitude)
+    position.taken = before.name;
   if (position.partner < 0)
     return;
   sqlite3_step(Bound(store.sql.set_partner, index, position.picture ? "" : position.name, position.partner));
@@ -215,13 +220,15 @@ namespace {
 Kept keep(Store &store, Position &position, bool from_file, bool journal) {
   size_t index = store.position_count;
   Position old;
-  if (!from_file && kept_already(store, position, index, old))
+  bool same = !from_file && kept_already(store, position, index, old);
+  Position before = std::exchange(store.repeated, same && !position.picture ? position : Position{});
+  if (same)
     return Kept::Same;
   if (journal && store.journal && !AppendJournal(*store.journal, position))
     return Kept::Lost;
   bool added = index == store.position_count;
   if (added)
-    pair(store, index, position);
+    pair(store, index, position, before);
   MapPoint point;
   bool placed = MapPointOf(position.latitude, position.longitude, point);
   if (!put_position(store, index, position, point, placed))

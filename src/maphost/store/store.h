@@ -35,6 +35,10 @@ struct Store {
   MapPoint least{kWorldSide, kWorldSide}, most{-1, -1}; // the box of every position on the map
   CellChanges cells;        // not in the database yet
   size_t spots_written = 0; // the events whose positions are in the spot index
+  // The last position's waypoint when it was kept already: a burst's
+  // pictures share their capture time, and each after the first finds its
+  // waypoint taken.
+  Position repeated;
   // Where each new position is written before it counts as kept; none
   // while a file or journal is read in.
   Journal *journal = nullptr;

@@ -27,6 +27,21 @@ TEST(Store, APictureMovesToItsLatestPosition) {
   EXPECT_DOUBLE_EQ(world[0].latitude, 4);
 }
 
+// Each picture of a burst after the first finds its waypoint kept already, and still takes its time.
+TEST(Store, PicturesOfABurstShareTheirCaptureTime) {
+  Store store;
+  Position time{false, "1", "2", "2016:07:04 12:34:56", "", "", ""};
+  for (std::string name : {"/a.jpg", "/b.jpg", "/c.jpg"}) {
+    KeepPosition(store, time);
+    KeepPosition(store, Position{true, "1", "2", name, name, "file://" + name, ""});
+  }
+  KeepPosition(store, Position{true, "1", "2", "d.jpg", "/d.jpg", "file:///d.jpg", ""}); // no waypoint came before it
+  std::vector<std::string> taken;
+  for (const Position &p : AllPositions(store))
+    taken.push_back(p.taken);
+  EXPECT_EQ(taken, (std::vector<std::string>{"", time.name, time.name, time.name, ""}));
+}
+
 TEST(Store, APictureByNumberIsAPictureThereOrNone) { // a waypoint's or one past the last: none
   Store store;
   KeepPosition(store, Position{false, "1", "2", "w", "", "", ""});
