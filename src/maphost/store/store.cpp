@@ -27,17 +27,26 @@ void take_in(Store &store, MapPoint point) {
   store.most = MapPoint{std::max(store.most.x, point.x), std::max(store.most.y, point.y)};
 }
 
-// The box of the spot index's root: the box of every position in it.
+// A big-endian 32-bit number of an R*Tree node.
+int32_t node_number(const unsigned char *at) {
+  return static_cast<int32_t>(uint32_t(at[0]) << 24 | uint32_t(at[1]) << 16 | uint32_t(at[2]) << 8 | at[3]);
+}
+
+// The box of the spot index's root: the box of every position in it. The
+// root node is two bytes of depth, two of its count, and its cells: an
+// 8-byte id and x0, x1, y0, y1.
 void read_bounds(Store &store) {
   store.least = MapPoint{kWorldSide, kWorldSide}, store.most = MapPoint{-1, -1};
-  Statement root = Prepare(store.db.get(), "SELECT rtreenode(2, data) FROM spot_node WHERE nodeno = 1");
-  std::string boxes = sqlite3_step(root.get()) == SQLITE_ROW ? ColumnText(root.get(), 0) : "";
-  long long id;
-  int x0, x1, y0, y1, used;
-  for (const char *at = boxes.c_str(); sscanf(at, " {%lld %d %d %d %d}%n", &id, &x0, &x1, &y0, &y1, &used) == 5;
-       at += used) {
-    take_in(store, MapPoint{x0, y0});
-    take_in(store, MapPoint{x1, y1});
+  Statement root = Prepare(store.db.get(), "SELECT data FROM spot_node WHERE nodeno = 1");
+  if (sqlite3_step(root.get()) != SQLITE_ROW)
+    return;
+  auto node = static_cast<const unsigned char *>(sqlite3_column_blob(root.get(), 0));
+  size_t size = static_cast<size_t>(sqlite3_column_bytes(root.get(), 0)), cell = 8 + 4 * 4;
+  size_t count = size >= 4 ? size_t(node[2]) << 8 | node[3] : 0;
+  for (size_t i = 0; i < count && 4 + (i + 1) * cell <= size; i++) {
+    const unsigned char *at = node + 4 + i * cell + 8;
+    take_in(store, MapPoint{node_number(at), node_number(at + 8)});
+    take_in(store, MapPoint{node_number(at + 4), node_number(at + 12)});
   }
 }
 

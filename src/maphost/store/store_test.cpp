@@ -27,6 +27,21 @@ TEST(Store, APictureMovesToItsLatestPosition) {
   EXPECT_DOUBLE_EQ(world[0].latitude, 4);
 }
 
+// A store opened again knows the box of its positions, a spot index of many nodes too.
+TEST(Store, ABoxOfEveryPositionOutlivesARestart) {
+  TempDir dir;
+  MapPoint least[2], most[2];
+  for (int run = 0; run < 2; run++) {
+    Store store;
+    std::string why;
+    ASSERT_TRUE(OpenStoreFile(store, dir / "t.db", &why)) << why;
+    for (int i = 0; run == 0 && i < 500; i++)
+      KeepPosition(store, Position{false, std::to_string(i % 170 - 80), std::to_string(i % 7 - 170.5), "w", "", "", ""});
+    ASSERT_TRUE(CommitStore(store) && BoundsOf(store, least[run], most[run]));
+  }
+  EXPECT_EQ(std::tuple(least[1].x, least[1].y, most[1].x, most[1].y), std::tuple(least[0].x, least[0].y, most[0].x, most[0].y));
+}
+
 // Each picture of a burst after the first finds its waypoint kept already, and still takes its time.
 TEST(Store, PicturesOfABurstShareTheirCaptureTime) {
   Store store;
