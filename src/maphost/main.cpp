@@ -117,7 +117,7 @@ int main(int argc, char **argv) {
   if (!keeper)
     return cannot_start("cannot write " + why);
   WebViewHandle view;
-  if (web && !(view = StartWebView(state.store, WebOptions{slots[kWebPort].value, files.tiles}, &why)))
+  if (web && !(view = StartWebView(state.store, WebOptions{slots[kWebPort].value, files.tiles, files.address_path}, &why)))
     return cannot_start(why);
   std::unique_ptr<PublicPort> port = CreatePublicPort(name, &why);
   if (!port)

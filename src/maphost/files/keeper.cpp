@@ -135,6 +135,7 @@ bool OpenKeptFiles(const char *gpx, const char *html, KeptFiles &files, Store &s
     return true;
   const std::string &beside = gpx ? files.gpx.path : files.html.path;
   files.store_path = beside + ".db";
+  files.address_path = beside + ".web";
   bool had_store = access(files.store_path.c_str(), F_OK) == 0;
   if (!OpenStoreFile(store, files.store_path, why))
     return false;

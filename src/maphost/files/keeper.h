@@ -19,6 +19,7 @@ struct KeptFiles {
   GpxFrame frame;     // a continued GPX file's other elements, as they stood
   std::string tiles;  // the exported page's tile URL template
   std::string store_path; // the store's database, beside the GPX file, else the page
+  std::string address_path; // the web view's port and token, beside it
 };
 
 // Opens and locks the files named (nullptr: none) and the store's database

@@ -25,10 +25,12 @@
   }
 
   // ---- the base map -------------------------------------------------------
-  function note(text) {
+  var notes = {tiles: '', host: ''};
+  function note(about, text) {
     var box = document.getElementById('note');
-    box.textContent = text;
-    box.hidden = !text;
+    notes[about] = text;
+    box.textContent = [notes.host, notes.tiles].filter(Boolean).join(' \u00b7 ');
+    box.hidden = !box.textContent;
   }
 
   // TopoJSON's shared arcs, delta-coded on a grid, as Leaflet polygons.
@@ -76,7 +78,7 @@
     }
     if (config.tiles === 'none') return;
     var tiles = L.tileLayer(config.tiles, {attribution: config.attribution, maxZoom: 19});
-    tiles.on('tileerror', function () { note('offline: outline map'); });
+    tiles.on('tileerror', function () { note('tiles', 'offline: outline map'); });
     tiles.addTo(map);
   }
 
@@ -110,10 +112,18 @@
       area: function (box, zoom, from, n) { return ask('list?' + where(box, zoom) + '&from=' + from + '&n=' + n); },
       position: function (i) { return ask('position/' + i + '?'); },
       thumb: function (i) { return 'thumb/' + i + token; },
-      listen: function (tell) {
-        new EventSource('events' + token).onmessage = function (e) {
+      // A host that stops is waited for: the browser asks again while it is
+      // away, and this page again when the host turned it away meanwhile.
+      listen: function listen(tell) {
+        var events = new EventSource('events' + token);
+        events.onmessage = function (e) {
           var m = JSON.parse(e.data);
+          note('host', '');
           tell({pictures: m.n[0], places: m.n[1], waypoints: m.n[2], bounds: m.b});
+        };
+        events.onerror = function () {
+          note('host', 'the map host has stopped: this is what it held; waiting for it');
+          if (events.readyState === EventSource.CLOSED) setTimeout(function () { listen(tell); }, 3000);
         };
       }
     };
@@ -403,6 +413,7 @@
         box.appendChild(button);
       });
       if (found.total > found.rows.length) box.appendChild(element('div', 'and ' + (found.total - found.rows.length) + ' more: search the list', 'path'));
+      opened = -1;
       show([c.lat, inView(c.lon)], box);
     }, function () {});
   }
@@ -415,6 +426,7 @@
     // Opened from a marker by the keyboard: the focus goes on into it.
     var focus = box.querySelector('button, a');
     if (focus && onMarker()) focus.focus({preventScroll: true});
+    keepView();
   }
   function onMarker() { return document.activeElement.classList.contains('leaflet-marker-icon'); }
 
@@ -453,6 +465,7 @@
 
   function openPopup(i, then) {
     asked(source.position(i)).then(function (p) {
+      opened = i;
       if (then) then(p);
       show([p.lat, inView(p.lon)], popupOf(p));
     }, function () {});
@@ -587,7 +600,7 @@
   var typing = 0;
   search.addEventListener('input', function () {
     clearTimeout(typing);
-    typing = setTimeout(resetList, 150);
+    typing = setTimeout(function () { resetList(); keepView(); }, 150);
   });
   order.addEventListener('change', resetList);
 
@@ -608,7 +621,31 @@
   map.on('moveend', function () {
     drawMarkers();
     drawTrail();
+    keepView();
   });
+
+  // ---- the address keeps the view -----------------------------------------
+  // "#c=LAT,LON&z=ZOOM&q=SEARCH&p=PICTURE", once the map was moved, searched
+  // or a picture opened: a reload or a bookmark comes back to it.
+  var opened = -1;
+  function keepView() {
+    var c = map.getCenter(), kept = new URLSearchParams();
+    if (!following) kept.set('c', c.lat.toFixed(5) + ',' + c.lng.toFixed(5));
+    if (!following) kept.set('z', map.getZoom());
+    if (search.value.trim()) kept.set('q', search.value.trim());
+    if (opened >= 0) kept.set('p', opened);
+    history.replaceState(null, '', kept.toString() ? '#' + kept : location.pathname + location.search);
+  }
+  function restoreView() {
+    var kept = new URLSearchParams(location.hash.slice(1)), c = (kept.get('c') || '').split(',').map(Number);
+    if (c.length === 2 && !c.some(isNaN) && kept.get('z') !== null) {
+      following = false;
+      map.setView(c, +kept.get('z') || 0, {animate: false});
+    }
+    search.value = kept.get('q') || '';
+    if (kept.get('p') !== null) openPopup(+kept.get('p'));
+  }
+  map.on('popupclose', function () { opened = -1; keepView(); });
 
   // What the browser test reads.
   window.pintrail = {map: map, pick: pick, following: function () { return following; },
@@ -621,5 +658,6 @@
                      name: function (i) { return names.get(i); }, trail: function () { return trailOrder; },
                      shown: function () { return shown; }};
   basemap();
+  restoreView();
   source.listen(news);
 })();

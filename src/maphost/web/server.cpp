@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <thread>
 
+#include "maphost/web/address.h"
 #include "maphost/web/assets.h"
 #include "maphost/web/page.h"
 #include "maphost/web/picture_work.h"
@@ -335,13 +336,18 @@ void WebViewStop::operator()(WebView *view) const {
 
 WebViewHandle StartWebView(Store &store, const WebOptions &options, std::string *why) {
   WebViewHandle view(new WebView(store));
-  view->token = random_token();
+  WebAddress kept = options.address_file.empty() ? WebAddress{} : ReadWebAddress(options.address_file);
+  view->token = kept.token.empty() ? random_token() : kept.token;
   view->config = PageConfig{true, options.tiles, view->token};
   if (view->token.empty()) {
     *why = "no random bytes for the web view's token";
     return nullptr;
   }
-  if (!listen_on_loopback(*view, options.port, why))
+  std::string busy; // the port kept, taken meanwhile: another is as good
+  bool listening = options.port == 0 && kept.port != 0 && listen_on_loopback(*view, kept.port, &busy);
+  if (!listening && !listen_on_loopback(*view, options.port, why))
+    return nullptr;
+  if (!options.address_file.empty() && !KeepWebAddress(options.address_file, {view->port, view->token}, why))
     return nullptr;
   view->policy = "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' data: " +
                  TileSource(options.tiles) +
