@@ -1,6 +1,7 @@
 // The web view asked with a plain HTTP client: what it refuses, and live
 // clients, even one that never reads, that never slow the port exchange.
 #include <gtest/gtest.h>
+#include <optional>
 
 #include <arpa/inet.h>
 #include <signal.h>
@@ -104,7 +105,7 @@ TEST(WebView, ServesOnlyTheTokenHolderOnLoopbackNamesAndOnlyItsOwnFiles) {
     EXPECT_EQ(RunProcess({MAPHOST_BIN, "WEBPORT=" + port}, {web.ports.env_entry()}).err.ends_with("0 to 65535\n"), port != "65535");
   PrivatePorts other; // a web port another program holds on 127.0.0.1 is refused
   EXPECT_NE(RunProcess({MAPHOST_BIN, "WEBPORT=" + std::to_string(web.port)}, {other.env_entry()}).err.find("on 127.0.0.1 port"), std::string::npos);
-  EXPECT_NE(web.get("/facts/1" + token, web.host_line()).find("\r\n\r\n{\"altitude\":245.0,\"time\":\"2016:07:04 12:34:56\"}"),
+  EXPECT_NE(web.get("/facts/1" + token, web.host_line()).find("\r\n\r\n{\"altitude\":245.0,\"from\":\"original\",\"time\":\"2016:07:04 12:34:56\"}"),
             std::string::npos);
   // The owner's requests keep their connection, a missing picture too; no one else's do.
   std::string next = "\r\nGET /thumb/0" + token + " HTTP/1.1\r\n" + web.host_line() + "\r\nGET /facts/1" + token + " HTTP/1.1\r\n";
@@ -140,6 +141,24 @@ TEST(WebView, OnlyTheFilesTheSurveyDeliveredAreServedOrExported) {
   }
   EXPECT_EQ(ReadFileText(html).find(JpegDataUri(MakeThumbnail(hidden))), std::string::npos);
   EXPECT_NE(ReadFileText(html).find(JpegDataUri(MakeThumbnail(shown))), std::string::npos);
+}
+
+// A bookmark outlives a restart on the same store: its token, and its port while that is free.
+TEST(WebView, TheAddressIsKeptBesideTheStore) {
+  TempDir dir;
+  std::string gpx = "GPX=" + (dir / "t.gpx");
+  std::optional<WebHost> web(std::in_place, std::vector{gpx});
+  int port = web->port, squatter = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  std::string token = web->token;
+  web.emplace(std::vector{gpx});
+  EXPECT_EQ(std::pair(web->port, web->token), std::pair(port, token));
+  web.reset(); // the port taken meanwhile: another, the same token
+  sockaddr_in address{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+  ASSERT_EQ(bind(squatter, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+  web.emplace(std::vector{gpx});
+  EXPECT_NE(web->port, port);
+  EXPECT_EQ(ReadFileText(dir / "t.gpx.web"), std::to_string(web->port) + " " + token + "\n");
+  close(squatter);
 }
 
 // Bombs as pictures: no thumbnail, none of the host's memory, no hold on other thumbnails or the host's end.

@@ -52,6 +52,48 @@ double rational(ExifEntry *entry, ExifByteOrder order) {
   return value.denominator ? double(value.numerator) / value.denominator : -1;
 }
 
+std::string ascii(ExifEntry *entry) {
+  if (!entry || entry->format != EXIF_FORMAT_ASCII || !entry->data)
+    return "";
+  const char *text = reinterpret_cast<const char *>(entry->data);
+  return std::string(text, strnlen(text, entry->size));
+}
+
+// Where a capture time is read, the first found giving it.
+struct TimeTag {
+  ExifIfd ifd;
+  ExifTag tag;
+  const char *from;
+};
+constexpr TimeTag kTimeTags[] = {{EXIF_IFD_EXIF, EXIF_TAG_DATE_TIME_ORIGINAL, "original"},
+                                 {EXIF_IFD_EXIF, EXIF_TAG_DATE_TIME_DIGITIZED, "digitized"},
+                                 {EXIF_IFD_0, EXIF_TAG_DATE_TIME, "changed"}};
+
+// The capture time: the camera's, else the GPS receiver's date and time of
+// day (UTC), "2016:07:05" and three rationals.
+void read_time(ExifData *exif, ExifByteOrder order, PictureFacts &facts) {
+  for (const TimeTag &time : kTimeTags)
+    if (!(facts.time = ascii(exif_content_get_entry(exif->ifd[time.ifd], time.tag))).empty()) {
+      facts.time_from = time.from;
+      return;
+    }
+  ExifContent *gps = exif->ifd[EXIF_IFD_GPS];
+  std::string date = ascii(exif_content_get_entry(gps, ExifTag(0x001D)));
+  ExifEntry *day = exif_content_get_entry(gps, ExifTag(0x0007));
+  if (date.size() != 10 || !day || day->format != EXIF_FORMAT_RATIONAL || day->components != 3)
+    return;
+  double part[3];
+  for (int i = 0; i < 3; i++) {
+    ExifRational r = exif_get_rational(day->data + 8 * i, order);
+    if (!r.denominator)
+      return;
+    part[i] = double(r.numerator) / r.denominator;
+  }
+  char text[32];
+  snprintf(text, sizeof text, "%s %02d:%02d:%02d", date.c_str(), int(part[0]) % 100, int(part[1]) % 100, int(part[2]) % 100);
+  facts.time = text, facts.time_from = "GPS (UTC)";
+}
+
 std::string thumbnail_of(const Raster &picture, int orientation) {
   if (picture.rgb.empty())
     return "";
@@ -96,8 +138,8 @@ GeoRecord HarvestPicture(std::string_view file) {
 std::string MakeThumbnail(std::string_view file) {
   switch (FormatOf(file)) {
   case PictureFormat::Jpeg: return jpeg_thumbnail(file, ReadFacts(file).orientation);
-  case PictureFormat::Png: return thumbnail_of(DecodePng(file), 1);
-  case PictureFormat::Webp: return thumbnail_of(DecodeWebp(file, kThumbnailSide), 1);
+  case PictureFormat::Png: return thumbnail_of(DecodePng(file), ReadFacts(file).orientation);
+  case PictureFormat::Webp: return thumbnail_of(DecodeWebp(file, kThumbnailSide), ReadFacts(file).orientation);
   case PictureFormat::Heif: return thumbnail_of(DecodeHeif(file, true), 1); // libheif turns it
   case PictureFormat::Tiff: {
     TiffFacts facts = ReadTiffFacts(file);
@@ -136,11 +178,7 @@ PictureFacts ReadFacts(std::string_view file) {
   if (!exif)
     return facts;
   ExifByteOrder order = exif_data_get_byte_order(exif.get());
-  ExifEntry *time = exif_content_get_entry(exif->ifd[EXIF_IFD_EXIF], EXIF_TAG_DATE_TIME_ORIGINAL);
-  if (time && time->format == EXIF_FORMAT_ASCII && time->data) {
-    const char *text = reinterpret_cast<const char *>(time->data);
-    facts.time.assign(text, strnlen(text, time->size));
-  }
+  read_time(exif.get(), order, facts);
   double altitude = rational(exif_content_get_entry(exif->ifd[EXIF_IFD_GPS], ExifTag(0x0006)), order);
   if (altitude >= 0) {
     ExifEntry *below = exif_content_get_entry(exif->ifd[EXIF_IFD_GPS], ExifTag(0x0005));

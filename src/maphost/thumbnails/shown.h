@@ -39,7 +39,8 @@ struct WholePicture {
 WholePicture ShowWhole(std::string file);
 
 struct PictureFacts {
-  std::string time; // DateTimeOriginal as it stands, e.g. "2016:07:05 09:15:00"
+  std::string time; // the capture time as it stands, e.g. "2016:07:05 09:15:00"
+  const char *time_from = ""; // which tag gave it: "original", "digitized", "changed", "GPS (UTC)"
   bool has_altitude = false;
   double altitude = 0; // metres above sea level; negative below it
   int orientation = 1;

@@ -75,6 +75,17 @@ TEST(Thumbnails, FactsFromTheExifOfEachFormat) {
   level.with_altitude = false;
   EXPECT_FALSE(ReadFacts(MakeJpeg(GpsEntries(level))).has_altitude);
   EXPECT_EQ(ReadFacts(MakeJpeg(with(CameraEntries(), Short(EXIF_IFD_0, 0x0112, 8)))).orientation, 8);
+  // No DateTimeOriginal: the next time there is, and which tag gave it.
+  using Time = std::pair<std::string, std::string>;
+  auto time_of = [](std::vector<FixtureEntry> entries) {
+    PictureFacts facts = ReadFacts(MakeJpeg(entries));
+    return Time(facts.time, facts.time_from);
+  };
+  FixtureEntry changed = Ascii(EXIF_IFD_0, 0x0132, "2002:02:02 02:02:02");
+  EXPECT_EQ(time_of({Ascii(EXIF_IFD_EXIF, 0x9004, "2001:01:01 01:01:01"), changed}), Time("2001:01:01 01:01:01", "digitized"));
+  EXPECT_EQ(time_of({changed}), Time("2002:02:02 02:02:02", "changed"));
+  EXPECT_EQ(time_of({Ascii(EXIF_IFD_GPS, 0x001D, "2003:03:03"), Rationals(EXIF_IFD_GPS, 0x0007, {{3, 1}, {30, 1}, {5, 2}})}),
+            Time("2003:03:03 03:30:02", "GPS (UTC)"));
 }
 
 // 60,000 x 60,000 pixels claimed: refused before any is allocated (ASan would fail the run otherwise).

@@ -431,6 +431,12 @@
   function onMarker() { return document.activeElement.classList.contains('leaflet-marker-icon'); }
 
   function line(label, text) { return element('div', label + text, 'fact'); }
+  // "2016:07:05 09:15:00" in the reader's own way of writing a date and time.
+  function localTime(text) {
+    var f = /^(\d{4}):(\d\d):(\d\d) (\d\d):(\d\d):(\d\d)$/.exec(text);
+    var date = f && new Date(+f[1], f[2] - 1, +f[3], +f[4], +f[5], +f[6]);
+    return date && !isNaN(date) ? date.toLocaleString(undefined, {dateStyle: 'medium', timeStyle: 'medium'}) : text;
+  }
 
   function popupOf(p) {
     var box = element('div', '', 'popup'), thumb = p.picture ? source.thumb(p.i) : null;
@@ -445,7 +451,7 @@
     }
     box.appendChild(element('div', p.name, 'name'));
     if (p.picture) box.appendChild(element('div', p.folder, 'path'));
-    if (p.taken) box.appendChild(line('Taken ', p.taken));
+    if (p.taken) box.appendChild(line('Taken ', localTime(p.taken)));
     box.appendChild(line('', p.lat.toFixed(7) + ', ' + p.lon.toFixed(7)));
     if (p.picture && config.live) {
       var open = element('a', 'open', 'open');
@@ -456,7 +462,8 @@
       // The picture's own EXIF, read by the host: its altitude, and its
       // capture time when no waypoint gave it.
       fetch('facts/' + p.i + token).then(function (r) { return r.ok ? r.json() : {}; }).then(function (facts) {
-        if (facts.time && !p.taken) box.insertBefore(line('Taken ', facts.time), open);
+        var from = facts.from === 'original' ? '' : ' (' + facts.from + ')';
+        if (facts.time && !p.taken) box.insertBefore(line('Taken ', localTime(facts.time) + from), open);
         if (typeof facts.altitude === 'number') box.insertBefore(line('Altitude ', facts.altitude.toFixed(1) + ' m'), open);
       });
     }

@@ -26,7 +26,7 @@ void remember(PictureWork &work, uint32_t index, const std::string &jpeg) {
 std::string facts_json(const PictureFacts &facts) {
   nlohmann::json value = nlohmann::json::object();
   if (!facts.time.empty())
-    value["time"] = facts.time;
+    value["time"] = facts.time, value["from"] = facts.time_from;
   if (facts.has_altitude)
     value["altitude"] = facts.altitude;
   return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
