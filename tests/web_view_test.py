@@ -56,6 +56,13 @@ def drag_map(page):
         page.send('Input.dispatchMouseEvent', type=kind, x=x, y=400, button='left', clickCount=1)
 
 
+def press(page, *keys):
+    for key in keys: # Enter as typed, so that it clicks the button it is on
+        typed = {'text': '\r'} if key == 'Enter' else {}
+        for kind in ('keyDown' if typed else 'rawKeyDown', 'keyUp'):
+            page.send('Input.dispatchKeyEvent', type=kind, key=key, code=key, windowsVirtualKeyCode={'Tab': 9, 'Enter': 13}[key], **typed)
+
+
 def main():
     photos, formats = os.path.join(work, 'Photos'), os.path.join(work, 'Formats')
     subprocess.run([build + '/pintrail-fixtures', 'demo', photos], check=True)
@@ -112,6 +119,25 @@ def main():
         page.wait("/Altitude 245.0 m/.test(document.querySelector('.popup').textContent)", 'the altitude')
         screenshot(page, 'web-thumbnail-turned.png')
 
+        # Keyboard only: Tab runs on past the rows made, Enter picks a row, shown chosen, and opens a marker.
+        page.eval("(l => { l.style.flex = 'none'; l.style.height = '22px'; l.querySelector('.entry').focus(); })(list)")
+        press(page, *['Tab'] * 11, 'Enter')
+        page.wait("document.activeElement.dataset.r == '11' && document.querySelector('.chosen').dataset.r == '11' && "
+                  "!pintrail.pending() && (pintrail.map.closePopup(), document.querySelector('.leaflet-marker-icon.pin')) && true", 'row 12 picked')
+        page.eval("list.style = ''; document.querySelector('.leaflet-marker-icon.pin').focus()")
+        press(page, 'Enter')
+        page.wait("!!document.activeElement.closest('.popup')", 'a marker opened from the keyboard')
+        # A phone: the map takes the width; the list slides over it, and away once a row is picked.
+        page.send('Emulation.setDeviceMetricsOverride', width=390, height=844, deviceScaleFactor=1, mobile=True)
+        page.wait("document.getElementById('map').offsetWidth == 390 && !panel.offsetWidth", 'the map alone')
+        page.eval("document.getElementById('panel-toggle').click(), 0")
+        screenshot(page, 'web-phone-list.png')
+        page.eval("document.querySelector('#list .entry').click()")
+        page.wait("!panel.offsetWidth && (r => r.left >= 0 && r.right <= 390)(document.querySelector"
+                  "('.leaflet-popup').getBoundingClientRect())", 'the popup within the phone')
+        screenshot(page, 'web-phone-popup.png')
+        page.send('Emulation.clearDeviceMetricsOverride')
+
         # The search finds a picture by its folder; the trail joins pictures in time order.
         page.eval("document.getElementById('fit').click()")
         page.wait('!pintrail.pending() && pintrail.trail().length == 12', 'the trail of all, once the map is fitted')
@@ -122,10 +148,13 @@ def main():
         assert sorted(trail[:2]) == sorted(['IMG_0001.jpg', HOSTILE]), trail # copies: one capture time
         assert trail[2:] == ['IMG_0002.jpg', 'Paris at night.jpg', 'IMG_0005.HEIC', 'turned.jpg', 'phone.heic',
                              'screen.png', 'web.webp', 'scan.tif', 'south.jpg', 'camera.raf'], trail
+        page.send('Page.reload') # the address keeps the view, the search too
+        page.wait("search.value == 'far/' && pintrail.rows().map(pintrail.name).join() == 'south.jpg'", 'the view reloaded')
 
         dialogs = [e for e in page.events if e.get('method') == 'Page.javascriptDialogOpening']
         assert not dialogs, dialogs
         os.kill(host, signal.SIGTERM) # the exported page gets everything at the end
+        page.wait("/has stopped/.test(document.getElementById('note').textContent)", 'the stopped host said')
         for _ in range(100):
             if not os.path.exists(os.path.join(work, 'ports', 'VANTORA.1')):
                 break

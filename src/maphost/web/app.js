@@ -355,14 +355,15 @@
 
   // A marker is a button to the keyboard too: Enter or Space opens it.
   var keyFocus = false; // a marker the keyboard opened went with the view it opened
-  function operable(icon) {
+  function operable(marker) {
+    var icon = marker.getElement();
     icon.setAttribute('role', 'button');
     icon.setAttribute('aria-label', icon.title);
     icon.addEventListener('keydown', function (e) {
       if (e.key !== 'Enter' && e.key !== ' ') return;
       e.preventDefault();
       keyFocus = true;
-      icon.click();
+      marker.fire('click'); // not a click on the icon: Leaflet drops those after a drag
     });
   }
 
@@ -384,7 +385,7 @@
           marker.on('click', function () { openPopup(c.i); });
         }
         markers.addLayer(marker);
-        operable(marker.getElement());
+        operable(marker);
       });
       var first = document.querySelector('.leaflet-marker-icon');
       if ((focused || document.activeElement === document.body && keyFocus) && first) first.focus({preventScroll: true});
@@ -445,7 +446,11 @@
       image.className = 'thumb';
       image.alt = '';
       image.onerror = function () { image.remove(); };
-      image.onload = function () { if (shared.isOpen()) shared.update(); };
+      image.onload = function () { // update() sets the content again: the focus in it is kept
+        var focused = box.contains(document.activeElement) && document.activeElement;
+        if (shared.isOpen()) shared.update();
+        if (focused) focused.focus({preventScroll: true});
+      };
       image.src = thumb;
       box.appendChild(image);
     }
