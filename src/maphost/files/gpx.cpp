@@ -78,11 +78,7 @@ std::string separated(std::string time, char date, char between) {
   return time;
 }
 
-// An EXIF capture time as GPX gives one ("2016-07-04T12:34:56", local time
-// as the camera kept it), and back; empty for anything else.
-std::string iso_time(const std::string &taken) {
-  return is_time(taken, "dddd:dd:dd dd:dd:dd") ? separated(taken, '-', 'T') : "";
-}
+// A GPX time back as the EXIF time it was; empty for anything else.
 std::string exif_time(std::string iso) {
   if (iso.size() == 20 && iso.back() == 'Z') // another program's, in UTC
     iso.pop_back();
@@ -97,7 +93,7 @@ void write_position(xmlTextWriter *w, const Position &p) {
   xmlTextWriterStartElement(w, x("wpt"));
   xmlTextWriterWriteAttribute(w, x("lat"), x(XmlChars(p.latitude).c_str()));
   xmlTextWriterWriteAttribute(w, x("lon"), x(XmlChars(p.longitude).c_str()));
-  if (std::string time = p.picture ? iso_time(p.taken) : ""; !time.empty())
+  if (std::string time = p.picture ? GpxTime(p.taken) : ""; !time.empty())
     xmlTextWriterWriteElement(w, x("time"), x(time.c_str()));
   if (!p.name.empty())
     xmlTextWriterWriteElement(w, x("name"), x(XmlChars(p.name).c_str()));
@@ -178,6 +174,10 @@ size_t most_attributes(std::string_view xml) {
 }
 
 } // namespace
+
+std::string GpxTime(const std::string &taken) {
+  return is_time(taken, "dddd:dd:dd dd:dd:dd") ? separated(taken, '-', 'T') : "";
+}
 
 std::string XmlChars(std::string_view text) {
   std::string out;

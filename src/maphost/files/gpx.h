@@ -14,6 +14,11 @@
 // and after. False when it could not be written whole.
 bool WriteGpx(int fd, const PositionFeed &each, const std::string &head = "", const std::string &tail = "");
 
+// An EXIF capture time, "2016:07:04 12:34:56", as GPX gives one
+// ("2016-07-04T12:34:56", local time as the camera kept it); empty for
+// anything else a waypoint's name may be.
+std::string GpxTime(const std::string &taken);
+
 enum class GpxLoad { Loaded, Missing, NotGpx };
 // A continued GPX file's other elements, as they stood: its metadata
 // before the waypoints, its routes, tracks and extensions after them.

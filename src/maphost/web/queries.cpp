@@ -7,6 +7,7 @@
 
 #include "maphost/store/query.h"
 #include "maphost/web/embedded.h"
+#include "maphost/web/selection.h"
 
 namespace {
 
@@ -92,14 +93,28 @@ std::string position(Store &store, std::string_view number) {
                  {"lon", strtod(p.longitude.c_str(), nullptr)}, {"taken", p.taken}});
 }
 
+std::string selection(Store &store, const std::function<const char *(const char *)> &argument, const char **type) {
+  View area;
+  SelectionFile file;
+  const char *format = argument("f");
+  if (!view_of(argument, area) || !format || !ExportSelection(store, area.from, area.to, format, file))
+    return "";
+  *type = file.type;
+  return file.bytes;
+}
+
 } // namespace
 
 bool IsQuery(std::string_view path) {
-  return path == "/clusters" || path == "/trail" || path == "/list" || path.substr(0, 10) == "/position/";
+  return path == "/clusters" || path == "/trail" || path == "/list" || path == "/selection" ||
+         path.substr(0, 10) == "/position/";
 }
 
 std::string AnswerQuery(Store &store, std::string_view path,
-                        const std::function<const char *(const char *)> &argument) {
+                        const std::function<const char *(const char *)> &argument, const char **type) {
+  *type = "application/json";
+  if (path == "/selection")
+    return selection(store, argument, type);
   if (path == "/clusters")
     return clusters(store, argument);
   if (path == "/trail")

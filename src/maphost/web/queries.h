@@ -7,6 +7,8 @@
 //       {"total": T, "rows": [[index, name, folder], ...]}
 //       (with z= and b= as above: of the pictures in that box, by time)
 //   /position/N  one position: {"i", "picture", "name", "folder", "lat", "lon", "taken"}
+//   /selection?f=gpx|geojson|kml&z=ZOOM&b=WEST,SOUTH,EAST,NORTH  the pictures
+//       in the box as a file of that format (of 100,000 pictures at the most)
 #pragma once
 
 #include <functional>
@@ -18,6 +20,7 @@
 // Whether path is one of the questions.
 bool IsQuery(std::string_view path);
 // The answer to the question at path, its arguments by name (nullptr:
-// not given); empty when they make no question or there is no such position.
+// not given), and its media type in *type; empty when they make no
+// question or there is no such position.
 std::string AnswerQuery(Store &store, std::string_view path,
-                        const std::function<const char *(const char *)> &argument);
+                        const std::function<const char *(const char *)> &argument, const char **type);

@@ -6,11 +6,13 @@
 
 namespace {
 
-std::string asked(Store &store, std::string_view path, std::map<std::string, std::string> arguments) {
+std::string asked(Store &store, std::string_view path, std::map<std::string, std::string> arguments,
+                  const char **type = nullptr) {
+  const char *answered;
   return AnswerQuery(store, path, [&](const char *name) {
     auto found = arguments.find(name);
     return found == arguments.end() ? nullptr : found->second.c_str();
-  });
+  }, type ? type : &answered);
 }
 
 TEST(Queries, AnswersNameWhatTheyHoldAndRefuseWhatIsNoQuestion) {
@@ -25,12 +27,20 @@ TEST(Queries, AnswersNameWhatTheyHoldAndRefuseWhatIsNoQuestion) {
   auto picture = nlohmann::json::parse(asked(store, "/position/1", {}));
   EXPECT_EQ(picture["taken"], "2008:10:22 16:28:39");
   EXPECT_EQ(picture["name"], "a\xEF\xBF\xBD.jpg"); // not UTF-8: replaced
+  std::map<std::string, std::string> box{{"z", "3"}, {"b", "11,43,12,44"}};
+  for (auto [format, shown] : {std::pair{"gpx", "<time>2008-10-22T16:28:39</time>"},
+                               {"geojson", "\"coordinates\":[11.25,43.7]"}, {"kml", "<coordinates>11.25,43.7</"}}) {
+    const char *type = "";
+    box["f"] = format;
+    EXPECT_NE(asked(store, "/selection", box, &type).find(shown), std::string::npos) << format;
+    EXPECT_NE(std::string(type).find(format == std::string("geojson") ? "geo+json" : format), std::string::npos);
+  }
   for (auto [path, arguments] : std::initializer_list<std::pair<const char *, std::map<std::string, std::string>>>{
            {"/clusters", {{"z", "21"}, {"b", "0,0,1,1"}}}, {"/clusters", {{"z", "3"}, {"b", "1,0,0,1"}}},
            {"/clusters", {{"z", "3"}, {"b", "0,0,1"}}}, {"/clusters", {{"z", "-1"}, {"b", "0,0,1,1"}}},
            {"/list", {{"from", "0"}, {"n", "1001"}}}, {"/list", {{"from", "0"}, {"n", "5"}, {"o", "size"}}},
            {"/list", {{"n", "5"}}}, {"/list", {{"from", "1x"}, {"n", "5"}}}, {"/position/2", {}},
-           {"/position/", {}}, {"/position/+1", {}}})
+           {"/position/", {}}, {"/position/+1", {}}, {"/selection", {{"f", "pdf"}, {"z", "3"}, {"b", "0,0,1,1"}}}})
     EXPECT_EQ(asked(store, path, arguments), "") << path;
 }
 

@@ -222,11 +222,12 @@ MHD_Result answer(void *cls, MHD_Connection *connection, const char *url, const 
   if (path == "/events")
     return send(connection, view, MHD_HTTP_OK, "text/event-stream", EventsResponse(connection, view));
   if (IsQuery(path)) {
+    const char *type;
     std::string answered = AnswerQuery(view.store, path, [&](const char *name) {
       return MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, name);
-    });
+    }, &type);
     return answered.empty() ? refuse(connection, view, MHD_HTTP_NOT_FOUND, "no such question or position")
-                            : send_bytes(connection, view, MHD_HTTP_OK, "application/json", answered);
+                            : send_bytes(connection, view, MHD_HTTP_OK, type, answered);
   }
   static const struct {
     std::string_view prefix;

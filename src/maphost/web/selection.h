@@ -1,0 +1,22 @@
+// The pictures of an area of the map as a file other programs read.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "maphost/store/mercator.h"
+#include "maphost/store/store.h"
+
+// Pictures at the most in one file: a larger selection is refused whole.
+constexpr size_t kMostSelected = 100000;
+
+struct SelectionFile {
+  std::string bytes;
+  const char *type = nullptr; // its media type
+};
+
+// The pictures of the box from north_west to south_east, in capture-time
+// order, as format says: "gpx", "geojson" or "kml". False for another
+// format, more than kMostSelected pictures, or a GPX that could not be made.
+bool ExportSelection(Store &store, MapPoint north_west, MapPoint south_east, std::string_view format,
+                     SelectionFile &file);
