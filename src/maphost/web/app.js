@@ -16,6 +16,7 @@
   // Clusters part up to MAX_ZOOM; there a cluster lists its pictures.
   var MAX_ZOOM = 17, ROW = 22, PAGE = 200, DAY = 864e5, FAR_KM = 500;
   var TRAIL_BY_DEFAULT = 50000; // pictures: a larger library's trail is shown on request
+  var CELL = 100, MOST_SELECTED = 100000; // a grid's thumbnail with its gap, in pixels; pictures in a file
 
   function element(tag, text, className) {
     var node = document.createElement(tag);
@@ -112,6 +113,10 @@
       area: function (box, zoom, from, n) { return ask('list?' + where(box, zoom) + '&from=' + from + '&n=' + n); },
       position: function (i) { return ask('position/' + i + '?'); },
       thumb: function (i) { return 'thumb/' + i + token; },
+      whole: function (i) { return 'picture/' + i + token; },
+      selection: function (box, zoom, format) {
+        return Promise.resolve('selection?f=' + format + '&' + where(box, zoom) + '&' + token.slice(1));
+      },
       // A host that stops is waited for: the browser asks again while it is
       // away, and this page again when the host turned it away meanwhile.
       listen: function listen(tell) {
@@ -149,6 +154,30 @@
   function unshared(texts) {
     var before = '';
     return texts.map(function (t) { return (before = before.slice(0, t.charCodeAt(0) - 48) + t.slice(1)); });
+  }
+
+  // The exported page's selections as files, as the host writes them.
+  function fileOf(format, pictures) {
+    function iso(t) { return /^\d{4}:\d\d:\d\d \d\d:\d\d:\d\d$/.test(t) ? t.replace(/:/, '-').replace(/:/, '-').replace(' ', 'T') : ''; }
+    function xml(t) { return t.replace(/[&<>"]/g, function (c) { return {'&': '&amp;', '<': '&lt;', '>': '&gt;', '"': '&quot;'}[c]; }); }
+    function link(p) { return encodeURI('file://' + p.path); }
+    if (format === 'geojson') {
+      return JSON.stringify({type: 'FeatureCollection', features: pictures.map(function (p) {
+        return {type: 'Feature', properties: {name: p.name, file: link(p), time: iso(p.taken) || undefined},
+                geometry: {type: 'Point', coordinates: [p.lon, p.lat]}};
+      })});
+    }
+    var gpx = format === 'gpx', lines = pictures.map(function (p) {
+      var time = iso(p.taken);
+      return gpx ? '<wpt lat="' + p.lat + '" lon="' + p.lon + '">' + (time ? '<time>' + time + '</time>' : '') + '<name>' +
+                   xml(p.name) + '</name><link href="' + xml(link(p)) + '"/></wpt>'
+                 : '<Placemark><name>' + xml(p.name) + '</name><description>' + xml(link(p)) + '</description>' +
+                   (time ? '<TimeStamp><when>' + time + '</when></TimeStamp>' : '') + '<Point><coordinates>' + p.lon +
+                   ',' + p.lat + '</coordinates></Point></Placemark>';
+    });
+    return '<?xml version="1.0" encoding="UTF-8"?>\n' + (gpx
+      ? '<gpx version="1.1" creator="pintrail-maphost" xmlns="http://www.topografix.com/GPX/1/1">\n' + lines.join('\n') + '\n</gpx>\n'
+      : '<kml xmlns="http://www.opengis.net/kml/2.2"><Document>\n' + lines.join('\n') + '\n</Document></kml>\n');
   }
 
   function embeddedSource() {
@@ -278,6 +307,15 @@
                                 lat: lat(i), lon: lon(i), taken: takenOf(i)});
       },
       thumb: function (i) { return thumbs[i]; },
+      whole: function (i) { return thumbs[i]; }, // the page carries no more of it
+      selection: function (box, zoom, format) {
+        var found = [];
+        for (var i = 0; i < pictures && found.length <= MOST_SELECTED; i++) {
+          if (inside(box, i)) found.push({name: names[i], lat: lat(i), lon: lon(i), taken: takenOf(i), path: path(i)});
+        }
+        if (found.length > MOST_SELECTED) return Promise.reject('too many');
+        return Promise.resolve(URL.createObjectURL(new Blob([fileOf(format, found)])));
+      },
       listen: function (tell) {
         tell({pictures: data.n[0], places: data.n[1], waypoints: data.n[2], bounds: bounds});
       }
@@ -413,7 +451,10 @@
         button.addEventListener('click', function () { openPopup(row[0]); });
         box.appendChild(button);
       });
-      if (found.total > found.rows.length) box.appendChild(element('div', 'and ' + (found.total - found.rows.length) + ' more: search the list', 'path'));
+      var all = element('button', 'Show all ' + found.total + ' as pictures');
+      all.type = 'button';
+      all.addEventListener('click', function () { openGrid([c.lon - d, c.lat - d, c.lon + d, c.lat + d]); });
+      box.appendChild(all);
       opened = -1;
       show([c.lat, inView(c.lon)], box);
     }, function () {});
@@ -433,10 +474,11 @@
 
   function line(label, text) { return element('div', label + text, 'fact'); }
   // "2016:07:05 09:15:00" in the reader's own way of writing a date and time.
-  function localTime(text) {
+  function localTime(text, day) {
     var f = /^(\d{4}):(\d\d):(\d\d) (\d\d):(\d\d):(\d\d)$/.exec(text);
     var date = f && new Date(+f[1], f[2] - 1, +f[3], +f[4], +f[5], +f[6]);
-    return date && !isNaN(date) ? date.toLocaleString(undefined, {dateStyle: 'medium', timeStyle: 'medium'}) : text;
+    if (!date || isNaN(date)) return day ? '' : text;
+    return date.toLocaleString(undefined, day ? {dateStyle: 'medium'} : {dateStyle: 'medium', timeStyle: 'medium'});
   }
 
   function popupOf(p) {
@@ -615,6 +657,154 @@
     typing = setTimeout(function () { resetList(); keepView(); }, 150);
   });
   order.addEventListener('change', resetList);
+
+  // ---- an area's pictures as a grid, a picture at a time in the viewer ------
+  // Shift-drag an area of the map, or take the view; the grid makes only
+  // the thumbnails in sight, in capture-time order, a page at a time.
+  var gridBox = document.getElementById('grid'), gridScroll = document.getElementById('grid-scroll');
+  var gridSpace = document.getElementById('grid-space'), viewer = document.getElementById('viewer');
+  var grid = {asked: 0, total: 0, pages: new Map()}, viewed = -1;
+
+  function openGrid(box) {
+    var zoom = Math.min(map.getZoom(), 20);
+    grid = {box: box, zoom: zoom, total: 0, pages: new Map(), asked: grid.asked + 1};
+    gridBox.hidden = false;
+    gridScroll.scrollTop = 0;
+    document.getElementById('grid-title').textContent = '';
+    var links = document.getElementById('grid-export');
+    links.replaceChildren();
+    ['gpx', 'geojson', 'kml'].forEach(function (format) {
+      var a = element('a', format.toUpperCase());
+      a.download = 'pictures.' + format;
+      a.href = '#';
+      a.addEventListener('click', function (e) { // made when asked: an exported page writes it itself
+        if (a.dataset.made) return;
+        e.preventDefault();
+        source.selection(box, zoom, format).then(function (url) { a.href = url; a.dataset.made = 1; a.click(); },
+                                                  function () { a.textContent = 'too many for a file'; });
+      });
+      links.appendChild(a);
+    });
+    loadGrid(0);
+  }
+  function gridRow(r) { var rows = grid.pages.get(Math.floor(r / PAGE)); return rows && rows[r % PAGE]; }
+  function loadGrid(k) {
+    if (grid.pages.has(k)) return;
+    grid.pages.set(k, null);
+    var ask = grid.asked;
+    asked(source.area(grid.box, grid.zoom, k * PAGE, PAGE)).then(function (found) {
+      if (ask !== grid.asked) return;
+      if (k === 0) describe(found.total, found.rows[0]);
+      grid.total = found.total;
+      grid.pages.set(k, found.rows);
+      drawGrid();
+    }, function () { grid.pages.delete(k); });
+  }
+  // "120 pictures, 4 Jul 2016 – 9 Jul 2016": the first and last in time.
+  function describe(total, first) {
+    var title = document.getElementById('grid-title'), ask = grid.asked, box = grid.box, zoom = grid.zoom;
+    title.textContent = total + (total === 1 ? ' picture' : ' pictures') + (total ? '' : ' here');
+    if (!total) return;
+    var last = source.area(box, zoom, total - 1, 1).then(function (a) { return source.position(a.rows[0][0]); });
+    Promise.all([source.position(first[0]), last]).then(function (ends) {
+      var days = ends.map(function (p) { return localTime(p.taken, true); }).filter(Boolean);
+      if (ask === grid.asked && days.length) title.textContent += ', ' + days.filter(function (d, k) { return days.indexOf(d) === k; }).join(' \u2013 ');
+    });
+  }
+  function drawGrid() {
+    var focused = gridSpace.contains(document.activeElement) ? document.activeElement.dataset.r : null;
+    var across = Math.max(1, Math.floor(gridScroll.clientWidth / CELL));
+    gridSpace.style.height = Math.ceil(grid.total / across) * CELL + 'px';
+    var first = Math.floor(gridScroll.scrollTop / CELL) * across;
+    var last = Math.min(grid.total, first + (Math.ceil(gridScroll.clientHeight / CELL) + 1) * across);
+    var made = document.createDocumentFragment();
+    for (var r = first; r < last; r++) {
+      var row = gridRow(r);
+      if (!row) { loadGrid(Math.floor(r / PAGE)); continue; }
+      var cell = element('button', '', 'cell'), thumb = source.thumb(row[0]);
+      cell.type = 'button';
+      cell.title = row[1];
+      cell.dataset.r = r;
+      cell.style.left = (r % across) * CELL + 'px';
+      cell.style.top = Math.floor(r / across) * CELL + 'px';
+      if (thumb) {
+        var image = document.createElement('img');
+        image.alt = row[1];
+        image.src = thumb;
+        cell.appendChild(image);
+      } else cell.textContent = row[1];
+      made.appendChild(cell);
+    }
+    gridSpace.replaceChildren(made);
+    var again = focused === null ? null : gridSpace.querySelector('[data-r="' + focused + '"]');
+    if (again) again.focus({preventScroll: true});
+  }
+  gridScroll.addEventListener('scroll', function () { requestAnimationFrame(drawGrid); });
+  gridSpace.addEventListener('click', function (e) {
+    var cell = e.target.closest('.cell');
+    if (cell) view(+cell.dataset.r);
+  });
+  document.getElementById('grid-close').addEventListener('click', function () { gridBox.hidden = true; grid.asked++; });
+  document.getElementById('in-view').addEventListener('click', function () { foldPanel(false); openGrid(viewBox()); });
+
+  var selecting = null;
+  map.boxZoom.disable(); // shift-drag selects instead
+  map.on('mousedown', function (e) {
+    if (!e.originalEvent.shiftKey) return;
+    map.dragging.disable();
+    selecting = {from: e.latlng, box: L.rectangle([e.latlng, e.latlng], {color: '#e80', weight: 1, interactive: false}).addTo(map)};
+  });
+  map.on('mousemove', function (e) { if (selecting) selecting.box.setBounds([selecting.from, e.latlng]); });
+  map.on('mouseup', function () {
+    if (!selecting) return;
+    var b = selecting.box.getBounds(), shift = 360 * Math.floor((b.getWest() + 180) / 360);
+    selecting.box.remove();
+    selecting = null;
+    map.dragging.enable();
+    openGrid([Math.max(-180, b.getWest() - shift), Math.max(-85, b.getSouth()), Math.min(180, b.getEast() - shift),
+              Math.min(85, b.getNorth())]);
+  });
+
+  // The viewer: the whole picture, its name, time and place; the arrows
+  // go through the grid, Esc closes it.
+  function view(r) {
+    var row = gridRow(r);
+    if (!row) return;
+    viewed = r;
+    viewer.hidden = false;
+    var image = document.getElementById('viewer-image'), caption = document.getElementById('viewer-caption');
+    image.src = source.whole(row[0]) || '';
+    image.alt = row[1];
+    caption.textContent = row[1];
+    document.getElementById('viewer-prev').disabled = r === 0;
+    document.getElementById('viewer-next').disabled = r + 1 >= grid.total;
+    if (r + 1 < grid.total) loadGrid(Math.floor((r + 1) / PAGE));
+    asked(source.position(row[0])).then(function (p) {
+      if (viewed === r) caption.textContent = [p.name, localTime(p.taken), p.lat.toFixed(5) + ', ' + p.lon.toFixed(5)].filter(Boolean).join(' \u00b7 ');
+    }, function () {});
+    if (!viewer.contains(document.activeElement)) document.getElementById('viewer-close').focus();
+  }
+  function closeViewer() {
+    viewer.hidden = true;
+    var cell = gridSpace.querySelector('[data-r="' + viewed + '"]');
+    if (cell) cell.focus();
+  }
+  document.getElementById('viewer-prev').addEventListener('click', function () { view(viewed - 1); });
+  document.getElementById('viewer-next').addEventListener('click', function () { view(viewed + 1); });
+  document.getElementById('viewer-close').addEventListener('click', closeViewer);
+  document.getElementById('viewer-where').addEventListener('click', function () {
+    var row = gridRow(viewed);
+    closeViewer();
+    if (row) pick(row[0]);
+  });
+  document.addEventListener('keydown', function (e) {
+    if (viewer.hidden) return;
+    if (e.key === 'Escape') closeViewer();
+    else if (e.key === 'ArrowLeft' && viewed > 0) view(viewed - 1);
+    else if (e.key === 'ArrowRight' && viewed + 1 < grid.total) view(viewed + 1);
+    else return;
+    e.preventDefault();
+  });
 
   // ---- bringing it together ----------------------------------------------
   // The markers, trail and list are asked for again when the view moves,
