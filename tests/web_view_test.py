@@ -56,11 +56,24 @@ def drag_map(page):
         page.send('Input.dispatchMouseEvent', type=kind, x=x, y=400, button='left', clickCount=1)
 
 
+AXE = os.path.join(os.environ.get('XDG_CACHE_HOME') or os.path.expanduser('~/.cache'), 'pintrail/axe-core-4.14.1/axe.min.js')
+
+
+def audit(page, what):
+    """axe-core's audit: no serious or critical violation; the others are printed."""
+    if not os.path.exists(AXE):
+        return print('no audit of', what + ': tools/setup --test fetches axe-core')
+    page.send('Runtime.evaluate', expression=open(AXE).read())
+    found = page.eval("axe.run(document).then(r => r.violations.map(v => [v.impact, v.id, v.nodes.length]))")
+    print('audit of', what + ':', found or 'no violation')
+    assert not [v for v in found if v[0] in ('serious', 'critical')], found
+
+
 def press(page, *keys):
     for key in keys: # Enter as typed, so that it clicks the button it is on
         typed = {'text': '\r'} if key == 'Enter' else {}
         for kind in ('keyDown' if typed else 'rawKeyDown', 'keyUp'):
-            page.send('Input.dispatchKeyEvent', type=kind, key=key, code=key, windowsVirtualKeyCode={'Tab': 9, 'Enter': 13}[key], **typed)
+            page.send('Input.dispatchKeyEvent', type=kind, key=key, code=key, windowsVirtualKeyCode={'Tab': 9, 'Enter': 13, 'Escape': 27, 'ArrowRight': 39}[key], **typed)
 
 
 def main():
@@ -137,6 +150,16 @@ def main():
                   "('.leaflet-popup').getBoundingClientRect())", 'the popup within the phone')
         screenshot(page, 'web-phone-popup.png')
         page.send('Emulation.clearDeviceMetricsOverride')
+        # The view's pictures as a grid in time order; the viewer goes on with the arrows, Esc back to the grid.
+        page.eval("document.getElementById('fit').click(); document.getElementById('in-view').click()")
+        page.wait("/^12 pictures, /.test(document.getElementById('grid-title').textContent) && "
+                  "document.querySelectorAll('#grid-space .cell').length == 12", 'the grid of the view')
+        page.eval("document.querySelector('#grid-space .cell').click()")
+        press(page, 'ArrowRight', 'ArrowRight')
+        page.wait("/^IMG_0002.jpg \u00b7 /.test(document.getElementById('viewer-caption').textContent)", 'the third picture')
+        press(page, 'Escape')
+        page.wait("viewer.hidden && document.activeElement.dataset.r == '2'", 'the grid again')
+        audit(page, 'the live page, its grid open')
 
         # The search finds a picture by its folder; the trail joins pictures in time order.
         page.eval("document.getElementById('fit').click()")
@@ -167,6 +190,7 @@ def main():
         page.wait('!pintrail.pending() && pintrail.shown() == 13', 'every marker in the export')
         assert page.eval("pintrail.trail().map(pintrail.name)") == trail
         screenshot(page, 'web-export.png')
+        audit(page, 'the exported page')
         print('web view: 12 pictures and a lone waypoint shown live and exported; screenshots in', artifacts)
     finally: # whatever happened, nothing started here outlives the test
         if browser_process:

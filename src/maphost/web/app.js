@@ -603,7 +603,6 @@
       node.title = row[2];
       node.dataset.i = row[0];
       node.dataset.r = r;
-      node.setAttribute('role', 'listitem');
       if (row[0] === chosen) {
         node.classList.add('chosen');
         node.setAttribute('aria-current', 'true');
