@@ -159,7 +159,9 @@ def main():
         page.wait("/^IMG_0002.jpg \u00b7 /.test(document.getElementById('viewer-caption').textContent)", 'the third picture')
         press(page, 'Escape')
         page.wait("viewer.hidden && document.activeElement.dataset.r == '2'", 'the grid again')
-        audit(page, 'the live page, its grid open')
+        page.eval("document.getElementById('trips').open = true") # named by the country their middle is in
+        page.wait("/Germany \u00b7 2 pictures/.test(document.getElementById('trip-list').textContent)", 'the trips')
+        audit(page, 'the live page, its grid and trips open')
 
         # The search finds a picture by its folder; the trail joins pictures in time order.
         page.eval("document.getElementById('fit').click()")

@@ -130,32 +130,73 @@ ListPage PicturesInArea(Store &store, MapPoint north_west, MapPoint south_east, 
   return page;
 }
 
+namespace {
+
+// A picture with a capture time, met in capture-time order; parted: the
+// first, or a day or 500 km after the one before.
+struct Step {
+  int64_t index;
+  MapPoint point;
+  double latitude, longitude;
+  const char *taken;
+  bool parted;
+};
+
+// Visits the pictures with a capture time in the box in capture-time
+// order; the lock held.
+template <typename Visit> void in_time(Store &store, MapPoint north_west, MapPoint south_east, Visit visit) {
+  sqlite3_stmt *s = Bound(store.sql.trail, north_west.x, south_east.x, north_west.y, south_east.y);
+  double last_time = NAN, last_lat = 0, last_lon = 0;
+  while (sqlite3_step(s) == SQLITE_ROW) {
+    const char *taken = reinterpret_cast<const char *>(sqlite3_column_text(s, 5));
+    double time = seconds_of(taken);
+    double lat = strtod(reinterpret_cast<const char *>(sqlite3_column_text(s, 3)), nullptr);
+    double lon = strtod(reinterpret_cast<const char *>(sqlite3_column_text(s, 4)), nullptr);
+    if (std::isnan(time))
+      continue;
+    bool parted = std::isnan(last_time) || time - last_time > kDay || kilometres(last_lat, last_lon, lat, lon) > kFarKm;
+    visit(Step{ColumnNumber(s, 0), MapPoint{int32_t(ColumnNumber(s, 1)), int32_t(ColumnNumber(s, 2))}, lat, lon, taken, parted});
+    last_time = time, last_lat = lat, last_lon = lon;
+  }
+  sqlite3_reset(s);
+}
+
+} // namespace
+
 Trail TrailInView(Store &store, int zoom, MapPoint north_west, MapPoint south_east) {
   int pixel = std::clamp(zoom, 0, kDeepestZoom) + 6; // a cell's sixty-fourth
   Trail trail;
   std::unique_lock<std::mutex> hold = SettledLock(store);
   WriteMapIndex(store);
-  sqlite3_stmt *s = Bound(store.sql.trail, north_west.x, south_east.x, north_west.y, south_east.y);
-  double last_time = NAN, last_lat = 0, last_lon = 0;
   int64_t last_x = -1, last_y = -1;
-  while (sqlite3_step(s) == SQLITE_ROW) {
-    double time = seconds_of(reinterpret_cast<const char *>(sqlite3_column_text(s, 5)));
-    double lat = strtod(reinterpret_cast<const char *>(sqlite3_column_text(s, 3)), nullptr);
-    double lon = strtod(reinterpret_cast<const char *>(sqlite3_column_text(s, 4)), nullptr);
-    if (std::isnan(time))
-      continue;
-    if (std::isnan(last_time) || time - last_time > kDay || kilometres(last_lat, last_lon, lat, lon) > kFarKm)
+  in_time(store, north_west, south_east, [&](const Step &step) {
+    if (step.parted)
       trail.segments.emplace_back(), last_x = -1;
-    int64_t x = CellOf(int32_t(ColumnNumber(s, 1)), pixel), y = CellOf(int32_t(ColumnNumber(s, 2)), pixel);
+    int64_t x = CellOf(step.point.x, pixel), y = CellOf(step.point.y, pixel);
     if (x != last_x || y != last_y)
-      trail.segments.back().insert(trail.segments.back().end(), {lat, lon});
+      trail.segments.back().insert(trail.segments.back().end(), {step.latitude, step.longitude});
     if (trail.order.size() < kMostOrdered)
-      trail.order.push_back(ColumnNumber(s, 0));
-    last_time = time, last_lat = lat, last_lon = lon, last_x = x, last_y = y;
-  }
-  sqlite3_reset(s);
+      trail.order.push_back(step.index);
+    last_x = x, last_y = y;
+  });
   trail.segments.erase(std::remove_if(trail.segments.begin(), trail.segments.end(),
                                       [](const std::vector<double> &segment) { return segment.size() < 4; }),
                        trail.segments.end());
   return trail;
+}
+
+std::vector<Trip> TripsOf(Store &store) {
+  std::vector<Trip> trips;
+  std::unique_lock<std::mutex> hold = SettledLock(store);
+  WriteMapIndex(store);
+  in_time(store, MapPoint{0, 0}, MapPoint{kWorldSide - 1, kWorldSide - 1}, [&](const Step &step) {
+    if (step.parted)
+      trips.push_back(Trip{step.taken, "", 0, step.latitude, step.longitude, step.latitude, step.longitude});
+    Trip &trip = trips.back();
+    trip.last = step.taken;
+    trip.pictures++;
+    trip.south = std::min(trip.south, step.latitude), trip.north = std::max(trip.north, step.latitude);
+    trip.west = std::min(trip.west, step.longitude), trip.east = std::max(trip.east, step.longitude);
+  });
+  return trips;
 }

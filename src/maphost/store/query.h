@@ -43,3 +43,13 @@ struct Trail {
   std::vector<int64_t> order;                // the pictures joined, for the first thousand
 };
 Trail TrailInView(Store &store, int zoom, MapPoint north_west, MapPoint south_east);
+
+// The library's trips: its pictures with a capture time in capture-time
+// order, parted where the trail is, each with its first and last capture
+// time, its count and the box it spans.
+struct Trip {
+  std::string first, last;
+  size_t pictures;
+  double south, west, north, east;
+};
+std::vector<Trip> TripsOf(Store &store);

@@ -134,8 +134,9 @@ TEST(Query, AViewEndsWhereItsLastCellEnds) { // 0 degrees starts a cell: one the
   EXPECT_EQ(ClustersInView(store, 13, MapPoint{0, 0}, MapPoint{kWorldSide - 1, kWorldSide - 1}).size(), 4u); // no "1x"
 }
 
-// Breaks where two pictures are more than a day or 500 km apart; one on the pixel of the one before adds no point.
-TEST(Query, TheTrailBreaksBetweenDaysAndDistancesAndDropsPointsOnOnePixel) {
+// Breaks where two pictures are more than a day or 500 km apart, and so do trips; one on the pixel of the one
+// before adds no point.
+TEST(Query, TheTrailAndTripsBreakBetweenDaysAndDistancesAndDropPointsOnOnePixel) {
   Store store;
   const char *fixes[][3] = {{"10", "10", "2020:01:01 10:00:00"}, {"10.1", "10", "2020:01:01 11:00:00"},
                             {"10.1", "10.0000001", "2020:01:01 11:30:00"}, {"10.2", "10", "2020:01:03 11:00:00"},
@@ -151,6 +152,11 @@ TEST(Query, TheTrailBreaksBetweenDaysAndDistancesAndDropsPointsOnOnePixel) {
   EXPECT_EQ(trail.segments[1], (std::vector<double>{10.2, 10, 10.3, 10}));
   EXPECT_EQ(trail.segments[2], (std::vector<double>{40, 10, 40.1, 10}));
   EXPECT_EQ(trail.order, (std::vector<int64_t>{1, 3, 5, 7, 9, 11, 13}));
+  std::vector<Trip> trips = TripsOf(store); // parted as the trail, every picture counted
+  ASSERT_EQ(trips.size(), 3u);
+  EXPECT_EQ(std::tuple(trips[0].first, trips[0].last, trips[0].pictures, trips[0].north),
+            std::tuple("2020:01:01 10:00:00", "2020:01:01 11:30:00", size_t(3), 10.1));
+  EXPECT_EQ(std::tuple(trips[2].pictures, trips[2].south, trips[2].east), std::tuple(size_t(2), 40.0, 10.0));
 }
 
 std::string lower(std::string s) {

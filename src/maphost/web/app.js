@@ -32,6 +32,7 @@
     notes[about] = text;
     box.textContent = [notes.host, notes.tiles].filter(Boolean).join(' \u00b7 ');
     box.hidden = !box.textContent;
+    showLabels();
   }
 
   // TopoJSON's shared arcs, delta-coded on a grid, as Leaflet polygons.
@@ -67,9 +68,52 @@
                  attribution: 'Outline: <a href="https://www.naturalearthdata.com/">Natural Earth</a>'};
     topology.objects.countries.geometries.forEach(function (g) {
       var polygons = g.type === 'Polygon' ? [g.arcs] : g.type === 'MultiPolygon' ? g.arcs : [];
-      if (polygons.length) L.polygon(polygons.map(function (rings) { return rings.map(ring); }), style).addTo(map);
+      if (!polygons.length) return;
+      var shape = L.polygon(polygons.map(function (rings) { return rings.map(ring); }), style).addTo(map);
+      var name = g.properties && g.properties.name;
+      if (!name) return;
+      countries.push({name: name, shape: shape, bounds: shape.getBounds()});
+      var largest = shape.getLatLngs().map(function (p) { return L.latLngBounds(p[0]); }).sort(function (a, b) {
+        return span(b) - span(a);
+      })[0];
+      L.marker(largest.getCenter(), {icon: L.divIcon({className: 'country-label', html: element('span', name), iconSize: null}),
+                                     interactive: false, keyboard: false, pane: 'outline'}).addTo(labels);
     });
+    showLabels();
+    drawTrips(); // named by their countries now
   }
+  function span(b) { return (b.getNorth() - b.getSouth()) * (b.getEast() - b.getWest()); }
+
+  // The country a place lies in, by the outline's boundaries: even-odd
+  // over the rings of each of its polygons, in the world's copies either side.
+  var countries = [], labels = L.layerGroup();
+  function countryOf(lat, lon) {
+    for (var c = 0; c < countries.length; c++) {
+      for (var copy = -360; copy <= 360; copy += 360) {
+        var at = L.latLng(lat, lon + copy);
+        if (!countries[c].bounds.contains(at)) continue;
+        var inside = countries[c].shape.getLatLngs().some(function (rings) {
+          var odd = false;
+          rings.forEach(function (r) {
+            for (var i = 0, j = r.length - 1; i < r.length; j = i++) {
+              if ((r[i].lat > at.lat) !== (r[j].lat > at.lat) &&
+                  at.lng < (r[j].lng - r[i].lng) * (at.lat - r[i].lat) / (r[j].lat - r[i].lat) + r[i].lng) odd = !odd;
+            }
+          });
+          return odd;
+        });
+        if (inside) return countries[c].name;
+      }
+    }
+    return '';
+  }
+  // Offline, the outline map names its countries from zoom 3 on.
+  function showLabels() {
+    var shown = notes.tiles && map.getZoom() >= 3;
+    if (shown && !map.hasLayer(labels)) labels.addTo(map);
+    if (!shown) labels.remove();
+  }
+  map.on('zoomend', showLabels);
 
   function basemap() {
     if (config.live) {
@@ -114,6 +158,7 @@
       position: function (i) { return ask('position/' + i + '?'); },
       thumb: function (i) { return 'thumb/' + i + token; },
       whole: function (i) { return 'picture/' + i + token; },
+      trips: function () { return ask('trips?').then(function (a) { return a.t; }); },
       selection: function (box, zoom, format) {
         return Promise.resolve('selection?f=' + format + '&' + where(box, zoom) + '&' + token.slice(1));
       },
@@ -308,6 +353,19 @@
       },
       thumb: function (i) { return thumbs[i]; },
       whole: function (i) { return thumbs[i]; }, // the page carries no more of it
+      trips: function () { // parted as the host parts them
+        var trips = [], last = -1;
+        for (var i = 0; i < pictures; i++) {
+          if (isNaN(timeOf(i))) continue;
+          if (last < 0 || timeOf(i) - timeOf(last) > DAY || kilometres(last, i) > FAR_KM) {
+            trips.push([takenOf(i), '', 0, lat(i), lon(i), lat(i), lon(i)]);
+          }
+          var t = trips[trips.length - 1];
+          t[1] = takenOf(i), t[2]++, last = i;
+          t[3] = Math.min(t[3], lat(i)), t[4] = Math.min(t[4], lon(i)), t[5] = Math.max(t[5], lat(i)), t[6] = Math.max(t[6], lon(i));
+        }
+        return Promise.resolve(trips.slice(-1000));
+      },
       selection: function (box, zoom, format) {
         var found = [];
         for (var i = 0; i < pictures && found.length <= MOST_SELECTED; i++) {
@@ -500,6 +558,8 @@
     if (p.picture) box.appendChild(element('div', p.folder, 'path'));
     if (p.taken) box.appendChild(line('Taken ', localTime(p.taken)));
     box.appendChild(line('', p.lat.toFixed(7) + ', ' + p.lon.toFixed(7)));
+    var country = countryOf(p.lat, p.lon);
+    if (country) box.appendChild(line('', country));
     if (p.picture && config.live) {
       var open = element('a', 'open', 'open');
       open.href = 'picture/' + p.i + token;
@@ -656,6 +716,32 @@
     typing = setTimeout(function () { resetList(); keepView(); }, 150);
   });
   order.addEventListener('change', resetList);
+
+  // ---- trips: where the trail parts, newest first ----------------------------
+  var tripsBox = document.getElementById('trips'), tripList = document.getElementById('trip-list'), tripsAsked = 0;
+  tripsBox.addEventListener('toggle', drawTrips);
+  function drawTrips() {
+    if (!tripsBox.open) return;
+    var ask = ++tripsAsked;
+    asked(source.trips()).then(function (trips) {
+      if (ask !== tripsAsked) return;
+      tripList.replaceChildren();
+      trips.slice().reverse().forEach(function (t) {
+        var days = [localTime(t[0], true), localTime(t[1], true)], place = countryOf((t[3] + t[5]) / 2, (t[4] + t[6]) / 2);
+        var trip = element('button', [days[0] === days[1] ? days[0] : days.join(' \u2013 '), place,
+                                      t[2] + (t[2] === 1 ? ' picture' : ' pictures')].filter(Boolean).join(' \u00b7 '), 'trip');
+        trip.type = 'button';
+        trip.addEventListener('click', function () {
+          following = false;
+          foldPanel(false);
+          map.fitBounds(L.latLngBounds([t[3], t[4]], [t[5], t[6]]).pad(0.1), {maxZoom: 15, animate: false});
+          openGrid([t[4], t[3], t[6], t[5]]);
+        });
+        tripList.appendChild(trip);
+      });
+      if (!trips.length) tripList.textContent = 'No pictures with a capture time yet.';
+    }, function () {});
+  }
 
   // ---- an area's pictures as a grid, a picture at a time in the viewer ------
   // Shift-drag an area of the map, or take the view; the grid makes only
@@ -817,6 +903,7 @@
       drawMarkers();
       drawTrail();
       resetList();
+      drawTrips();
     }, Math.max(100, lastRefresh + 1000 - Date.now()));
   }
   map.on('moveend', function () {

@@ -14,6 +14,7 @@ namespace {
 using nlohmann::json;
 
 constexpr size_t kMostRows = 1000;
+constexpr size_t kMostTrips = 1000; // the latest
 
 std::string dumped(const json &answer) { return answer.dump(-1, ' ', false, json::error_handler_t::replace); }
 
@@ -93,6 +94,16 @@ std::string position(Store &store, std::string_view number) {
                  {"lon", strtod(p.longitude.c_str(), nullptr)}, {"taken", p.taken}});
 }
 
+std::string trips(Store &store) {
+  std::vector<Trip> all = TripsOf(store);
+  json found = json::array();
+  for (size_t k = all.size() - std::min(all.size(), kMostTrips); k < all.size(); k++) {
+    const Trip &t = all[k];
+    found.push_back({t.first, t.last, t.pictures, t.south, t.west, t.north, t.east});
+  }
+  return dumped({{"n", all.size()}, {"t", found}});
+}
+
 std::string selection(Store &store, const std::function<const char *(const char *)> &argument, const char **type) {
   View area;
   SelectionFile file;
@@ -106,7 +117,7 @@ std::string selection(Store &store, const std::function<const char *(const char 
 } // namespace
 
 bool IsQuery(std::string_view path) {
-  return path == "/clusters" || path == "/trail" || path == "/list" || path == "/selection" ||
+  return path == "/clusters" || path == "/trail" || path == "/list" || path == "/selection" || path == "/trips" ||
          path.substr(0, 10) == "/position/";
 }
 
@@ -115,6 +126,8 @@ std::string AnswerQuery(Store &store, std::string_view path,
   *type = "application/json";
   if (path == "/selection")
     return selection(store, argument, type);
+  if (path == "/trips")
+    return trips(store);
   if (path == "/clusters")
     return clusters(store, argument);
   if (path == "/trail")

@@ -7,6 +7,8 @@
 //       {"total": T, "rows": [[index, name, folder], ...]}
 //       (with z= and b= as above: of the pictures in that box, by time)
 //   /position/N  one position: {"i", "picture", "name", "folder", "lat", "lon", "taken"}
+//   /trips  the library's trips, the latest thousand in capture-time order:
+//       {"n": all of them, "t": [[first time, last time, pictures, south, west, north, east], ...]}
 //   /selection?f=gpx|geojson|kml&z=ZOOM&b=WEST,SOUTH,EAST,NORTH  the pictures
 //       in the box as a file of that format (of 100,000 pictures at the most)
 #pragma once
