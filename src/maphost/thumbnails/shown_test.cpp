@@ -77,10 +77,7 @@ TEST(Thumbnails, FactsFromTheExifOfEachFormat) {
   EXPECT_EQ(ReadFacts(MakeJpeg(with(CameraEntries(), Short(EXIF_IFD_0, 0x0112, 8)))).orientation, 8);
   // No DateTimeOriginal: the next time there is, and which tag gave it.
   using Time = std::pair<std::string, std::string>;
-  auto time_of = [](std::vector<FixtureEntry> entries) {
-    PictureFacts facts = ReadFacts(MakeJpeg(entries));
-    return Time(facts.time, facts.time_from);
-  };
+  auto time_of = [](std::vector<FixtureEntry> entries) { PictureFacts f = ReadFacts(MakeJpeg(entries)); return Time(f.time, f.time_from); };
   FixtureEntry changed = Ascii(EXIF_IFD_0, 0x0132, "2002:02:02 02:02:02");
   EXPECT_EQ(time_of({Ascii(EXIF_IFD_EXIF, 0x9004, "2001:01:01 01:01:01"), changed}), Time("2001:01:01 01:01:01", "digitized"));
   EXPECT_EQ(time_of({changed}), Time("2002:02:02 02:02:02", "changed"));
