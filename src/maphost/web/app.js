@@ -72,12 +72,13 @@
       var shape = L.polygon(polygons.map(function (rings) { return rings.map(ring); }), style).addTo(map);
       var name = g.properties && g.properties.name;
       if (!name) return;
-      countries.push({name: name, shape: shape, bounds: shape.getBounds()});
       var largest = shape.getLatLngs().map(function (p) { return L.latLngBounds(p[0]); }).sort(function (a, b) {
         return span(b) - span(a);
       })[0];
-      L.marker(largest.getCenter(), {icon: L.divIcon({className: 'country-label', html: element('span', name), iconSize: null}),
-                                     interactive: false, keyboard: false, pane: 'outline'}).addTo(labels);
+      var label = L.marker(largest.getCenter(), {icon: L.divIcon({className: 'country-label', html: element('span', name), iconSize: null}),
+                                                 interactive: false, keyboard: false, pane: 'outline'}).addTo(labels);
+      countries.push({name: name, shape: shape, bounds: shape.getBounds(), label: label,
+                      degrees: largest.getEast() - largest.getWest()});
     });
     showLabels();
     drawTrips(); // named by their countries now
@@ -108,10 +109,14 @@
     return '';
   }
   // Offline, the outline map names its countries from zoom 3 on.
+  // A name is shown where its country is wider than it.
   function showLabels() {
-    var shown = notes.tiles && map.getZoom() >= 3;
+    var shown = notes.tiles && map.getZoom() >= 3, pixels = 256 * Math.pow(2, map.getZoom()) / 360;
     if (shown && !map.hasLayer(labels)) labels.addTo(map);
-    if (!shown) labels.remove();
+    if (!shown) return labels.remove();
+    countries.forEach(function (c) {
+      c.label.getElement().style.display = c.degrees * pixels > c.name.length * 7 ? '' : 'none';
+    });
   }
   map.on('zoomend', showLabels);
 
