@@ -770,6 +770,7 @@
       a.addEventListener('click', function (e) { // made when asked: an exported page writes it itself
         if (a.dataset.made) return;
         e.preventDefault();
+        if (grid.total > MOST_SELECTED) return (a.textContent = 'too many for a file');
         source.selection(box, zoom, format).then(function (url) { a.href = url; a.dataset.made = 1; a.click(); },
                                                   function () { a.textContent = 'too many for a file'; });
       });

@@ -74,7 +74,7 @@ TEST(EmbeddedLibrary, EachZoomsCellsAreTheStoresClustersOfTheWorld) {
   Store store;
   for (int k = 0; k < 3000; k++) // around the antimeridian, a third of them far apart
     KeepPosition(store, picture(std::to_string(45 + spread(random) * (k % 3 ? 1 : 100)).c_str(),
-                                std::to_string(179.5 + spread(random)).c_str(), "/p/a.jpg", ""));
+                                std::to_string(179.5 + spread(random)).c_str(), ("/p/" + std::to_string(k)).c_str(), ""));
   ReadBack back = read_back(EmbedLibrary([&](const auto &visit) { EachPosition(store, visit); }, {}));
   std::vector<int32_t> cells = back.column("cells");
   std::vector<size_t> levels = back.head["s"]["levels"];

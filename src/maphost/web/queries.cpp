@@ -104,14 +104,17 @@ std::string trips(Store &store) {
   return dumped({{"n", all.size()}, {"t", found}});
 }
 
-std::string selection(Store &store, const std::function<const char *(const char *)> &argument, const char **type) {
+QueryAnswer selection(Store &store, const std::function<const char *(const char *)> &argument) {
   View area;
   SelectionFile file;
   const char *format = argument("f");
-  if (!view_of(argument, area) || !format || !ExportSelection(store, area.from, area.to, format, file))
-    return "";
-  *type = file.type;
-  return file.bytes;
+  if (!view_of(argument, area) || !format)
+    return {};
+  switch (ExportSelection(store, area.from, area.to, format, file)) {
+  case Selected::Written: return QueryAnswer{std::move(file.bytes), file.type};
+  case Selected::TooMany: return QueryAnswer{"", nullptr, "more than 100,000 pictures: select a smaller area"};
+  default: return {};
+  }
 }
 
 } // namespace
@@ -121,18 +124,16 @@ bool IsQuery(std::string_view path) {
          path.substr(0, 10) == "/position/";
 }
 
-std::string AnswerQuery(Store &store, std::string_view path,
-                        const std::function<const char *(const char *)> &argument, const char **type) {
-  *type = "application/json";
+QueryAnswer AnswerQuery(Store &store, std::string_view path, const std::function<const char *(const char *)> &argument) {
   if (path == "/selection")
-    return selection(store, argument, type);
+    return selection(store, argument);
   if (path == "/trips")
-    return trips(store);
+    return {trips(store)};
   if (path == "/clusters")
-    return clusters(store, argument);
+    return {clusters(store, argument)};
   if (path == "/trail")
-    return trail(store, argument);
+    return {trail(store, argument)};
   if (path == "/list")
-    return list(store, argument);
-  return position(store, path.substr(10));
+    return {list(store, argument)};
+  return {position(store, path.substr(10))};
 }

@@ -21,8 +21,11 @@
 
 // Whether path is one of the questions.
 bool IsQuery(std::string_view path);
-// The answer to the question at path, its arguments by name (nullptr:
-// not given), and its media type in *type; empty when they make no
-// question or there is no such position.
-std::string AnswerQuery(Store &store, std::string_view path,
-                        const std::function<const char *(const char *)> &argument, const char **type);
+struct QueryAnswer {
+  std::string bytes; // empty: the arguments make no question, or there is no such position
+  const char *type = "application/json";
+  const char *refusal = nullptr; // why a question that can be answered is not
+};
+// The answer to the question at path, its arguments by name (nullptr: not
+// given).
+QueryAnswer AnswerQuery(Store &store, std::string_view path, const std::function<const char *(const char *)> &argument);

@@ -8,11 +8,13 @@ namespace {
 
 std::string asked(Store &store, std::string_view path, std::map<std::string, std::string> arguments,
                   const char **type = nullptr) {
-  const char *answered;
-  return AnswerQuery(store, path, [&](const char *name) {
+  QueryAnswer answer = AnswerQuery(store, path, [&](const char *name) {
     auto found = arguments.find(name);
     return found == arguments.end() ? nullptr : found->second.c_str();
-  }, type ? type : &answered);
+  });
+  if (type)
+    *type = answer.type;
+  return answer.bytes;
 }
 
 TEST(Queries, AnswersNameWhatTheyHoldAndRefuseWhatIsNoQuestion) {
@@ -24,6 +26,7 @@ TEST(Queries, AnswersNameWhatTheyHoldAndRefuseWhatIsNoQuestion) {
   auto page = nlohmann::json::parse(asked(store, "/list", {{"q", "TRIP"}, {"from", "0"}, {"n", "5"}}));
   EXPECT_EQ(page["total"], 1);
   EXPECT_EQ(page["rows"][0][2], "/trip/");
+  EXPECT_EQ(asked(store, "/trips", {}), "{\"n\":1,\"t\":[[\"2008:10:22 16:28:39\",\"2008:10:22 16:28:39\",1,43.7,11.25,43.7,11.25]]}");
   auto picture = nlohmann::json::parse(asked(store, "/position/1", {}));
   EXPECT_EQ(picture["taken"], "2008:10:22 16:28:39");
   EXPECT_EQ(picture["name"], "a\xEF\xBF\xBD.jpg"); // not UTF-8: replaced

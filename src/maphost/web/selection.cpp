@@ -78,8 +78,8 @@ std::string kml(const std::vector<Position> &pictures) {
 
 } // namespace
 
-bool ExportSelection(Store &store, MapPoint north_west, MapPoint south_east, std::string_view format,
-                     SelectionFile &file) {
+Selected ExportSelection(Store &store, MapPoint north_west, MapPoint south_east, std::string_view format,
+                         SelectionFile &file) {
   static const struct {
     std::string_view name;
     const char *type;
@@ -91,9 +91,9 @@ bool ExportSelection(Store &store, MapPoint north_west, MapPoint south_east, std
   for (const auto &known : kFormats)
     if (known.name == format) {
       if (!pictures_in(store, north_west, south_east, pictures))
-        return false;
+        return Selected::TooMany;
       file.bytes = known.write(pictures), file.type = known.type;
-      return !file.bytes.empty();
+      return file.bytes.empty() ? Selected::Failed : Selected::Written;
     }
-  return false;
+  return Selected::Failed;
 }

@@ -15,8 +15,10 @@ struct SelectionFile {
   const char *type = nullptr; // its media type
 };
 
+enum class Selected { Written, TooMany, Failed };
 // The pictures of the box from north_west to south_east, in capture-time
-// order, as format says: "gpx", "geojson" or "kml". False for another
-// format, more than kMostSelected pictures, or a GPX that could not be made.
-bool ExportSelection(Store &store, MapPoint north_west, MapPoint south_east, std::string_view format,
-                     SelectionFile &file);
+// order, as format says: "gpx", "geojson" or "kml". TooMany past
+// kMostSelected pictures; Failed for another format, or a GPX that could
+// not be made.
+Selected ExportSelection(Store &store, MapPoint north_west, MapPoint south_east, std::string_view format,
+                         SelectionFile &file);

@@ -222,12 +222,13 @@ MHD_Result answer(void *cls, MHD_Connection *connection, const char *url, const 
   if (path == "/events")
     return send(connection, view, MHD_HTTP_OK, "text/event-stream", EventsResponse(connection, view));
   if (IsQuery(path)) {
-    const char *type;
-    std::string answered = AnswerQuery(view.store, path, [&](const char *name) {
+    QueryAnswer answer = AnswerQuery(view.store, path, [&](const char *name) {
       return MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, name);
-    }, &type);
-    return answered.empty() ? refuse(connection, view, MHD_HTTP_NOT_FOUND, "no such question or position")
-                            : send_bytes(connection, view, MHD_HTTP_OK, type, answered);
+    });
+    if (answer.refusal)
+      return refuse(connection, view, MHD_HTTP_CONTENT_TOO_LARGE, answer.refusal);
+    return answer.bytes.empty() ? refuse(connection, view, MHD_HTTP_NOT_FOUND, "no such question or position")
+                                : send_bytes(connection, view, MHD_HTTP_OK, answer.type, answer.bytes);
   }
   static const struct {
     std::string_view prefix;
