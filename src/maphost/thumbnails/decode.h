@@ -20,3 +20,7 @@ Raster DecodeWebp(std::string_view bytes, int least);
 // A HEIF picture's primary image, turned as its container says, or its
 // thumbnail item when thumbnail and it has one.
 Raster DecodeHeif(std::string_view bytes, bool thumbnail);
+// A TIFF picture's first image, upright as its orientation says; libtiff
+// reads what it knows (strips or tiles, most compressions), not raw sensor
+// data.
+Raster DecodeTiff(std::string_view bytes);

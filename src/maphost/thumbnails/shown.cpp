@@ -143,7 +143,7 @@ std::string MakeThumbnail(std::string_view file) {
   case PictureFormat::Heif: return thumbnail_of(DecodeHeif(file, true), 1); // libheif turns it
   case PictureFormat::Tiff: {
     TiffFacts facts = ReadTiffFacts(file);
-    return facts.preview.empty() ? "" : jpeg_thumbnail(facts.preview, facts.orientation);
+    return facts.preview.empty() ? thumbnail_of(DecodeTiff(file), 1) : jpeg_thumbnail(facts.preview, facts.orientation);
   }
   case PictureFormat::Raf: {
     std::string_view preview = RafPreview(file);
@@ -153,19 +153,26 @@ std::string MakeThumbnail(std::string_view file) {
   }
 }
 
+namespace {
+
+WholePicture as_jpeg(const Raster &decoded) {
+  std::string jpeg = decoded.rgb.empty() ? "" : EncodeJpeg(decoded, 90);
+  return jpeg.empty() ? WholePicture{} : WholePicture{"image/jpeg", jpeg};
+}
+
+} // namespace
+
 WholePicture ShowWhole(std::string file) {
   switch (FormatOf(file)) {
   case PictureFormat::Jpeg: return {"image/jpeg", std::move(file)};
   case PictureFormat::Png: return {"image/png", std::move(file)};
   case PictureFormat::Webp: return {"image/webp", std::move(file)};
-  case PictureFormat::Heif: {
-    Raster decoded = DecodeHeif(file, false);
-    std::string jpeg = decoded.rgb.empty() ? "" : EncodeJpeg(decoded, 90);
-    return jpeg.empty() ? WholePicture{} : WholePicture{"image/jpeg", jpeg};
-  }
+  case PictureFormat::Heif: return as_jpeg(DecodeHeif(file, false));
   case PictureFormat::Tiff:
   case PictureFormat::Raf: {
     std::string_view preview = FormatOf(file) == PictureFormat::Raf ? RafPreview(file) : ReadTiffFacts(file).preview;
+    if (preview.empty() && FormatOf(file) == PictureFormat::Tiff) // none: the picture itself
+      return as_jpeg(DecodeTiff(file));
     return preview.empty() ? WholePicture{} : WholePicture{"image/jpeg", std::string(preview)};
   }
   default: return {};

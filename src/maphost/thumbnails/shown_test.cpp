@@ -40,6 +40,7 @@ std::vector<Sample> samples() {
           {"TIFF with a preview", MakeTiff(ExifBlock(GpsEntries(GpsFix{}), 400)), {1, 1}},
           {"ORF with a preview", MakeTiff(ExifBlock(GpsEntries(GpsFix{}), 400), "MMOR"), {1, 1}},
           {"TIFF without one", MakeTiff(block), {0, 0}}, {"TIFF with a JPEG strip", MakeStripTiff(PlainJpeg()), {1, 1}},
+          {"TIFF of its own pixels alone", MakeRgbTiff(4, 2), {4, 2}},
           {"TIFF whose IFDs loop", cyclic, {1, 1}}, {"RAF", MakeRaf(MakeJpeg(GpsEntries(GpsFix{}))), {1, 1}},
           {"RAF ending with its JPEG", raf.substr(0, raf.size() - 4096), {1, 1}},
           {"text", "not a picture at all", {0, 0}}, {"0xFF, then no JPEG", "\xFF\xD9\xFF", {0, 0}}};
