@@ -31,9 +31,10 @@ struct Sample {
 
 std::vector<Sample> samples() {
   std::string block = ExifBlock(GpsEntries(GpsFix{})), raf = MakeRaf(PlainJpeg());
-  std::string cyclic = MakeStripTiff(PlainJpeg());
+  std::string cyclic = MakeStripTiff(PlainJpeg()), wide = WrapJpeg(ExifBlock(GpsEntries(GpsFix{})), 640, 320);
   cyclic[22] = 8, cyclic[36] = 6; // IFD 0's next IFD is itself; its strip an old-style JPEG
   return {{"turned JPEG", WrapJpeg(ExifBlock(with(GpsEntries(GpsFix{}), Short(EXIF_IFD_0, 0x0112, 6))), 640, 320), {128, 256}},
+          {"JPEG cut short: what came", wide.substr(0, wide.size() - 100), {256, 128}},
           {"JPEG with an EXIF thumbnail", WrapJpeg(ExifBlock(GpsEntries(GpsFix{}), 400), 8, 4), {1, 1}}, // not one of its 8 x 4
           {"HEIC", MakeHeic(block), {64, 64}}, {"HEIC with a thumbnail item", MakeHeic(block, 32), {32, 32}},
           {"PNG", MakePng(block), {1, 1}}, {"WebP", MakeWebp(block), {1, 1}},
