@@ -168,11 +168,12 @@ WholePicture ShowWhole(std::string file) {
   case PictureFormat::Png: return {"image/png", std::move(file)};
   case PictureFormat::Webp: return {"image/webp", std::move(file)};
   case PictureFormat::Heif: return as_jpeg(DecodeHeif(file, false));
-  case PictureFormat::Tiff:
+  case PictureFormat::Tiff: { // its largest preview, else the picture itself
+    std::string_view preview = ReadTiffFacts(file).preview;
+    return preview.empty() ? as_jpeg(DecodeTiff(file)) : WholePicture{"image/jpeg", std::string(preview)};
+  }
   case PictureFormat::Raf: {
-    std::string_view preview = FormatOf(file) == PictureFormat::Raf ? RafPreview(file) : ReadTiffFacts(file).preview;
-    if (preview.empty() && FormatOf(file) == PictureFormat::Tiff) // none: the picture itself
-      return as_jpeg(DecodeTiff(file));
+    std::string_view preview = RafPreview(file);
     return preview.empty() ? WholePicture{} : WholePicture{"image/jpeg", std::string(preview)};
   }
   default: return {};
