@@ -651,10 +651,18 @@
     }, function () { pages.delete(k); });
   }
 
-  // The rows in view, rebuilt as the list scrolls; the focused row keeps
-  // the focus through the rebuild.
-  function drawRows() {
+  // Puts made in space in place of what it held: the row that had the
+  // focus (by its data-r) has it again when it is still made.
+  function keepingFocus(space, made) {
     var focused = space.contains(document.activeElement) ? document.activeElement.dataset.r : null;
+    space.replaceChildren(made);
+    var again = focused === null ? null : space.querySelector('[data-r="' + focused + '"]');
+    if (again) again.focus({preventScroll: true});
+  }
+
+  // The rows in view, rebuilt as the list scrolls, the focused one keeping
+  // the focus.
+  function drawRows() {
     var first = Math.max(0, Math.floor(list.scrollTop / ROW) - 5);
     var last = Math.min(total, first + Math.ceil(list.clientHeight / ROW) + 10);
     var visible = document.createDocumentFragment();
@@ -675,9 +683,7 @@
       node.style.top = r * ROW + 'px';
       visible.appendChild(node);
     }
-    space.replaceChildren(visible);
-    var again = focused === null ? null : space.querySelector('[data-r="' + focused + '"]');
-    if (again) again.focus({preventScroll: true});
+    keepingFocus(space, visible);
   }
 
   // Tab and the arrows go from row to row through the whole list, however
@@ -803,7 +809,6 @@
     });
   }
   function drawGrid() {
-    var focused = gridSpace.contains(document.activeElement) ? document.activeElement.dataset.r : null;
     var across = Math.max(1, Math.floor(gridScroll.clientWidth / CELL));
     gridSpace.style.height = Math.ceil(grid.total / across) * CELL + 'px';
     var first = Math.floor(gridScroll.scrollTop / CELL) * across;
@@ -826,9 +831,7 @@
       } else cell.textContent = row[1];
       made.appendChild(cell);
     }
-    gridSpace.replaceChildren(made);
-    var again = focused === null ? null : gridSpace.querySelector('[data-r="' + focused + '"]');
-    if (again) again.focus({preventScroll: true});
+    keepingFocus(gridSpace, made);
   }
   gridScroll.addEventListener('scroll', function () { requestAnimationFrame(drawGrid); });
   gridSpace.addEventListener('click', function (e) {
