@@ -69,6 +69,23 @@ def audit(page, what):
     assert not [v for v in found if v[0] in ('serious', 'critical')], found
 
 
+def narrow(page, search, bars, names, said):
+    """Searches and chooses bars (None: as they are; []: all): the list, markers and trail show names, as said."""
+    page.eval("(s => { s.value = %s; s.dispatchEvent(new Event('input')); })(search)" % json.dumps(search))
+    page.wait("!pintrail.pending() && search.value == %s" % json.dumps(search), 'the search')
+    if bars == []:
+        page.eval("document.getElementById('t-all').click()")
+    elif bars:
+        page.eval("(a => { a[0].value = %d; a[1].value = %d; a[0].dispatchEvent(new Event('change')); })"
+                  "([document.getElementById('t-from'), document.getElementById('t-to')])" % tuple(bars))
+    listed = "pintrail.rows().map(pintrail.name).sort().join()"
+    page.wait("!pintrail.pending() && %s == %s && document.getElementById('narrowed').textContent == %s" %
+              (listed, json.dumps(names), json.dumps(said)), '%s (not %s)' % ([names, said], page.eval("[%s, narrowed.textContent]" % listed)))
+    count = names.count(',') + 1
+    page.wait("!pintrail.pending() && pintrail.shown() == %d" % (count + (0 if said else 1)), 'the markers of ' + names)
+    assert sorted(page.eval("pintrail.trail().map(pintrail.name)")) == names.split(','), names
+
+
 def press(page, *keys):
     for key in keys: # Enter as typed, so that it clicks the button it is on
         typed = {'text': '\r'} if key == 'Enter' else {}
@@ -163,18 +180,23 @@ def main():
         page.wait("/Germany \u00b7 2 pictures/.test(document.getElementById('trip-list').textContent)", 'the trips')
         audit(page, 'the live page, its grid and trips open')
 
-        # The search finds a picture by its folder; the trail joins pictures in time order.
+        # The trail joins pictures in time order; the search finds a picture by its folder, on the map too.
         page.eval("document.getElementById('fit').click()")
         page.wait('!pintrail.pending() && pintrail.trail().length == 12', 'the trail of all, once the map is fitted')
-        page.eval("(s => { s.value = 'far/'; s.dispatchEvent(new Event('input')); })(document.getElementById('search'))")
-        page.wait("pintrail.rows().filter(i => i >= 0).map(pintrail.name).join() == 'south.jpg'", 'the search')
-        screenshot(page, 'web-search.png')
         trail = page.eval("pintrail.trail().map(pintrail.name)")
         assert sorted(trail[:2]) == sorted(['IMG_0001.jpg', HOSTILE]), trail # copies: one capture time
         assert trail[2:] == ['IMG_0002.jpg', 'Paris at night.jpg', 'IMG_0005.HEIC', 'turned.jpg', 'phone.heic',
                              'screen.png', 'web.webp', 'scan.tif', 'south.jpg', 'camera.raf'], trail
+        narrow(page, 'far/', None, 'south.jpg', 'Showing 1 picture “far/”')
+        screenshot(page, 'web-search.png')
         page.send('Page.reload') # the address keeps the view, the search too
         page.wait("search.value == 'far/' && pintrail.rows().map(pintrail.name).join() == 'south.jpg'", 'the view reloaded')
+        # The timeline's first month narrows the markers, the list, the trail and the counts; so does a trip.
+        july = ','.join(sorted(trail[:5]))
+        narrow(page, '', [0, 0], july, 'Showing 5 pictures taken Jul 2016')
+        page.send('Page.reload')
+        narrow(page, '', None, july, 'Showing 5 pictures taken Jul 2016')
+        screenshot(page, 'web-timeline.png')
 
         dialogs = [e for e in page.events if e.get('method') == 'Page.javascriptDialogOpening']
         assert not dialogs, dialogs
@@ -191,6 +213,8 @@ def main():
         page.eval("document.getElementById('fit').click()") # the export shows what the live page did
         page.wait('!pintrail.pending() && pintrail.shown() == 13', 'every marker in the export')
         assert page.eval("pintrail.trail().map(pintrail.name)") == trail
+        narrow(page, 'AT NIGHT', [0, 0], 'Paris at night.jpg', 'Showing 1 picture taken Jul 6, 2016, “AT NIGHT”')
+        narrow(page, '', [], ','.join(sorted(trail)), '')
         screenshot(page, 'web-export.png')
         audit(page, 'the exported page')
         print('web view: 12 pictures and a lone waypoint shown live and exported; screenshots in', artifacts)

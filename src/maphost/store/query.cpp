@@ -54,12 +54,10 @@ std::vector<Cluster> kept_cells(Store &store, int zoom, MapPoint from, MapPoint 
   return clusters;
 }
 
-// Made from the positions in view, for the zooms close in.
-std::vector<Cluster> cells_of_spots(Store &store, int zoom, MapPoint from, MapPoint to) {
+// Made from the positions of a statement bound already (spots_in_view's
+// columns), for the zooms close in and for a narrowed view.
+std::vector<Cluster> cells_of_rows(sqlite3_stmt *s, int zoom) {
   std::map<std::pair<int32_t, int32_t>, Cluster> cells;
-  sqlite3_stmt *s = Bound(store.sql.spots_in_view, CellStart(CellOf(from.x, zoom), zoom),
-                          CellStart(CellOf(to.x, zoom) + 1, zoom) - 1, CellStart(CellOf(from.y, zoom), zoom),
-                          CellStart(CellOf(to.y, zoom) + 1, zoom) - 1);
   while (sqlite3_step(s) == SQLITE_ROW) {
     int32_t x = CellOf(int32_t(ColumnNumber(s, 1)), zoom), y = CellOf(int32_t(ColumnNumber(s, 2)), zoom);
     Cluster &c = cells.try_emplace({x, y}, Cluster{x, y, 0, 0, 0, ColumnNumber(s, 0), ColumnNumber(s, 5) != 0})
@@ -79,6 +77,13 @@ std::vector<Cluster> cells_of_spots(Store &store, int zoom, MapPoint from, MapPo
   return clusters;
 }
 
+// The box of every cell at zoom that the box from north_west to south_east
+// meets: a cluster counts all of its cell.
+std::pair<MapPoint, MapPoint> whole_cells(int zoom, MapPoint north_west, MapPoint south_east) {
+  return {MapPoint{CellStart(CellOf(north_west.x, zoom), zoom), CellStart(CellOf(north_west.y, zoom), zoom)},
+          MapPoint{CellStart(CellOf(south_east.x, zoom) + 1, zoom) - 1, CellStart(CellOf(south_east.y, zoom) + 1, zoom) - 1}};
+}
+
 std::string like_pattern(const std::string &search) {
   if (search.empty())
     return "";
@@ -91,43 +96,84 @@ std::string like_pattern(const std::string &search) {
   return pattern + "%";
 }
 
+
+// The pictures in the box that the filter lets through, in capture-time
+// order: count of them (-1: all) from from on.
+sqlite3_stmt *filtered_rows(Store &store, MapPoint from, MapPoint to, const Filter &f, int64_t count = -1,
+                            size_t first = 0) {
+  return Bound(store.sql.filtered, f.from, f.until, from.x, to.x, from.y, to.y, like_pattern(f.search), count, first);
+}
+
 } // namespace
 
-std::vector<Cluster> ClustersInView(Store &store, int zoom, MapPoint north_west, MapPoint south_east) {
+bool Narrows(const Filter &filter) { return !filter.search.empty() || !filter.from.empty() || !filter.until.empty(); }
+
+std::vector<Cluster> ClustersInView(Store &store, int zoom, MapPoint north_west, MapPoint south_east,
+                                    const Filter &filter) {
   zoom = std::clamp(zoom, 0, kDeepestZoom);
   std::unique_lock<std::mutex> hold = SettledLock(store);
   WriteMapIndex(store);
+  auto [from, to] = whole_cells(zoom, north_west, south_east);
+  if (Narrows(filter))
+    return cells_of_rows(filtered_rows(store, from, to, filter), zoom);
   return zoom < kCellZooms ? kept_cells(store, zoom, north_west, south_east)
-                           : cells_of_spots(store, zoom, north_west, south_east);
+                           : cells_of_rows(Bound(store.sql.spots_in_view, from.x, to.x, from.y, to.y), zoom);
 }
 
-ListPage ListPictures(Store &store, ListOrder order, const std::string &search, size_t from, size_t count) {
+ListPage ListPictures(Store &store, ListOrder order, const Filter &filter, size_t from, size_t count) {
   const Statement &listed = order == ListOrder::Time   ? store.sql.list_by_time
                             : order == ListOrder::Name ? store.sql.list_by_name
                                                        : store.sql.list_by_folder;
-  std::string pattern = like_pattern(search);
+  std::string pattern = like_pattern(filter.search);
   std::unique_lock<std::mutex> hold = SettledLock(store);
   ListPage page;
-  page.total = pattern.empty() ? store.picture_count
-                               : static_cast<size_t>(FirstNumber(Bound(store.sql.list_matches, pattern)));
-  sqlite3_stmt *s = Bound(listed, pattern, std::min<int64_t>(int64_t(count), kMostListed), from);
+  page.total = !Narrows(filter) ? store.picture_count
+                                : size_t(FirstNumber(Bound(store.sql.list_matches, pattern, filter.from, filter.until)));
+  sqlite3_stmt *s = Bound(listed, pattern, filter.from, filter.until, std::min<int64_t>(int64_t(count), kMostListed), from);
   while (sqlite3_step(s) == SQLITE_ROW)
     page.indexes.push_back(ColumnNumber(s, 0));
   sqlite3_reset(s);
   return page;
 }
 
-ListPage PicturesInArea(Store &store, MapPoint north_west, MapPoint south_east, size_t from, size_t count) {
+ListPage PicturesInArea(Store &store, MapPoint north_west, MapPoint south_east, size_t from, size_t count,
+                        const Filter &filter) {
   std::unique_lock<std::mutex> hold = SettledLock(store);
   WriteMapIndex(store);
   ListPage page;
-  page.total = size_t(FirstNumber(Bound(store.sql.area_count, north_west.x, south_east.x, north_west.y, south_east.y)));
-  sqlite3_stmt *s = Bound(store.sql.in_area, north_west.x, south_east.x, north_west.y, south_east.y,
-                          std::min<int64_t>(int64_t(count), kMostListed), from);
+  int64_t most = std::min<int64_t>(int64_t(count), kMostListed);
+  sqlite3_stmt *s;
+  if (Narrows(filter)) {
+    page.total = size_t(FirstNumber(Bound(store.sql.filtered_count, filter.from, filter.until, north_west.x,
+                                          south_east.x, north_west.y, south_east.y, like_pattern(filter.search))));
+    s = filtered_rows(store, north_west, south_east, filter, most, from);
+  } else {
+    page.total = size_t(FirstNumber(Bound(store.sql.area_count, north_west.x, south_east.x, north_west.y, south_east.y)));
+    s = Bound(store.sql.in_area, north_west.x, south_east.x, north_west.y, south_east.y, most, from);
+  }
   while (sqlite3_step(s) == SQLITE_ROW)
     page.indexes.push_back(ColumnNumber(s, 0));
   sqlite3_reset(s);
   return page;
+}
+
+std::vector<DayCount> PicturesByDay(Store &store, MapPoint north_west, MapPoint south_east, const Filter &filter) {
+  std::vector<DayCount> days;
+  std::unique_lock<std::mutex> hold = SettledLock(store);
+  int column = Narrows(filter) ? 6 : 0;
+  sqlite3_stmt *s = Narrows(filter) ? filtered_rows(store, north_west, south_east, filter)
+                                    : Bound(store.sql.days, north_west.x, south_east.x, north_west.y, south_east.y);
+  while (sqlite3_step(s) == SQLITE_ROW) {
+    std::string_view day(reinterpret_cast<const char *>(sqlite3_column_text(s, column)));
+    day = day.substr(0, 10);
+    if (day.size() < 10 || std::isnan(seconds_of((std::string(day) + " 00:00:00").c_str())))
+      continue;
+    if (days.empty() || days.back().day != day)
+      days.push_back(DayCount{std::string(day), 0});
+    days.back().pictures++;
+  }
+  sqlite3_reset(s);
+  return days;
 }
 
 namespace {
@@ -144,11 +190,13 @@ struct Step {
 
 // Visits the pictures with a capture time in the box in capture-time
 // order; the lock held.
-template <typename Visit> void in_time(Store &store, MapPoint north_west, MapPoint south_east, Visit visit) {
-  sqlite3_stmt *s = Bound(store.sql.trail, north_west.x, south_east.x, north_west.y, south_east.y);
+template <typename Visit>
+void in_time(Store &store, MapPoint north_west, MapPoint south_east, const Filter &filter, Visit visit) {
+  sqlite3_stmt *s = Narrows(filter) ? filtered_rows(store, north_west, south_east, filter)
+                                    : Bound(store.sql.trail, north_west.x, south_east.x, north_west.y, south_east.y);
   double last_time = NAN, last_lat = 0, last_lon = 0;
   while (sqlite3_step(s) == SQLITE_ROW) {
-    const char *taken = reinterpret_cast<const char *>(sqlite3_column_text(s, 5));
+    const char *taken = reinterpret_cast<const char *>(sqlite3_column_text(s, 6));
     double time = seconds_of(taken);
     double lat = strtod(reinterpret_cast<const char *>(sqlite3_column_text(s, 3)), nullptr);
     double lon = strtod(reinterpret_cast<const char *>(sqlite3_column_text(s, 4)), nullptr);
@@ -163,13 +211,13 @@ template <typename Visit> void in_time(Store &store, MapPoint north_west, MapPoi
 
 } // namespace
 
-Trail TrailInView(Store &store, int zoom, MapPoint north_west, MapPoint south_east) {
+Trail TrailInView(Store &store, int zoom, MapPoint north_west, MapPoint south_east, const Filter &filter) {
   int pixel = std::clamp(zoom, 0, kDeepestZoom) + 6; // a cell's sixty-fourth
   Trail trail;
   std::unique_lock<std::mutex> hold = SettledLock(store);
   WriteMapIndex(store);
   int64_t last_x = -1, last_y = -1;
-  in_time(store, north_west, south_east, [&](const Step &step) {
+  in_time(store, north_west, south_east, filter, [&](const Step &step) {
     if (step.parted)
       trail.segments.emplace_back(), last_x = -1;
     int64_t x = CellOf(step.point.x, pixel), y = CellOf(step.point.y, pixel);
@@ -189,7 +237,7 @@ std::vector<Trip> TripsOf(Store &store) {
   std::vector<Trip> trips;
   std::unique_lock<std::mutex> hold = SettledLock(store);
   WriteMapIndex(store);
-  in_time(store, MapPoint{0, 0}, MapPoint{kWorldSide - 1, kWorldSide - 1}, [&](const Step &step) {
+  in_time(store, MapPoint{0, 0}, MapPoint{kWorldSide - 1, kWorldSide - 1}, {}, [&](const Step &step) {
     if (step.parted)
       trips.push_back(Trip{step.taken, "", 0, step.latitude, step.longitude, step.latitude, step.longitude});
     Trip &trip = trips.back();

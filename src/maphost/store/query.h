@@ -9,6 +9,15 @@
 #include "maphost/store/mercator.h"
 #include "maphost/store/store.h"
 
+// What the page narrows the pictures to: those whose path holds search
+// (any case of ASCII letters), taken from from until before until (texts
+// compared with capture times, "2016:07:05 09:15:00"; a prefix will do).
+// Empty: no bound. A narrowed view shows pictures alone.
+struct Filter {
+  std::string search{}, from{}, until{};
+};
+bool Narrows(const Filter &filter);
+
 // The shown positions of one cell of the view: their count and mean place;
 // single, the position's index when there is one, else -1.
 struct Cluster {
@@ -20,20 +29,30 @@ struct Cluster {
 };
 // The clusters of every cell at zoom (0 to kDeepestZoom) that meets the box
 // from north_west to south_east, in no order.
-std::vector<Cluster> ClustersInView(Store &store, int zoom, MapPoint north_west, MapPoint south_east);
+std::vector<Cluster> ClustersInView(Store &store, int zoom, MapPoint north_west, MapPoint south_east,
+                                    const Filter &filter = {});
 
 enum class ListOrder { Time, Name, Folder };
 struct ListPage {
   size_t total = 0;             // pictures that match
   std::vector<int64_t> indexes; // of those from from on, at most count
 };
-// The pictures whose path holds search (any case of ASCII letters; empty:
-// every picture), in order (capture time, then arrival; name; path).
-ListPage ListPictures(Store &store, ListOrder order, const std::string &search, size_t from, size_t count);
+// The pictures the filter lets through, in order (capture time, then
+// arrival; name; path).
+ListPage ListPictures(Store &store, ListOrder order, const Filter &filter, size_t from, size_t count);
 
 // The pictures in the box from north_west to south_east, in capture-time
 // order, from from on.
-ListPage PicturesInArea(Store &store, MapPoint north_west, MapPoint south_east, size_t from, size_t count);
+ListPage PicturesInArea(Store &store, MapPoint north_west, MapPoint south_east, size_t from, size_t count,
+                        const Filter &filter = {});
+
+// The pictures in the box per day of their capture time ("2016:07:05"), in
+// order: the timeline.
+struct DayCount {
+  std::string day;
+  size_t pictures;
+};
+std::vector<DayCount> PicturesByDay(Store &store, MapPoint north_west, MapPoint south_east, const Filter &filter);
 
 // The trail of a view: its pictures with a capture time, joined in
 // capture-time order, broken between two more than a day or 500 km apart,
@@ -42,7 +61,7 @@ struct Trail {
   std::vector<std::vector<double>> segments; // latitude, longitude, latitude, ...
   std::vector<int64_t> order;                // the pictures joined, for the first thousand
 };
-Trail TrailInView(Store &store, int zoom, MapPoint north_west, MapPoint south_east);
+Trail TrailInView(Store &store, int zoom, MapPoint north_west, MapPoint south_east, const Filter &filter = {});
 
 // The library's trips: its pictures with a capture time in capture-time
 // order, parted where the trail is, each with its first and last capture

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <map>
+#include <numeric>
 #include <set>
 #include <random>
 
@@ -165,31 +166,51 @@ std::string lower(std::string s) {
   return s;
 }
 
-TEST(Query, PagesOfTheListCoverEachPictureOnceInOrder) {
+// Every page of a list, joined.
+template <typename Page> std::vector<int64_t> all_pages(std::mt19937 &random, size_t total, Page page_from) {
+  std::vector<int64_t> listed;
+  for (size_t from = 0, size = 1 + random() % 300;; from += size) {
+    ListPage page = page_from(from, size);
+    EXPECT_EQ(page.total, total);
+    listed.insert(listed.end(), page.indexes.begin(), page.indexes.end());
+    if (page.indexes.size() < size)
+      return listed;
+  }
+}
+
+TEST(Query, PagesOfTheListCoverEachPictureTheFilterLetsThroughOnceInOrder) {
   std::mt19937 random(9);
   Store store;
   Library library;
   fill(store, library, random);
-  for (const char *search : {"", "trip 3", "IMG_1", "_", "3/_MG", "%", "\\", "no such"}) {
+  MapPoint world{kWorldSide - 1, kWorldSide - 1};
+  for (Filter f : std::vector<Filter>{{""}, {"trip 3"}, {"IMG_1"}, {"_"}, {"3/_MG"}, {"%"}, {"\\"}, {"no such"},
+                                      {"", "2010:03", "2010:06"}, {"trip 3", "2010:05"}, {"", "", "2010:02"},
+                                      {"IMG_1", "2010:01:01 1", "2010:01:01 2"}}) {
     for (ListOrder order : {ListOrder::Time, ListOrder::Name, ListOrder::Folder}) {
       std::vector<int64_t> expected;
       for (size_t i = 0; i < library.positions.size(); i++)
-        if (library.positions[i].picture && lower(library.positions[i].path).find(lower(search)) != std::string::npos)
+        if (const Position &p = library.positions[i]; p.picture && lower(p.path).find(lower(f.search)) != std::string::npos &&
+                                                      p.taken >= f.from && (f.until.empty() || p.taken < f.until))
           expected.push_back(int64_t(i));
       auto key = [&](int64_t i) {
         const Position &p = library.positions[size_t(i)];
         return std::pair{order == ListOrder::Time ? p.taken : order == ListOrder::Name ? p.name : p.path, i};
       };
       std::sort(expected.begin(), expected.end(), [&](int64_t a, int64_t b) { return key(a) < key(b); });
-      std::vector<int64_t> listed;
-      for (size_t from = 0, size = 1 + random() % 300;; from += size) {
-        ListPage page = ListPictures(store, order, search, from, size);
-        ASSERT_EQ(page.total, expected.size()) << search;
-        listed.insert(listed.end(), page.indexes.begin(), page.indexes.end());
-        if (page.indexes.size() < size)
-          break;
-      }
-      EXPECT_EQ(listed, expected) << "search \"" << search << "\", order " << int(order);
+      std::string said = "\"" + f.search + "\" from " + f.from + " until " + f.until + " order " + std::to_string(int(order));
+      EXPECT_EQ(all_pages(random, expected.size(), [&](size_t from, size_t n) { return ListPictures(store, order, f, from, n); }),
+                expected) << said;
+      if (order != ListOrder::Time || !Narrows(f))
+        continue; // the map narrowed alike: the area, its clusters and its days
+      EXPECT_EQ(all_pages(random, expected.size(), [&](size_t from, size_t n) { return PicturesInArea(store, {0, 0}, world, from, n, f); }),
+                expected) << said;
+      std::vector<Cluster> clusters = ClustersInView(store, 3, MapPoint{0, 0}, world, f);
+      std::vector<DayCount> days = PicturesByDay(store, MapPoint{0, 0}, world, f);
+      EXPECT_EQ(std::accumulate(clusters.begin(), clusters.end(), 0, [](size_t n, auto &c) { return n + c.count; }) +
+                    std::accumulate(days.begin(), days.end(), 0, [](size_t n, auto &d) { return n + d.pictures; }),
+                2 * expected.size() - std::count_if(expected.begin(), expected.end(), [&](int64_t i) {
+                  return library.positions[size_t(i)].taken.empty(); })) << said;
     }
   }
 }

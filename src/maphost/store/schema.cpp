@@ -19,7 +19,8 @@ CREATE INDEX IF NOT EXISTS picture_by_link ON position(href) WHERE picture;
 CREATE INDEX IF NOT EXISTS waypoint_by_fix ON position(name, latitude, longitude) WHERE NOT picture;
 CREATE INDEX IF NOT EXISTS position_by_change ON position(changed_at);
 CREATE INDEX IF NOT EXISTS position_by_place ON position(latitude, longitude, picture, partner);
-CREATE INDEX IF NOT EXISTS picture_by_time ON position(taken, id) WHERE picture;
+DROP INDEX IF EXISTS picture_by_time;
+CREATE INDEX IF NOT EXISTS picture_by_when ON position(taken, id, x, y) WHERE picture;
 CREATE INDEX IF NOT EXISTS picture_by_name ON position(name, id) WHERE picture;
 CREATE INDEX IF NOT EXISTS picture_by_path ON position(path, id) WHERE picture;
 CREATE TABLE IF NOT EXISTS fact(name TEXT PRIMARY KEY, value TEXT NOT NULL);
@@ -32,7 +33,18 @@ CREATE VIRTUAL TABLE IF NOT EXISTS spot USING rtree_i32(id, x0, x1, y0, y1);
 
 // Shown on the map: a picture, or a waypoint without one.
 #define SHOWN "(p.picture OR p.partner < 0)"
-#define LISTED "FROM position WHERE picture AND (?1 = '' OR path LIKE ?1 ESCAPE '\\') "
+// Before the time in parameter p; empty: every time (each text sorts
+// before a blob), and the time index still bounds the search.
+#define UNTIL(p) "iif(" p " = '', X'', " p ")"
+// when: the capture time, or +taken to keep SQLite off its index for a
+// list in another order.
+#define LISTED(when)                                                                          \
+  "FROM position WHERE picture AND (?1 = '' OR path LIKE ?1 ESCAPE '\\') AND " when " >= ?2" \
+  " AND " when " < " UNTIL("?3") " "
+// The pictures of a box, of a time and of a search.
+#define FILTERED                                                                                   \
+  "FROM position WHERE picture AND taken >= ?1 AND taken < " UNTIL("?2") " AND x BETWEEN ?3 AND ?4" \
+  " AND y BETWEEN ?5 AND ?6 AND (?7 = '' OR path LIKE ?7 ESCAPE '\\') "
 
 } // namespace
 
@@ -70,16 +82,20 @@ bool PrepareStore(sqlite3 *db, StoreStatements &sql) {
       Prepare(db, "SELECT p.id, p.x, p.y, p.latitude, p.longitude, p.picture FROM spot s"
                   " JOIN position p ON p.id = s.id"
                   " WHERE s.x0 >= ? AND s.x1 <= ? AND s.y0 >= ? AND s.y1 <= ? AND " SHOWN),
-      Prepare(db, "SELECT id " LISTED "ORDER BY taken, id LIMIT ?2 OFFSET ?3"),
-      Prepare(db, "SELECT id " LISTED "ORDER BY name, id LIMIT ?2 OFFSET ?3"),
-      Prepare(db, "SELECT id " LISTED "ORDER BY path, id LIMIT ?2 OFFSET ?3"),
-      Prepare(db, "SELECT count(*) " LISTED),
-      Prepare(db, "SELECT p.id, p.x, p.y, p.latitude, p.longitude, p.taken FROM spot s"
+      Prepare(db, "SELECT id " LISTED("taken") "ORDER BY taken, id LIMIT ?4 OFFSET ?5"),
+      Prepare(db, "SELECT id " LISTED("+taken") "ORDER BY name, id LIMIT ?4 OFFSET ?5"),
+      Prepare(db, "SELECT id " LISTED("+taken") "ORDER BY path, id LIMIT ?4 OFFSET ?5"),
+      Prepare(db, "SELECT count(*) " LISTED("taken")),
+      Prepare(db, "SELECT p.id, p.x, p.y, p.latitude, p.longitude, p.picture, p.taken FROM spot s"
                   " JOIN position p ON p.id = s.id WHERE s.x0 >= ? AND s.x1 <= ? AND s.y0 >= ? AND s.y1 <= ?"
                   " AND p.picture AND p.taken != '' ORDER BY p.taken, p.id"),
       Prepare(db, "SELECT p.id FROM spot s JOIN position p ON p.id = s.id WHERE s.x0 >= ? AND s.x1 <= ?"
                   " AND s.y0 >= ? AND s.y1 <= ? AND p.picture ORDER BY p.taken, p.id LIMIT ? OFFSET ?"),
       Prepare(db, "SELECT count(*) FROM spot s JOIN position p ON p.id = s.id WHERE s.x0 >= ? AND s.x1 <= ?"
-                  " AND s.y0 >= ? AND s.y1 <= ? AND p.picture")};
-  return sql.area_count != nullptr;
+                  " AND s.y0 >= ? AND s.y1 <= ? AND p.picture"),
+      Prepare(db, "SELECT id, x, y, latitude, longitude, picture, taken " FILTERED "ORDER BY taken, id LIMIT ?8 OFFSET ?9"),
+      Prepare(db, "SELECT count(*) " FILTERED),
+      Prepare(db, "SELECT taken FROM position WHERE picture AND taken > '' AND x BETWEEN ?1 AND ?2"
+                  " AND y BETWEEN ?3 AND ?4 ORDER BY taken")};
+  return sql.days != nullptr;
 }

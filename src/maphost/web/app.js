@@ -140,15 +140,22 @@
     function ask(question) {
       return fetch(question + '&' + token.slice(1)).then(function (r) { return r.ok ? r.json() : Promise.reject(r.status); });
     }
-    function where(box, zoom) { return 'z=' + zoom + '&b=' + box.join(); }
+    // What narrows the pictures: the search and the capture times.
+    function narrowing(f) {
+      var q = '';
+      if (f && f.q) q += '&q=' + encodeURIComponent(f.q);
+      if (f && f.from) q += '&t0=' + encodeURIComponent(f.from) + '&t1=' + encodeURIComponent(nextOf(f.to));
+      return q;
+    }
+    function where(box, zoom, f) { return 'z=' + zoom + '&b=' + box.join() + narrowing(f); }
     return {
-      clusters: function (box, zoom) {
-        return ask('clusters?' + where(box, zoom)).then(function (a) {
+      clusters: function (box, zoom, f) {
+        return ask('clusters?' + where(box, zoom, f)).then(function (a) {
           return a.c.map(function (c) { return {lat: c[0], lon: c[1], count: c[2], i: c[3], picture: c[4]}; });
         });
       },
-      trail: function (box, zoom) {
-        return ask('trail?' + where(box, zoom)).then(function (a) {
+      trail: function (box, zoom, f) {
+        return ask('trail?' + where(box, zoom, f)).then(function (a) {
           return {segments: a.s.map(function (flat) {
             var line = [];
             for (var k = 0; k < flat.length; k += 2) line.push([flat[k], flat[k + 1]]);
@@ -156,16 +163,15 @@
           }), order: a.o};
         });
       },
-      list: function (order, query, from, n) {
-        return ask('list?o=' + order + '&q=' + encodeURIComponent(query) + '&from=' + from + '&n=' + n);
-      },
-      area: function (box, zoom, from, n) { return ask('list?' + where(box, zoom) + '&from=' + from + '&n=' + n); },
+      list: function (order, f, from, n) { return ask('list?o=' + order + narrowing(f) + '&from=' + from + '&n=' + n); },
+      area: function (box, zoom, f, from, n) { return ask('list?' + where(box, zoom, f) + '&from=' + from + '&n=' + n); },
+      timeline: function (box, zoom, f) { return ask('timeline?' + where(box, zoom, f)).then(function (a) { return a.d; }); },
       position: function (i) { return ask('position/' + i + '?'); },
       thumb: function (i) { return 'thumb/' + i + token; },
       whole: function (i) { return 'picture/' + i + token; },
       trips: function () { return ask('trips?').then(function (a) { return a.t; }); },
-      selection: function (box, zoom, format) {
-        return Promise.resolve('selection?f=' + format + '&' + where(box, zoom) + '&' + token.slice(1));
+      selection: function (box, zoom, f, format) {
+        return Promise.resolve('selection?f=' + format + '&' + where(box, zoom, f) + '&' + token.slice(1));
       },
       // A host that stops is waited for: the browser asks again while it is
       // away, and this page again when the host turned it away meanwhile.
@@ -254,6 +260,15 @@
     function inside(box, i) { return lon(i) >= box[0] && lat(i) >= box[1] && lon(i) <= box[2] && lat(i) <= box[3]; }
     function path(i) { return folders[folder[i]] + names[i]; }
     function takenOf(i) { return (taken = taken || unshared(data.taken))[i]; } // made when first asked
+    // Whether position i is a picture the search and the times let through,
+    // as the host's: any case of ASCII letters, from until before the next.
+    function folded(text) { return text.replace(/[A-Z]/g, function (c) { return c.toLowerCase(); }); }
+    function narrows(f) { return !!(f && (f.q || f.from)); }
+    function lets(f, i) {
+      if (!narrows(f)) return true;
+      if (i >= pictures || f.from && !(takenOf(i) >= f.from && takenOf(i) < nextOf(f.to))) return false;
+      return !f.q || folded(path(i)).indexOf(folded(f.q)) >= 0;
+    }
     function timeOf(i) { // "2016:07:05 09:15:00", or NaN
       if (!times) {
         times = new Float64Array(pictures);
@@ -289,10 +304,10 @@
       return 6371 * Math.sqrt(x * x + y * y);
     }
     // Closer in than the host's cells: the positions in view, gathered so.
-    function gathered(box, zoom) {
+    function gathered(box, zoom, f) {
       var side = Math.pow(2, zoom + 2), found = new Map();
       for (var i = 0; i < shown; i++) {
-        if (!inside(box, i)) continue;
+        if (!inside(box, i) || !lets(f, i)) continue;
         var cell = cellOf(lat(i), lon(i), side), key = cell[0] * side + cell[1], c = found.get(key);
         if (!c) found.set(key, c = {lat: 0, lon: 0, count: 0, i: i, picture: folder[i] >= 0});
         c.lat += lat(i); c.lon += lon(i); c.count++;
@@ -302,8 +317,8 @@
       });
     }
     return {
-      clusters: function (box, zoom) {
-        if (zoom >= levels.length - 1) return Promise.resolve(gathered(box, zoom));
+      clusters: function (box, zoom, f) {
+        if (zoom >= levels.length - 1 || narrows(f)) return Promise.resolve(gathered(box, zoom, f));
         var found = [], pad = 360 / Math.pow(2, zoom + 2); // a cell's width: its place may lie outside it
         for (var c = 4 * levels[zoom]; c < 4 * levels[zoom + 1]; c += 4) {
           var la = cells[c + 1] / 1e7, lo = cells[c + 2] / 1e7, one = cells[c + 3];
@@ -315,10 +330,10 @@
       // The pictures of the view with a capture time, joined in that order,
       // broken between two more than a day or 500 km apart, a point dropped
       // on the pixel of the one before.
-      trail: function (box, zoom) {
+      trail: function (box, zoom, f) {
         var segments = [], segment = [], order = [], before = -1, last = '', side = Math.pow(2, zoom + 8);
         for (var i = 0; i < pictures; i++) {
-          if (timeOf(i) !== timeOf(i) || !inside(box, i)) continue;
+          if (timeOf(i) !== timeOf(i) || !inside(box, i) || !lets(f, i)) continue;
           if (before < 0 || timeOf(i) - timeOf(before) > DAY || kilometres(before, i) > FAR_KM) {
             if (segment.length > 1) segments.push(segment);
             segment = [];
@@ -333,24 +348,33 @@
         if (segment.length > 1) segments.push(segment);
         return Promise.resolve({segments: segments, order: order});
       },
-      list: function (order, query, from, n) {
+      list: function (order, f, from, n) {
         var ids = inOrder(order), total = pictures;
-        query = query.toLowerCase();
-        if (query) {
+        if (narrows(f)) {
           var found = [];
           for (var k = 0; k < pictures; k++) {
             var i = ids ? ids[k] : k;
-            if (path(i).toLowerCase().indexOf(query) >= 0) found.push(i);
+            if (lets(f, i)) found.push(i);
           }
           ids = found;
           total = found.length;
         }
         return Promise.resolve(page(ids, total, from, n));
       },
-      area: function (box, zoom, from, n) {
+      area: function (box, zoom, f, from, n) {
         var found = [];
-        for (var i = 0; i < pictures; i++) if (inside(box, i)) found.push(i);
+        for (var i = 0; i < pictures; i++) if (inside(box, i) && lets(f, i)) found.push(i);
         return Promise.resolve(page(found, found.length, from, n));
+      },
+      timeline: function (box, zoom, f) {
+        var days = [], search = {q: f && f.q};
+        for (var i = 0; i < pictures; i++) {
+          var day = takenOf(i).slice(0, 10);
+          if (!/^\d{4}:\d\d:\d\d$/.test(day) || !inside(box, i) || !lets(search, i)) continue;
+          if (days.length && days[days.length - 1][0] === day) days[days.length - 1][1]++;
+          else days.push([day, 1]);
+        }
+        return Promise.resolve(days);
       },
       position: function (i) {
         return Promise.resolve({i: i, picture: folder[i] >= 0, name: names[i], folder: folder[i] >= 0 ? folders[folder[i]] : '',
@@ -371,10 +395,10 @@
         }
         return Promise.resolve(trips.slice(-1000));
       },
-      selection: function (box, zoom, format) {
+      selection: function (box, zoom, f, format) {
         var found = [];
         for (var i = 0; i < pictures && found.length <= MOST_SELECTED; i++) {
-          if (inside(box, i)) found.push({name: names[i], lat: lat(i), lon: lon(i), taken: takenOf(i), path: path(i)});
+          if (inside(box, i) && lets(f, i)) found.push({name: names[i], lat: lat(i), lon: lon(i), taken: takenOf(i), path: path(i)});
         }
         if (found.length > MOST_SELECTED) return Promise.reject('too many');
         return Promise.resolve(URL.createObjectURL(new Blob([fileOf(format, found)])));
@@ -470,7 +494,7 @@
 
   function drawMarkers() {
     var ask = ++drawn;
-    asked(source.clusters(viewBox(), Math.min(map.getZoom(), 20))).then(function (clusters) {
+    asked(source.clusters(viewBox(), Math.min(map.getZoom(), 20), narrowing())).then(function (clusters) {
       if (ask !== drawn) return; // a newer view is on its way
       var focused = onMarker(); // a cluster opened from the keyboard: its parts take the focus
       markers.clearLayers();
@@ -505,7 +529,7 @@
       return;
     }
     var d = 90 / Math.pow(2, zoom); // a cell's width, either way
-    asked(source.area([c.lon - d, c.lat - d, c.lon + d, c.lat + d], zoom, 0, 50)).then(function (found) {
+    asked(source.area([c.lon - d, c.lat - d, c.lon + d, c.lat + d], zoom, narrowing(), 0, 50)).then(function (found) {
       var box = element('div', '', 'popup cluster-list');
       box.appendChild(element('div', found.total + ' here', 'name'));
       found.rows.forEach(function (row) {
@@ -614,7 +638,7 @@
       trail.remove();
       return;
     }
-    asked(source.trail(viewBox(), Math.min(map.getZoom(), 20))).then(function (t) {
+    asked(source.trail(viewBox(), Math.min(map.getZoom(), 20), narrowing())).then(function (t) {
       if (ask !== trailAsked) return;
       trail.setLatLngs(t.segments);
       trailOrder = t.order;
@@ -638,13 +662,14 @@
     if (pages.has(k)) return;
     pages.set(k, null);
     var ask = listAsked;
-    asked(source.list(order.value, search.value.trim(), k * PAGE, PAGE)).then(function (found) {
+    asked(source.list(order.value, narrowing(), k * PAGE, PAGE)).then(function (found) {
       if (ask !== listAsked) return;
       total = found.total;
       space.style.height = total * ROW + 'px';
-      var query = search.value.trim();
-      empty.textContent = total ? '' : query ? 'Nothing matches \u201c' + query + '\u201d.' : 'No pictures yet.';
+      var f = narrowing();
+      empty.textContent = total ? '' : f.q || f.from ? 'Nothing matches ' + narrowingText(f) + '.' : 'No pictures yet.';
       empty.hidden = total > 0;
+      if (k === 0) showNarrowed(f, total);
       pages.set(k, found.rows);
       found.rows.forEach(function (row) { names.set(row[0], row[1]); });
       drawRows();
@@ -724,7 +749,7 @@
   var typing = 0;
   search.addEventListener('input', function () {
     clearTimeout(typing);
-    typing = setTimeout(function () { resetList(); keepView(); }, 150);
+    typing = setTimeout(function () { typing = 0; narrowed(); drawTimeline(); }, 150);
   });
   order.addEventListener('change', resetList);
 
@@ -745,6 +770,7 @@
         trip.addEventListener('click', function () {
           following = false;
           foldPanel(false);
+          chooseRange({from: t[0], to: t[1]});
           map.fitBounds(L.latLngBounds([t[3], t[4]], [t[5], t[6]]).pad(0.1), {maxZoom: 15, animate: false});
           openGrid([t[4], t[3], t[6], t[5]]);
         });
@@ -753,6 +779,136 @@
       if (!trips.length) tripList.textContent = 'No pictures with a capture time yet.';
     }, function () {});
   }
+
+  // ---- the timeline: the view's pictures per day, month or year ------------
+  // A range of it, dragged over the bars or set with its two sliders (or a
+  // trip's), narrows the markers, the trail, the list and the counts, as
+  // the search does. A range is its first and last key: "2016" a year,
+  // "2016:07" a month, "2016:07:05" a day, or whole capture times.
+  var range = null, bars = {keys: [], counts: []}, timelineAsked = 0;
+  var barBox = document.getElementById('bars'), fromSlider = document.getElementById('t-from');
+  var toSlider = document.getElementById('t-to'), rangeLabel = document.getElementById('t-label');
+  var allTimes = document.getElementById('t-all'), narrowedNote = document.getElementById('narrowed');
+
+  function narrowing() { return {q: search.value.trim(), from: range && range.from, to: range && range.to}; }
+  function pad(n, width) { return String(n).padStart(width, '0'); }
+  function keyOf(date, length) { // a UTC date's key of that length
+    return [pad(date.getUTCFullYear(), 4), pad(date.getUTCMonth() + 1, 2), pad(date.getUTCDate(), 2)].join(':').slice(0, length);
+  }
+  function dateOf(key) { var f = key.split(':').map(Number); return new Date(Date.UTC(f[0], (f[1] || 1) - 1, f[2] || 1)); }
+  // The key that follows: the next year, month or day; just after a time.
+  function nextOf(key) {
+    var d = dateOf(key);
+    if (key.length === 4) d.setUTCFullYear(d.getUTCFullYear() + 1);
+    else if (key.length === 7) d.setUTCMonth(d.getUTCMonth() + 1);
+    else if (key.length === 10) d.setUTCDate(d.getUTCDate() + 1);
+    else return key + '~';
+    return keyOf(d, key.length);
+  }
+  function keyText(key) {
+    if (key.length === 4) return key;
+    if (key.length > 10) return localTime(key, true) || key;
+    return dateOf(key).toLocaleDateString(undefined, key.length === 7 ? {year: 'numeric', month: 'short', timeZone: 'UTC'}
+                                                                        : {dateStyle: 'medium', timeZone: 'UTC'});
+  }
+  function rangeText(r) {
+    var from = keyText(r.from), to = keyText(r.to);
+    return from === to ? from : from + ' \u2013 ' + to;
+  }
+  function narrowingText(f) {
+    return [f.from ? 'taken ' + rangeText(f) : '', f.q ? '\u201c' + f.q + '\u201d' : ''].filter(Boolean).join(', ');
+  }
+  function showNarrowed(f, count) {
+    narrowedNote.hidden = !(f.q || f.from);
+    narrowedNote.textContent = narrowedNote.hidden ? '' : 'Showing ' + count + (count === 1 ? ' picture ' : ' pictures ') + narrowingText(f);
+  }
+
+  // Days to bars: a bar a day up to two months, a month up to six years,
+  // else a year.
+  function barsOf(days) {
+    if (!days.length) return {keys: [], counts: []};
+    var span = (dateOf(days[days.length - 1][0]) - dateOf(days[0][0])) / DAY;
+    var length = span <= 62 ? 10 : span <= 6 * 366 ? 7 : 4, keys = [], counts = [], at = new Map();
+    for (var k = days[0][0].slice(0, length); k <= days[days.length - 1][0].slice(0, length); k = nextOf(k)) {
+      at.set(k, keys.length);
+      keys.push(k);
+      counts.push(0);
+    }
+    days.forEach(function (d) { counts[at.get(d[0].slice(0, length))] += d[1]; });
+    return {keys: keys, counts: counts};
+  }
+  // Whether bar k lies in the range.
+  function inRange(k) { return !range || bars.keys[k] < nextOf(range.to) && nextOf(bars.keys[k]) > range.from; }
+
+  function drawTimeline() {
+    var ask = ++timelineAsked;
+    asked(source.timeline(viewBox(), Math.min(map.getZoom(), 20), narrowing())).then(function (days) {
+      if (ask !== timelineAsked) return;
+      bars = barsOf(days);
+      drawBars();
+    }, function () {});
+  }
+  function drawBars() {
+    var most = Math.max.apply(null, bars.counts.concat(1)), made = document.createDocumentFragment(), chosen = [];
+    bars.keys.forEach(function (key, k) {
+      var bar = element('div', '', range && !inRange(k) ? 'bar out' : 'bar');
+      bar.style.height = Math.max(2, 100 * bars.counts[k] / most) + '%';
+      bar.title = keyText(key) + ': ' + bars.counts[k] + (bars.counts[k] === 1 ? ' picture' : ' pictures');
+      made.appendChild(bar);
+      if (inRange(k)) chosen.push(k);
+    });
+    barBox.replaceChildren(made);
+    [fromSlider, toSlider].forEach(function (slider) { slider.max = Math.max(0, bars.keys.length - 1); });
+    fromSlider.value = chosen.length ? chosen[0] : 0;
+    toSlider.value = chosen.length ? chosen[chosen.length - 1] : bars.keys.length - 1;
+    fromSlider.setAttribute('aria-valuetext', bars.keys.length ? keyText(bars.keys[fromSlider.value]) : 'none');
+    toSlider.setAttribute('aria-valuetext', bars.keys.length ? keyText(bars.keys[toSlider.value]) : 'none');
+    rangeLabel.textContent = range ? rangeText(range) : bars.keys.length
+      ? 'All times: ' + rangeText({from: bars.keys[0], to: bars.keys[bars.keys.length - 1]}) : 'No capture times in view';
+    allTimes.hidden = !range;
+  }
+  // The markers, trail, list and bars again, narrowed anew.
+  function narrowed() {
+    drawMarkers();
+    drawTrail();
+    resetList();
+    drawBars();
+    keepView();
+  }
+  function chooseRange(r) {
+    range = r;
+    narrowed();
+  }
+  function chooseBars(a, b) {
+    if (!bars.keys.length) return;
+    chooseRange({from: bars.keys[Math.min(a, b)], to: bars.keys[Math.max(a, b)]});
+  }
+  [fromSlider, toSlider].forEach(function (slider) {
+    slider.addEventListener('change', function () { chooseBars(+fromSlider.value, +toSlider.value); });
+  });
+  allTimes.addEventListener('click', function () { chooseRange(null); });
+  // Dragging over the bars chooses the bars it passes; a click, one bar.
+  var dragged = null;
+  function barAt(e) {
+    var made = barBox.children;
+    for (var k = 0; k < made.length - 1; k++) if (e.clientX < made[k].getBoundingClientRect().right + 0.5) return k;
+    return made.length - 1;
+  }
+  barBox.addEventListener('pointerdown', function (e) {
+    if (!bars.keys.length) return;
+    dragged = barAt(e);
+    barBox.setPointerCapture(e.pointerId);
+  });
+  barBox.addEventListener('pointermove', function (e) {
+    if (dragged === null) return;
+    var a = Math.min(dragged, barAt(e)), b = Math.max(dragged, barAt(e));
+    barBox.querySelectorAll('.bar').forEach(function (bar, k) { bar.classList.toggle('out', k < a || k > b); });
+  });
+  barBox.addEventListener('pointerup', function (e) {
+    if (dragged === null) return;
+    chooseBars(dragged, barAt(e));
+    dragged = null;
+  });
 
   // ---- an area's pictures as a grid, a picture at a time in the viewer ------
   // Shift-drag an area of the map, or take the view; the grid makes only
@@ -763,7 +919,7 @@
 
   function openGrid(box) {
     var zoom = Math.min(map.getZoom(), 20);
-    grid = {box: box, zoom: zoom, total: 0, pages: new Map(), asked: grid.asked + 1};
+    grid = {box: box, zoom: zoom, narrowing: narrowing(), total: 0, pages: new Map(), asked: grid.asked + 1};
     gridBox.hidden = false;
     gridScroll.scrollTop = 0;
     document.getElementById('grid-title').textContent = '';
@@ -777,7 +933,7 @@
         if (a.dataset.made) return;
         e.preventDefault();
         if (grid.total > MOST_SELECTED) return (a.textContent = 'too many for a file');
-        source.selection(box, zoom, format).then(function (url) { a.href = url; a.dataset.made = 1; a.click(); },
+        source.selection(box, zoom, grid.narrowing, format).then(function (url) { a.href = url; a.dataset.made = 1; a.click(); },
                                                   function () { a.textContent = 'too many for a file'; });
       });
       links.appendChild(a);
@@ -789,7 +945,7 @@
     if (grid.pages.has(k)) return;
     grid.pages.set(k, null);
     var ask = grid.asked;
-    asked(source.area(grid.box, grid.zoom, k * PAGE, PAGE)).then(function (found) {
+    asked(source.area(grid.box, grid.zoom, grid.narrowing, k * PAGE, PAGE)).then(function (found) {
       if (ask !== grid.asked) return;
       if (k === 0) describe(found.total, found.rows[0]);
       grid.total = found.total;
@@ -799,10 +955,10 @@
   }
   // "120 pictures, 4 Jul 2016 – 9 Jul 2016": the first and last in time.
   function describe(total, first) {
-    var title = document.getElementById('grid-title'), ask = grid.asked, box = grid.box, zoom = grid.zoom;
+    var title = document.getElementById('grid-title'), ask = grid.asked, box = grid.box, zoom = grid.zoom, f = grid.narrowing;
     title.textContent = total + (total === 1 ? ' picture' : ' pictures') + (total ? '' : ' here');
     if (!total) return;
-    var last = source.area(box, zoom, total - 1, 1).then(function (a) { return source.position(a.rows[0][0]); });
+    var last = source.area(box, zoom, f, total - 1, 1).then(function (a) { return source.position(a.rows[0][0]); });
     Promise.all([source.position(first[0]), last]).then(function (ends) {
       var days = ends.map(function (p) { return localTime(p.taken, true); }).filter(Boolean);
       if (ask === grid.asked && days.length) title.textContent += ', ' + days.filter(function (d, k) { return days.indexOf(d) === k; }).join(' \u2013 ');
@@ -913,23 +1069,27 @@
       drawTrail();
       resetList();
       drawTrips();
+      drawTimeline();
     }, Math.max(100, lastRefresh + 1000 - Date.now()));
   }
   map.on('moveend', function () {
     drawMarkers();
     drawTrail();
+    drawTimeline();
     keepView();
   });
 
   // ---- the address keeps the view -----------------------------------------
-  // "#c=LAT,LON&z=ZOOM&q=SEARCH&p=PICTURE", once the map was moved, searched
-  // or a picture opened: a reload or a bookmark comes back to it.
+  // "#c=LAT,LON&z=ZOOM&q=SEARCH&t=FROM,TO&p=PICTURE", once the map was
+  // moved, narrowed or a picture opened: a reload or a bookmark comes back
+  // to it.
   var opened = -1;
   function keepView() {
     var c = map.getCenter(), kept = new URLSearchParams();
     if (!following) kept.set('c', c.lat.toFixed(5) + ',' + c.lng.toFixed(5));
     if (!following) kept.set('z', map.getZoom());
     if (search.value.trim()) kept.set('q', search.value.trim());
+    if (range) kept.set('t', range.from + ',' + range.to);
     if (opened >= 0) kept.set('p', opened);
     history.replaceState(null, '', kept.toString() ? '#' + kept : location.pathname + location.search);
   }
@@ -940,13 +1100,15 @@
       map.setView(c, +kept.get('z') || 0, {animate: false});
     }
     search.value = kept.get('q') || '';
+    var t = (kept.get('t') || '').split(',');
+    range = t.length === 2 && /^\d{4}/.test(t[0]) && /^\d{4}/.test(t[1]) ? {from: t[0], to: t[1]} : null;
     if (kept.get('p') !== null) openPopup(+kept.get('p'));
   }
   map.on('popupclose', function () { opened = -1; keepView(); });
 
   // What the browser test reads.
   window.pintrail = {map: map, pick: pick, following: function () { return following; },
-                     pending: function () { return timer !== 0 || asking > 0; },
+                     pending: function () { return timer !== 0 || typing !== 0 || asking > 0; },
                      rows: function () {
                        var all = [];
                        for (var k = 0; pages.get(k); k++) pages.get(k).forEach(function (row) { all.push(row[0]); });

@@ -44,12 +44,19 @@ bool view_of(const std::function<const char *(const char *)> &argument, View &vi
   return true;
 }
 
+// The search (q) and the capture times from t0 until before t1: any text,
+// as each is compared with the times.
+Filter filter_of(const std::function<const char *(const char *)> &argument) {
+  const char *search = argument("q"), *from = argument("t0"), *until = argument("t1");
+  return Filter{search ? search : "", from ? from : "", until ? until : ""};
+}
+
 std::string clusters(Store &store, const std::function<const char *(const char *)> &argument) {
   View view;
   if (!view_of(argument, view))
     return "";
   json found = json::array();
-  for (const Cluster &c : ClustersInView(store, view.zoom, view.from, view.to))
+  for (const Cluster &c : ClustersInView(store, view.zoom, view.from, view.to, filter_of(argument)))
     found.push_back({c.latitude, c.longitude, c.count, c.single, c.picture});
   return dumped({{"c", found}});
 }
@@ -58,12 +65,12 @@ std::string trail(Store &store, const std::function<const char *(const char *)> 
   View view;
   if (!view_of(argument, view))
     return "";
-  Trail trail = TrailInView(store, view.zoom, view.from, view.to);
+  Trail trail = TrailInView(store, view.zoom, view.from, view.to, filter_of(argument));
   return dumped({{"s", trail.segments}, {"o", trail.order}});
 }
 
 std::string list(Store &store, const std::function<const char *(const char *)> &argument) {
-  const char *order = argument("o"), *search = argument("q");
+  const char *order = argument("o");
   size_t from, count;
   if (!number_of(argument("from"), SIZE_MAX / 2, from) || !number_of(argument("n"), kMostRows, count))
     return "";
@@ -72,8 +79,8 @@ std::string list(Store &store, const std::function<const char *(const char *)> &
   if ((by != "time" && by != "name" && by != "folder") || (argument("b") && !view_of(argument, area)))
     return "";
   ListOrder listed = by == "time" ? ListOrder::Time : by == "name" ? ListOrder::Name : ListOrder::Folder;
-  ListPage page = argument("b") ? PicturesInArea(store, area.from, area.to, from, count)
-                                : ListPictures(store, listed, search ? search : "", from, count);
+  ListPage page = argument("b") ? PicturesInArea(store, area.from, area.to, from, count, filter_of(argument))
+                                : ListPictures(store, listed, filter_of(argument), from, count);
   json rows = json::array();
   for (int64_t index : page.indexes) {
     Position picture;
@@ -81,6 +88,17 @@ std::string list(Store &store, const std::function<const char *(const char *)> &
       rows.push_back({index, picture.name, FolderOf(picture)});
   }
   return dumped({{"total", page.total}, {"rows", rows}});
+}
+
+// Each day's pictures in view, as the search (not the times) narrows them.
+std::string timeline(Store &store, const std::function<const char *(const char *)> &argument) {
+  View view;
+  if (!view_of(argument, view))
+    return "";
+  json days = json::array();
+  for (const DayCount &d : PicturesByDay(store, view.from, view.to, Filter{filter_of(argument).search, "", ""}))
+    days.push_back({d.day, d.pictures});
+  return dumped({{"d", days}});
 }
 
 std::string position(Store &store, std::string_view number) {
@@ -110,7 +128,7 @@ QueryAnswer selection(Store &store, const std::function<const char *(const char 
   const char *format = argument("f");
   if (!view_of(argument, area) || !format)
     return {};
-  switch (ExportSelection(store, area.from, area.to, format, file)) {
+  switch (ExportSelection(store, area.from, area.to, filter_of(argument), format, file)) {
   case Selected::Written: return QueryAnswer{std::move(file.bytes), file.type};
   case Selected::TooMany: return QueryAnswer{"", nullptr, "more than 100,000 pictures: select a smaller area"};
   default: return {};
@@ -120,7 +138,7 @@ QueryAnswer selection(Store &store, const std::function<const char *(const char 
 } // namespace
 
 bool IsQuery(std::string_view path) {
-  return path == "/clusters" || path == "/trail" || path == "/list" || path == "/selection" || path == "/trips" ||
+  return path == "/clusters" || path == "/trail" || path == "/timeline" || path == "/list" || path == "/selection" || path == "/trips" ||
          path.substr(0, 10) == "/position/";
 }
 
@@ -133,6 +151,8 @@ QueryAnswer AnswerQuery(Store &store, std::string_view path, const std::function
     return {clusters(store, argument)};
   if (path == "/trail")
     return {trail(store, argument)};
+  if (path == "/timeline")
+    return {timeline(store, argument)};
   if (path == "/list")
     return {list(store, argument)};
   return {position(store, path.substr(10))};

@@ -16,9 +16,10 @@
 namespace {
 
 // The pictures of the box, or none when there are more than kMostSelected.
-bool pictures_in(Store &store, MapPoint north_west, MapPoint south_east, std::vector<Position> &pictures) {
+bool pictures_in(Store &store, MapPoint north_west, MapPoint south_east, const Filter &filter,
+                 std::vector<Position> &pictures) {
   for (size_t from = 0;;) {
-    ListPage page = PicturesInArea(store, north_west, south_east, from, 1000);
+    ListPage page = PicturesInArea(store, north_west, south_east, from, 1000, filter);
     if (page.total > kMostSelected)
       return false;
     for (int64_t index : page.indexes)
@@ -78,8 +79,8 @@ std::string kml(const std::vector<Position> &pictures) {
 
 } // namespace
 
-Selected ExportSelection(Store &store, MapPoint north_west, MapPoint south_east, std::string_view format,
-                         SelectionFile &file) {
+Selected ExportSelection(Store &store, MapPoint north_west, MapPoint south_east, const Filter &filter,
+                         std::string_view format, SelectionFile &file) {
   static const struct {
     std::string_view name;
     const char *type;
@@ -90,7 +91,7 @@ Selected ExportSelection(Store &store, MapPoint north_west, MapPoint south_east,
   std::vector<Position> pictures;
   for (const auto &known : kFormats)
     if (known.name == format) {
-      if (!pictures_in(store, north_west, south_east, pictures))
+      if (!pictures_in(store, north_west, south_east, filter, pictures))
         return Selected::TooMany;
       file.bytes = known.write(pictures), file.type = known.type;
       return file.bytes.empty() ? Selected::Failed : Selected::Written;
