@@ -145,6 +145,7 @@ def main():
         sizes = {name: show(page, name) for name in
                  ('turned.jpg', 'phone.heic', 'screen.png', 'web.webp', 'scan.tif', 'camera.raf', 'Paris at night.jpg')}
         assert sizes['turned.jpg'][1] > sizes['turned.jpg'][0], sizes
+        page.wait("/Paris, France/.test(document.querySelector('.popup').textContent)", 'the town and country')
         page.eval("pintrail.pick(pintrail.rows().find(i => i >= 0 && pintrail.name(i) == 'turned.jpg'))")
         page.wait("/Altitude 245.0 m/.test(document.querySelector('.popup').textContent)", 'the altitude')
         screenshot(page, 'web-thumbnail-turned.png')
@@ -187,6 +188,7 @@ def main():
         assert sorted(trail[:2]) == sorted(['IMG_0001.jpg', HOSTILE]), trail # copies: one capture time
         assert trail[2:] == ['IMG_0002.jpg', 'Paris at night.jpg', 'IMG_0005.HEIC', 'turned.jpg', 'phone.heic',
                              'screen.png', 'web.webp', 'scan.tif', 'south.jpg', 'camera.raf'], trail
+        narrow(page, 'LIEBENWERDA', None, ','.join(sorted(['IMG_0001.jpg', HOSTILE])), 'Showing 2 pictures “LIEBENWERDA”')
         narrow(page, 'far/', None, 'south.jpg', 'Showing 1 picture “far/”')
         screenshot(page, 'web-search.png')
         page.send('Page.reload') # the address keeps the view, the search too
@@ -209,11 +211,13 @@ def main():
         page.send('Page.navigate', url='file://' + html)
         wait_counts(page, [12, 11, 1])
         page.wait(OUTLINE_DRAWN, 'the outline map in the export')
-        show(page, 'Paris at night.jpg') # embedded in the file
+        show(page, 'Paris at night.jpg') # embedded in the file, and where it was taken
+        page.wait("/Paris, France/.test(document.querySelector('.popup').textContent)", 'the town in the export')
         page.eval("document.getElementById('fit').click()") # the export shows what the live page did
         page.wait('!pintrail.pending() && pintrail.shown() == 13', 'every marker in the export')
         assert page.eval("pintrail.trail().map(pintrail.name)") == trail
         narrow(page, 'AT NIGHT', [0, 0], 'Paris at night.jpg', 'Showing 1 picture taken Jul 6, 2016, “AT NIGHT”')
+        narrow(page, 'janeiro', [], 'IMG_0002.jpg', 'Showing 1 picture “janeiro”')
         narrow(page, '', [], ','.join(sorted(trail)), '')
         screenshot(page, 'web-export.png')
         audit(page, 'the exported page')

@@ -5,6 +5,8 @@
 #include <ctime>
 #include <map>
 
+#include "maphost/places/towns.h"
+
 namespace {
 
 constexpr int64_t kMostListed = 1000;
@@ -20,11 +22,6 @@ double seconds_of(const char *taken) {
     return NAN;
   t.tm_year -= 1900, t.tm_mon -= 1;
   return double(timegm(&t));
-}
-
-double kilometres(double lat_a, double lon_a, double lat_b, double lon_b) {
-  double r = M_PI / 180, x = (lon_b - lon_a) * r * std::cos((lat_a + lat_b) * r / 2), y = (lat_b - lat_a) * r;
-  return 6371 * std::sqrt(x * x + y * y);
 }
 
 // The cell's one shown position.
@@ -202,7 +199,7 @@ void in_time(Store &store, MapPoint north_west, MapPoint south_east, const Filte
     double lon = strtod(reinterpret_cast<const char *>(sqlite3_column_text(s, 4)), nullptr);
     if (std::isnan(time))
       continue;
-    bool parted = std::isnan(last_time) || time - last_time > kDay || kilometres(last_lat, last_lon, lat, lon) > kFarKm;
+    bool parted = std::isnan(last_time) || time - last_time > kDay || Kilometres(last_lat, last_lon, lat, lon) > kFarKm;
     visit(Step{ColumnNumber(s, 0), MapPoint{int32_t(ColumnNumber(s, 1)), int32_t(ColumnNumber(s, 2))}, lat, lon, taken, parted});
     last_time = time, last_lat = lat, last_lon = lon;
   }
@@ -239,7 +236,8 @@ std::vector<Trip> TripsOf(Store &store) {
   WriteMapIndex(store);
   in_time(store, MapPoint{0, 0}, MapPoint{kWorldSide - 1, kWorldSide - 1}, {}, [&](const Step &step) {
     if (step.parted)
-      trips.push_back(Trip{step.taken, "", 0, step.latitude, step.longitude, step.latitude, step.longitude});
+      trips.push_back(Trip{step.taken, "", 0, step.latitude, step.longitude, step.latitude, step.longitude,
+                           step.latitude, step.longitude});
     Trip &trip = trips.back();
     trip.last = step.taken;
     trip.pictures++;

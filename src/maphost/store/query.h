@@ -65,10 +65,11 @@ Trail TrailInView(Store &store, int zoom, MapPoint north_west, MapPoint south_ea
 
 // The library's trips: its pictures with a capture time in capture-time
 // order, parted where the trail is, each with its first and last capture
-// time, its count and the box it spans.
+// time, its count, the box it spans and where it began.
 struct Trip {
   std::string first, last;
   size_t pictures;
   double south, west, north, east;
+  double first_latitude, first_longitude;
 };
 std::vector<Trip> TripsOf(Store &store);

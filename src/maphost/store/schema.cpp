@@ -1,11 +1,13 @@
 #include "maphost/store/schema.h"
 
+#include "maphost/places/towns.h"
+
 namespace {
 
 // x and y: the position on the web map (mercator.h), -1 when it is not a
 // number; partner: the picture of a waypoint at its place, or the waypoint
 // of a picture (-1: none); taken: the name of a picture's waypoint, its
-// capture time. cell: the clusters (cells.h); place: pictures at each
+// capture time; place: the town a picture was taken in or by. cell: the clusters (cells.h); place: pictures at each
 // place; spot: every position on the map, by place.
 // Statement journals stay in memory: on disk, each would cost a write.
 constexpr const char *kSchema = R"(
@@ -14,7 +16,7 @@ CREATE TABLE IF NOT EXISTS position(id INTEGER PRIMARY KEY, picture INTEGER NOT 
   latitude TEXT NOT NULL, longitude TEXT NOT NULL, name TEXT NOT NULL, path TEXT NOT NULL,
   href TEXT NOT NULL, raw TEXT NOT NULL, device INTEGER NOT NULL, inode INTEGER NOT NULL,
   changed_at INTEGER NOT NULL, x INTEGER NOT NULL, y INTEGER NOT NULL, partner INTEGER NOT NULL,
-  taken TEXT NOT NULL);
+  taken TEXT NOT NULL, place TEXT NOT NULL DEFAULT '');
 CREATE INDEX IF NOT EXISTS picture_by_link ON position(href) WHERE picture;
 CREATE INDEX IF NOT EXISTS waypoint_by_fix ON position(name, latitude, longitude) WHERE NOT picture;
 CREATE INDEX IF NOT EXISTS position_by_change ON position(changed_at);
@@ -33,26 +35,48 @@ CREATE VIRTUAL TABLE IF NOT EXISTS spot USING rtree_i32(id, x0, x1, y0, y1);
 
 // Shown on the map: a picture, or a waypoint without one.
 #define SHOWN "(p.picture OR p.partner < 0)"
+// The search in parameter p (a LIKE pattern; empty: every picture) in the
+// picture's path or town.
+#define MATCHES(p) "(" p " = '' OR path LIKE " p " ESCAPE '\\' OR place LIKE " p " ESCAPE '\\')"
 // Before the time in parameter p; empty: every time (each text sorts
 // before a blob), and the time index still bounds the search.
 #define UNTIL(p) "iif(" p " = '', X'', " p ")"
 // when: the capture time, or +taken to keep SQLite off its index for a
 // list in another order.
 #define LISTED(when)                                                                          \
-  "FROM position WHERE picture AND (?1 = '' OR path LIKE ?1 ESCAPE '\\') AND " when " >= ?2" \
+  "FROM position WHERE picture AND " MATCHES("?1") " AND " when " >= ?2" \
   " AND " when " < " UNTIL("?3") " "
 // The pictures of a box, of a time and of a search.
 #define FILTERED                                                                                   \
   "FROM position WHERE picture AND taken >= ?1 AND taken < " UNTIL("?2") " AND x BETWEEN ?3 AND ?4" \
-  " AND y BETWEEN ?5 AND ?6 AND (?7 = '' OR path LIKE ?7 ESCAPE '\\') "
+  " AND y BETWEEN ?5 AND ?6 AND " MATCHES("?7") " "
+
+// A store of the first version gets its pictures' towns.
+bool add_places(sqlite3 *db) {
+  if (!RunSql(db, "BEGIN; ALTER TABLE position ADD COLUMN place TEXT NOT NULL DEFAULT ''"))
+    return false;
+  Statement pictures = Prepare(db, "SELECT id, latitude, longitude FROM position WHERE picture");
+  Statement set = Prepare(db, "UPDATE position SET place = ? WHERE id = ?");
+  if (!pictures || !set)
+    return RunSql(db, "ROLLBACK"), false;
+  while (sqlite3_step(pictures.get()) == SQLITE_ROW) {
+    std::string town = PlaceOf(ColumnText(pictures.get(), 1), ColumnText(pictures.get(), 2));
+    if (!town.empty() && sqlite3_step(Bound(set, town, ColumnNumber(pictures.get(), 0))) != SQLITE_DONE)
+      return RunSql(db, "ROLLBACK"), false;
+  }
+  return RunSql(db, "PRAGMA user_version = 2; COMMIT");
+}
 
 } // namespace
 
 bool PrepareStore(sqlite3 *db, StoreStatements &sql) {
-  constexpr int64_t kVersion = 1; // of the tables; a store of another is not read
+  constexpr int64_t kVersion = 2; // of the tables; a store of another is not read
   Statement version = Prepare(db, "PRAGMA user_version");
   int64_t found = version ? FirstNumber(version.get()) : -1;
-  if ((found != 0 && found != kVersion) || !RunSql(db, kSchema) || !RunSql(db, "PRAGMA user_version = 1"))
+  version.reset(); // or ALTER TABLE finds the schema in use
+  if (found == 1 && !add_places(db))
+    return false;
+  if ((found != 0 && found != 1 && found != kVersion) || !RunSql(db, kSchema) || !RunSql(db, "PRAGMA user_version = 2"))
     return false;
   sql = StoreStatements{
       Prepare(db, "SELECT id, latitude, longitude, device, inode, partner, taken FROM position"
@@ -60,7 +84,7 @@ bool PrepareStore(sqlite3 *db, StoreStatements &sql) {
       Prepare(db, "SELECT 1 FROM position WHERE NOT picture AND name = ? AND latitude = ? AND longitude = ?"),
       Prepare(db, "SELECT id, name FROM position WHERE latitude = ? AND longitude = ? AND picture = ?"
                   " AND partner < 0 ORDER BY id LIMIT 1"),
-      Prepare(db, "REPLACE INTO position VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+      Prepare(db, "REPLACE INTO position VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
       Prepare(db, "UPDATE position SET partner = ?, taken = ? WHERE id = ?"),
       Prepare(db, "INSERT INTO place VALUES (?, ?, ?3) ON CONFLICT DO UPDATE SET pictures = pictures + ?3"
                   " RETURNING pictures"),

@@ -65,7 +65,7 @@
     map.createPane('outline').style.zIndex = 150; // under the tiles
     var style = {pane: 'outline', renderer: L.canvas({pane: 'outline'}), interactive: false,
                  color: '#8c8273', weight: 0.7, fillColor: '#f4f0e6', fillOpacity: 1,
-                 attribution: 'Outline: <a href="https://www.naturalearthdata.com/">Natural Earth</a>'};
+                 attribution: 'Outline: <a href="https://www.naturalearthdata.com/">Natural Earth</a>, towns: <a href="https://www.geonames.org/">GeoNames</a> (CC BY 4.0)'};
     topology.objects.countries.geometries.forEach(function (g) {
       var polygons = g.type === 'Polygon' ? [g.arcs] : g.type === 'MultiPolygon' ? g.arcs : [];
       if (!polygons.length) return;
@@ -244,7 +244,7 @@
     // more than one).
     var data = block('library'), thumbs = block('thumbnails'), buffer = columns('columns');
     function column(name) { return new Int32Array(buffer, data.s[name][0], data.s[name][1]); }
-    var lat7 = column('lat'), lon7 = column('lon'), runs = column('folders'), cells = column('cells');
+    var lat7 = column('lat'), lon7 = column('lon'), runs = column('folders'), cells = column('cells'), town = column('towns');
     var folder = new Int32Array(lat7.length); // each position's, from the runs
     for (var r = 0; r < runs.length; r += 2) folder.fill(runs[r + 1], runs[r]);
     var levels = data.s.levels, names = unshared(data.names), taken = null, folders = data.f;
@@ -259,6 +259,7 @@
     function lon(i) { return lon7[i] / 1e7; }
     function inside(box, i) { return lon(i) >= box[0] && lat(i) >= box[1] && lon(i) <= box[2] && lat(i) <= box[3]; }
     function path(i) { return folders[folder[i]] + names[i]; }
+    function townOf(i) { return town[i] >= 0 ? data.t[town[i]] : ''; }
     function takenOf(i) { return (taken = taken || unshared(data.taken))[i]; } // made when first asked
     // Whether position i is a picture the search and the times let through,
     // as the host's: any case of ASCII letters, from until before the next.
@@ -267,7 +268,7 @@
     function lets(f, i) {
       if (!narrows(f)) return true;
       if (i >= pictures || f.from && !(takenOf(i) >= f.from && takenOf(i) < nextOf(f.to))) return false;
-      return !f.q || folded(path(i)).indexOf(folded(f.q)) >= 0;
+      return !f.q || folded(path(i)).indexOf(folded(f.q)) >= 0 || folded(townOf(i)).indexOf(folded(f.q)) >= 0;
     }
     function timeOf(i) { // "2016:07:05 09:15:00", or NaN
       if (!times) {
@@ -378,7 +379,7 @@
       },
       position: function (i) {
         return Promise.resolve({i: i, picture: folder[i] >= 0, name: names[i], folder: folder[i] >= 0 ? folders[folder[i]] : '',
-                                lat: lat(i), lon: lon(i), taken: takenOf(i)});
+                                lat: lat(i), lon: lon(i), taken: takenOf(i), town: townOf(i)});
       },
       thumb: function (i) { return thumbs[i]; },
       whole: function (i) { return thumbs[i]; }, // the page carries no more of it
@@ -387,7 +388,7 @@
         for (var i = 0; i < pictures; i++) {
           if (isNaN(timeOf(i))) continue;
           if (last < 0 || timeOf(i) - timeOf(last) > DAY || kilometres(last, i) > FAR_KM) {
-            trips.push([takenOf(i), '', 0, lat(i), lon(i), lat(i), lon(i)]);
+            trips.push([takenOf(i), '', 0, lat(i), lon(i), lat(i), lon(i), townOf(i)]);
           }
           var t = trips[trips.length - 1];
           t[1] = takenOf(i), t[2]++, last = i;
@@ -568,6 +569,9 @@
     return date.toLocaleString(undefined, day ? {dateStyle: 'medium'} : {dateStyle: 'medium', timeStyle: 'medium'});
   }
 
+  // "Florence, Italy": the town the host found, the country by its borders.
+  function placeOf(p) { return [p.town, countryOf(p.lat, p.lon)].filter(Boolean).join(', '); }
+
   function popupOf(p) {
     var box = element('div', '', 'popup'), thumb = p.picture ? source.thumb(p.i) : null;
     if (thumb) {
@@ -587,8 +591,8 @@
     if (p.picture) box.appendChild(element('div', p.folder, 'path'));
     if (p.taken) box.appendChild(line('Taken ', localTime(p.taken)));
     box.appendChild(line('', p.lat.toFixed(7) + ', ' + p.lon.toFixed(7)));
-    var country = countryOf(p.lat, p.lon);
-    if (country) box.appendChild(line('', country));
+    var place = placeOf(p);
+    if (place) box.appendChild(line('', place));
     if (p.picture && config.live) {
       var open = element('a', 'open', 'open');
       open.href = 'picture/' + p.i + token;
@@ -763,7 +767,8 @@
       if (ask !== tripsAsked) return;
       tripList.replaceChildren();
       trips.slice().reverse().forEach(function (t) {
-        var days = [localTime(t[0], true), localTime(t[1], true)], place = countryOf((t[3] + t[5]) / 2, (t[4] + t[6]) / 2);
+        var days = [localTime(t[0], true), localTime(t[1], true)];
+        var place = [t[7], countryOf((t[3] + t[5]) / 2, (t[4] + t[6]) / 2)].filter(Boolean).join(', ');
         var trip = element('button', [days[0] === days[1] ? days[0] : days.join(' \u2013 '), place,
                                       t[2] + (t[2] === 1 ? ' picture' : ' pictures')].filter(Boolean).join(' \u00b7 '), 'trip');
         trip.type = 'button';
@@ -1030,7 +1035,7 @@
     document.getElementById('viewer-next').disabled = r + 1 >= grid.total;
     if (r + 1 < grid.total) loadGrid(Math.floor((r + 1) / PAGE));
     asked(source.position(row[0])).then(function (p) {
-      if (viewed === r) caption.textContent = [p.name, localTime(p.taken), p.lat.toFixed(5) + ', ' + p.lon.toFixed(5)].filter(Boolean).join(' \u00b7 ');
+      if (viewed === r) caption.textContent = [p.name, localTime(p.taken), placeOf(p), p.lat.toFixed(5) + ', ' + p.lon.toFixed(5)].filter(Boolean).join(' \u00b7 ');
     }, function () {});
     if (!viewer.contains(document.activeElement)) document.getElementById('viewer-close').focus();
   }

@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "maphost/places/towns.h"
 #include "maphost/store/cells.h"
 
 namespace {
@@ -20,6 +21,7 @@ struct Shown {
   MapPoint point;
   int32_t lat, lon; // in ten-millionths of a degree
   int32_t folder;   // a picture's, numbered; kNoOne: a waypoint
+  int32_t town;     // a picture's, numbered; kNoOne: none
   std::string name, taken;
 };
 
@@ -28,6 +30,8 @@ struct Gathered {
   std::vector<Shown> shown;
   nlohmann::json folders = nlohmann::json::array();
   std::unordered_map<std::string, int32_t> folder_ids;
+  nlohmann::json towns = nlohmann::json::array();
+  std::unordered_map<std::string, int32_t> town_ids;
   size_t count = 0, pictures = 0, lone = 0;
   std::unordered_set<std::string> places; // where pictures are
 };
@@ -54,6 +58,14 @@ struct Blob {
   }
 };
 
+// The number of text among those met so far, a new one numbered next.
+int32_t numbered(const std::string &text, nlohmann::json &texts, std::unordered_map<std::string, int32_t> &ids) {
+  auto added = ids.try_emplace(text, int32_t(texts.size()));
+  if (added.second)
+    texts.push_back(text);
+  return added.first->second;
+}
+
 void gather(Gathered &g, const Position &p) {
   size_t index = g.count++;
   g.pictures += p.picture, g.lone += !p.picture && p.partner < 0;
@@ -62,15 +74,11 @@ void gather(Gathered &g, const Position &p) {
   double lat = 0, lon = 0;
   if ((!p.picture && p.partner >= 0) || !DegreesOf(p.latitude, p.longitude, lat, lon))
     return;
-  int32_t folder = kNoOne;
-  if (p.picture) {
-    auto added = g.folder_ids.try_emplace(FolderOf(p), int32_t(g.folders.size()));
-    if (added.second)
-      g.folders.push_back(added.first->first);
-    folder = added.first->second;
-  }
+  int32_t folder = p.picture ? numbered(FolderOf(p), g.folders, g.folder_ids) : kNoOne;
+  std::string place = p.picture ? PlaceOf(p.latitude, p.longitude) : "";
+  int32_t town = place.empty() ? kNoOne : numbered(place, g.towns, g.town_ids);
   g.shown.push_back({index, MapPointOf(lat, lon), int32_t(std::lround(lat * 1e7)), int32_t(std::lround(lon * 1e7)),
-                     folder, p.name, p.taken});
+                     folder, town, p.name, p.taken});
 }
 
 // Pictures first, in capture-time order (arrival among equals), then the
@@ -195,9 +203,12 @@ EmbeddedLibrary EmbedLibrary(const PositionFeed &each, const Thumbnails &thumbna
     folder_of[k] = shown[k].folder;
   }
   put_runs(blob, folder_of);
+  blob.begin("towns", shown.size());
+  for (const Shown &s : shown)
+    blob.put(s.town);
   put_levels(blob, shown);
   nlohmann::json counts = {g.pictures, g.places.size(), g.lone};
-  std::string head = "{\"n\":" + counts.dump() + ",\"f\":" + text_of(g.folders) + ",\"names\":" + names +
+  std::string head = "{\"n\":" + counts.dump() + ",\"f\":" + text_of(g.folders) + ",\"t\":" + text_of(g.towns) + ",\"names\":" + names +
                      "],\"taken\":" + taken + "],\"s\":" + blob.sections.dump() + "}";
   return {ScriptSafe(head), Base64(blob.bytes), ScriptSafe(text_of(thumbs))};
 }

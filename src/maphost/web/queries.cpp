@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "maphost/places/towns.h"
 #include "maphost/store/query.h"
 #include "maphost/web/embedded.h"
 #include "maphost/web/selection.h"
@@ -109,7 +110,8 @@ std::string position(Store &store, std::string_view number) {
     return "";
   return dumped({{"i", index}, {"picture", p.picture}, {"name", p.name},
                  {"folder", p.picture ? FolderOf(p) : ""}, {"lat", strtod(p.latitude.c_str(), nullptr)},
-                 {"lon", strtod(p.longitude.c_str(), nullptr)}, {"taken", p.taken}});
+                 {"lon", strtod(p.longitude.c_str(), nullptr)}, {"taken", p.taken},
+                 {"town", PlaceOf(p.latitude, p.longitude)}});
 }
 
 std::string trips(Store &store) {
@@ -117,7 +119,8 @@ std::string trips(Store &store) {
   json found = json::array();
   for (size_t k = all.size() - std::min(all.size(), kMostTrips); k < all.size(); k++) {
     const Trip &t = all[k];
-    found.push_back({t.first, t.last, t.pictures, t.south, t.west, t.north, t.east});
+    const Town *town = TownAt(WorldTowns(), t.first_latitude, t.first_longitude);
+    found.push_back({t.first, t.last, t.pictures, t.south, t.west, t.north, t.east, town ? town->name : ""});
   }
   return dumped({{"n", all.size()}, {"t", found}});
 }

@@ -6,9 +6,10 @@
 //   /list?o=time|name|folder&q=SEARCH&from=K&n=COUNT  a page of the pictures:
 //       {"total": T, "rows": [[index, name, folder], ...]}
 //       (with z= and b= as above: of the pictures in that box, by time)
-//   /position/N  one position: {"i", "picture", "name", "folder", "lat", "lon", "taken"}
+//   /position/N  one position: {"i", "picture", "name", "folder", "lat", "lon", "taken", "town"}
 //   /trips  the library's trips, the latest thousand in capture-time order:
-//       {"n": all of them, "t": [[first time, last time, pictures, south, west, north, east], ...]}
+//       {"n": all of them, "t": [[first time, last time, pictures, south, west, north, east,
+//       the town of its first picture], ...]}
 //   /selection?f=gpx|geojson|kml&z=ZOOM&b=WEST,SOUTH,EAST,NORTH  the pictures
 //       in the box as a file of that format (of 100,000 pictures at the most)
 #pragma once

