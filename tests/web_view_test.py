@@ -20,6 +20,8 @@ def survey(folder, *switches):
                    check=True, stdout=subprocess.DEVNULL)
 
 
+# Zoomed out, a cluster shows the thumbnail of one of its pictures.
+COVERED = "!pintrail.pending() && [...document.querySelectorAll('.cover-cluster img')].some(i => i.complete && i.naturalWidth)"
 COUNTS = "['picture-count', 'place-count', 'waypoint-count'].map(id => +document.getElementById(id).textContent)"
 
 
@@ -137,6 +139,8 @@ def main():
         assert page.eval("window.stillTheSamePage === true"), 'the page was reloaded'
         page.eval("document.getElementById('fit').click()")
         page.wait('!pintrail.pending() && pintrail.shown() == 13', 'every marker in view')
+        page.eval("pintrail.map.setZoom(1, {animate: false}), 0")
+        page.wait(COVERED, 'a thumbnail on a cluster')
         page.eval("window.built = window.pintrailBuilt; pintrail.map.setView([-60, 373.41], 8, {animate: false}), 0")
         page.wait('window.pintrailBuilt > window.built && !pintrail.pending() && pintrail.shown() == 1',
                   'south.jpg in the next copy of the world, east of the antimeridian')
@@ -215,6 +219,9 @@ def main():
         page.wait("/Paris, France/.test(document.querySelector('.popup').textContent)", 'the town in the export')
         page.eval("document.getElementById('fit').click()") # the export shows what the live page did
         page.wait('!pintrail.pending() && pintrail.shown() == 13', 'every marker in the export')
+        page.eval("pintrail.map.setZoom(1, {animate: false}), 0")
+        page.wait(COVERED, 'a thumbnail on a cluster of the export')
+        page.eval("document.getElementById('fit').click()")
         assert page.eval("pintrail.trail().map(pintrail.name)") == trail
         narrow(page, 'AT NIGHT', [0, 0], 'Paris at night.jpg', 'Showing 1 picture taken Jul 6, 2016, “AT NIGHT”')
         narrow(page, 'janeiro', [], 'IMG_0002.jpg', 'Showing 1 picture “janeiro”')

@@ -24,12 +24,16 @@ double seconds_of(const char *taken) {
   return double(timegm(&t));
 }
 
-// The cell's one shown position.
+// The cell's one shown position, or a picture of its many for its cover.
 void find_single(Store &store, int zoom, Cluster &c) {
-  sqlite3_stmt *s = Bound(store.sql.spots_in_view, CellStart(c.x, zoom), CellStart(c.x + 1, zoom) - 1,
-                          CellStart(c.y, zoom), CellStart(c.y + 1, zoom) - 1);
-  if (sqlite3_step(s) == SQLITE_ROW)
-    c.single = ColumnNumber(s, 0), c.picture = ColumnNumber(s, 5) != 0;
+  sqlite3_stmt *s = Bound(store.sql.first_in_cell, CellStart(c.x, zoom), CellStart(c.x + 1, zoom) - 1,
+                          CellStart(c.y, zoom), CellStart(c.y + 1, zoom) - 1, c.count == 1);
+  if (sqlite3_step(s) == SQLITE_ROW) {
+    bool picture = ColumnNumber(s, 1) != 0;
+    if (c.count == 1)
+      c.single = ColumnNumber(s, 0), c.picture = picture;
+    c.cover = picture ? ColumnNumber(s, 0) : -1;
+  }
   sqlite3_reset(s);
 }
 
@@ -46,8 +50,7 @@ std::vector<Cluster> kept_cells(Store &store, int zoom, MapPoint from, MapPoint 
   }
   sqlite3_reset(s);
   for (Cluster &c : clusters)
-    if (c.count == 1)
-      find_single(store, zoom, c);
+    find_single(store, zoom, c);
   return clusters;
 }
 
@@ -59,6 +62,8 @@ std::vector<Cluster> cells_of_rows(sqlite3_stmt *s, int zoom) {
     int32_t x = CellOf(int32_t(ColumnNumber(s, 1)), zoom), y = CellOf(int32_t(ColumnNumber(s, 2)), zoom);
     Cluster &c = cells.try_emplace({x, y}, Cluster{x, y, 0, 0, 0, ColumnNumber(s, 0), ColumnNumber(s, 5) != 0})
                      .first->second;
+    if (c.cover < 0 && ColumnNumber(s, 5))
+      c.cover = ColumnNumber(s, 0);
     c.count++;
     c.latitude += strtod(reinterpret_cast<const char *>(sqlite3_column_text(s, 3)), nullptr);
     c.longitude += strtod(reinterpret_cast<const char *>(sqlite3_column_text(s, 4)), nullptr);

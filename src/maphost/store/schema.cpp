@@ -119,6 +119,8 @@ bool PrepareStore(sqlite3 *db, StoreStatements &sql) {
                   " AND s.y0 >= ? AND s.y1 <= ? AND p.picture"),
       Prepare(db, "SELECT id, x, y, latitude, longitude, picture, taken " FILTERED "ORDER BY taken, id LIMIT ?8 OFFSET ?9"),
       Prepare(db, "SELECT count(*) " FILTERED),
+      Prepare(db, "SELECT p.id, p.picture FROM spot s JOIN position p ON p.id = s.id WHERE s.x0 >= ? AND s.x1 <= ?"
+                  " AND s.y0 >= ? AND s.y1 <= ? AND (p.picture OR (?5 AND p.partner < 0)) LIMIT 1"),
       Prepare(db, "SELECT taken FROM position WHERE picture AND taken > '' AND x BETWEEN ?1 AND ?2"
                   " AND y BETWEEN ?3 AND ?4 ORDER BY taken")};
   return sql.days != nullptr;

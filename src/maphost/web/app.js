@@ -151,7 +151,7 @@
     return {
       clusters: function (box, zoom, f) {
         return ask('clusters?' + where(box, zoom, f)).then(function (a) {
-          return a.c.map(function (c) { return {lat: c[0], lon: c[1], count: c[2], i: c[3], picture: c[4]}; });
+          return a.c.map(function (c) { return {lat: c[0], lon: c[1], count: c[2], i: c[3], picture: c[4], cover: c[5]}; });
         });
       },
       trail: function (box, zoom, f) {
@@ -310,21 +310,24 @@
       for (var i = 0; i < shown; i++) {
         if (!inside(box, i) || !lets(f, i)) continue;
         var cell = cellOf(lat(i), lon(i), side), key = cell[0] * side + cell[1], c = found.get(key);
-        if (!c) found.set(key, c = {lat: 0, lon: 0, count: 0, i: i, picture: folder[i] >= 0});
+        if (!c) found.set(key, c = {lat: 0, lon: 0, count: 0, i: i, picture: folder[i] >= 0, cover: -1});
+        if (c.cover < 0 && folder[i] >= 0) c.cover = i;
         c.lat += lat(i); c.lon += lon(i); c.count++;
       }
       return Array.from(found.values(), function (c) {
-        return {lat: c.lat / c.count, lon: c.lon / c.count, count: c.count, i: c.count > 1 ? -1 : c.i, picture: c.picture};
+        return {lat: c.lat / c.count, lon: c.lon / c.count, count: c.count, i: c.count > 1 ? -1 : c.i, picture: c.picture,
+                cover: c.cover};
       });
     }
     return {
       clusters: function (box, zoom, f) {
         if (zoom >= levels.length - 1 || narrows(f)) return Promise.resolve(gathered(box, zoom, f));
         var found = [], pad = 360 / Math.pow(2, zoom + 2); // a cell's width: its place may lie outside it
-        for (var c = 4 * levels[zoom]; c < 4 * levels[zoom + 1]; c += 4) {
-          var la = cells[c + 1] / 1e7, lo = cells[c + 2] / 1e7, one = cells[c + 3];
+        for (var c = 5 * levels[zoom]; c < 5 * levels[zoom + 1]; c += 5) {
+          var la = cells[c + 1] / 1e7, lo = cells[c + 2] / 1e7, one = cells[c + 3], first = cells[c + 4];
           if (lo >= box[0] - pad && la >= box[1] - pad && lo <= box[2] + pad && la <= box[3] + pad)
-            found.push({lat: la, lon: lo, count: cells[c], i: one, picture: one >= 0 && folder[one] >= 0});
+            found.push({lat: la, lon: lo, count: cells[c], i: one, picture: one >= 0 && folder[one] >= 0,
+                        cover: first < pictures ? first : -1});
         }
         return Promise.resolve(found);
       },
@@ -473,10 +476,21 @@
     w: L.divIcon({className: 'pin pin-w', iconSize: [12, 12]})
   };
 
-  function clusterIcon(count) {
-    var size = count < 10 ? 'small' : count < 1000 ? 'medium' : 'large';
-    return L.divIcon({html: '<div><span>' + count + '</span></div>', iconSize: [40, 40],
-                      className: 'marker-cluster marker-cluster-' + size});
+  // A cluster shows one of its pictures under its count, when the view has
+  // few enough of them for their thumbnails to come at once.
+  var MOST_COVERS = 60;
+  function clusterIcon(c, covered) {
+    var size = c.count < 10 ? 'small' : c.count < 1000 ? 'medium' : 'large', thumb = covered && c.cover >= 0 && source.thumb(c.cover);
+    if (!thumb) {
+      return L.divIcon({html: '<div><span>' + c.count + '</span></div>', iconSize: [40, 40],
+                        className: 'marker-cluster marker-cluster-' + size});
+    }
+    var cover = element('div', ''), image = document.createElement('img');
+    image.alt = '';
+    image.src = thumb;
+    image.onerror = function () { image.remove(); };
+    cover.append(image, element('span', String(c.count)));
+    return L.divIcon({html: cover, iconSize: [48, 48], className: 'cover-cluster'});
   }
 
   // A marker is a button to the keyboard too: Enter or Space opens it.
@@ -504,7 +518,7 @@
         var marker, at = [c.lat, inView(c.lon)];
         shown += c.count;
         if (c.count > 1) {
-          marker = L.marker(at, {icon: clusterIcon(c.count), title: c.count + ' positions here'});
+          marker = L.marker(at, {icon: clusterIcon(c, clusters.length <= MOST_COVERS), title: c.count + ' positions here'});
           marker.on('click', function () { openCluster(c); });
         } else {
           marker = L.marker(at, {icon: c.picture ? icons.p : icons.w, title: c.picture ? 'a picture' : 'a waypoint'});

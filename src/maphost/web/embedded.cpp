@@ -42,6 +42,7 @@ struct Cell {
   int64_t count = 0;
   double lat = 0, lon = 0; // sums, ten-millionths
   int32_t single = kNoOne;
+  int32_t first = INT32_MAX; // its first position: a picture when it has any
 };
 using Level = std::unordered_map<uint64_t, Cell>;
 
@@ -99,12 +100,14 @@ std::vector<Level> cell_levels(const std::vector<Shown> &shown) {
     const Shown &s = shown[k];
     Cell &c = deepest[cell_key(CellOf(s.point.x, kCellZooms - 1), CellOf(s.point.y, kCellZooms - 1))];
     c.single = c.count++ ? kNoOne : int32_t(k);
+    c.first = std::min(c.first, int32_t(k));
     c.lat += s.lat, c.lon += s.lon;
   }
   for (int zoom = kCellZooms - 2; zoom >= 0; zoom--)
     for (const auto &[key, below] : levels[zoom + 1]) {
       Cell &c = levels[zoom][cell_key(int32_t(key >> 33), int32_t(uint32_t(key) >> 1))];
       c.single = c.count ? kNoOne : below.single;
+      c.first = std::min(c.first, below.first);
       c.count += below.count, c.lat += below.lat, c.lon += below.lon;
     }
   return levels;
@@ -116,14 +119,15 @@ void put_levels(Blob &blob, const std::vector<Shown> &shown) {
   for (const Level &level : levels)
     cells += level.size();
   nlohmann::json starts = nlohmann::json::array();
-  blob.begin("cells", cells * 4);
+  blob.begin("cells", cells * 5);
   for (const Level &level : levels) {
-    starts.push_back(blob.bytes.size() / 16 - blob.sections["cells"][0].get<size_t>() / 16);
+    starts.push_back((blob.bytes.size() - blob.sections["cells"][0].get<size_t>()) / 20);
     for (const auto &[key, c] : level) {
       blob.put(c.count);
       blob.put(std::lround(c.lat / double(c.count)));
       blob.put(std::lround(c.lon / double(c.count)));
       blob.put(c.single);
+      blob.put(c.first);
     }
   }
   starts.push_back(cells);

@@ -79,16 +79,17 @@ TEST(EmbeddedLibrary, EachZoomsCellsAreTheStoresClustersOfTheWorld) {
   std::vector<int32_t> cells = back.column("cells");
   std::vector<size_t> levels = back.head["s"]["levels"];
   for (int zoom = 0; zoom < kCellZooms; zoom++) {
-    std::vector<std::tuple<int64_t, int64_t, double>> clusters, embedded; // count, the one, latitude
+    std::vector<std::tuple<int64_t, int64_t, double, bool>> clusters, embedded; // count, the one, latitude, a cover
     for (const Cluster &c : ClustersInView(store, zoom, MapPoint{0, 0}, MapPoint{kWorldSide - 1, kWorldSide - 1}))
-      clusters.push_back({c.count, c.single, c.latitude});
-    for (size_t c = 4 * levels[size_t(zoom)]; c < 4 * levels[size_t(zoom) + 1]; c += 4)
-      embedded.push_back({cells[c], cells[c + 3], cells[c + 1] / 1e7});
+      clusters.push_back({c.count, c.single, c.latitude, c.cover >= 0});
+    for (size_t c = 5 * levels[size_t(zoom)]; c < 5 * levels[size_t(zoom) + 1]; c += 5)
+      embedded.push_back({cells[c], cells[c + 3], cells[c + 1] / 1e7, cells[c + 4] >= 0 && cells[c + 4] < 3000});
     std::sort(clusters.begin(), clusters.end());
     std::sort(embedded.begin(), embedded.end());
     ASSERT_EQ(embedded.size(), clusters.size()) << "zoom " << zoom;
     for (size_t i = 0; i < clusters.size(); i++)
       EXPECT_TRUE(std::get<0>(embedded[i]) == std::get<0>(clusters[i]) && std::get<1>(embedded[i]) == std::get<1>(clusters[i]) &&
+                  std::get<3>(embedded[i]) && std::get<3>(clusters[i]) &&
                   std::abs(std::get<2>(embedded[i]) - std::get<2>(clusters[i])) < 2e-7) << "zoom " << zoom << " cell " << i;
   }
 }

@@ -58,7 +58,7 @@ std::string clusters(Store &store, const std::function<const char *(const char *
     return "";
   json found = json::array();
   for (const Cluster &c : ClustersInView(store, view.zoom, view.from, view.to, filter_of(argument)))
-    found.push_back({c.latitude, c.longitude, c.count, c.single, c.picture});
+    found.push_back({c.latitude, c.longitude, c.count, c.single, c.picture, c.cover});
   return dumped({{"c", found}});
 }
 

@@ -1,6 +1,7 @@
 // The page's questions of the store, answered in JSON:
 //   /clusters?z=ZOOM&b=WEST,SOUTH,EAST,NORTH  the clusters of a view:
-//       {"c": [[latitude, longitude, count, index of the one position or -1, whether it is a picture], ...]}
+//       {"c": [[latitude, longitude, count, index of the one position or -1, whether it is a picture,
+//       index of one of its pictures or -1], ...]}
 //   /trail?z=ZOOM&b=WEST,SOUTH,EAST,NORTH  the trail of a view:
 //       {"s": [[latitude, longitude, ...], ...], "o": [index, ...]}
 //   /list?o=time|name|folder&q=SEARCH&from=K&n=COUNT  a page of the pictures:
