@@ -217,6 +217,9 @@ def main():
         page.wait(OUTLINE_DRAWN, 'the outline map in the export')
         show(page, 'Paris at night.jpg') # embedded in the file, and where it was taken
         page.wait("/Paris, France/.test(document.querySelector('.popup').textContent)", 'the town in the export')
+        show(page, 'turned.jpg') # with its altitude, and a link to the picture beside the page
+        page.wait("/Altitude 245.0 m/.test(document.querySelector('.popup').textContent) && "
+                  "/^file:.*turned.jpg$/.test(document.querySelector('.popup a.open').href)", 'the altitude in the export')
         page.eval("document.getElementById('fit').click()") # the export shows what the live page did
         page.wait('!pintrail.pending() && pintrail.shown() == 13', 'every marker in the export')
         page.eval("pintrail.map.setZoom(1, {animate: false}), 0")

@@ -27,7 +27,7 @@ struct Keeper {
   Keeper(Store &kept, KeptFiles &names) : store(kept), files(names) {}
   Store &store;
   KeptFiles &files;
-  Thumbnails thumbnails; // data URIs by index, every stride-th picture's (empty: it has none)
+  Thumbnails thumbnails; // by index, every stride-th picture's
   size_t stride = 1;
   size_t events_seen = 0;   // what the files hold
   size_t positions_seen = 0;
@@ -65,13 +65,9 @@ void add_thumbnails(Keeper &keeper, const PositionFeed &each) {
       if (!p.picture || bytes > kMostThumbnailBytes || ordinal++ % keeper.stride != 0)
         return;
       auto made = keeper.thumbnails.find(i);
-      std::string uri;
-      if (made != keeper.thumbnails.end())
-        uri = std::move(made->second);
-      else if (std::string jpeg = ThumbnailOf(p); !jpeg.empty())
-        uri = JpegDataUri(jpeg);
-      bytes += uri.size();
-      chosen.emplace(i, std::move(uri));
+      Sample sample = made != keeper.thumbnails.end() ? std::move(made->second) : SampleOf(p);
+      bytes += sample.thumbnail.size();
+      chosen.emplace(i, std::move(sample));
     });
     keeper.thumbnails = std::move(chosen);
     if (bytes <= kMostThumbnailBytes)

@@ -382,10 +382,12 @@
       },
       position: function (i) {
         return Promise.resolve({i: i, picture: folder[i] >= 0, name: names[i], folder: folder[i] >= 0 ? folders[folder[i]] : '',
-                                lat: lat(i), lon: lon(i), taken: takenOf(i), town: townOf(i)});
+                                lat: lat(i), lon: lon(i), taken: takenOf(i), town: townOf(i), altitude: thumbs.a[i]});
       },
       thumb: function (i) { return thumbs[i]; },
-      whole: function (i) { return thumbs[i]; }, // the page carries no more of it
+      // The picture itself beside the page, as the browser shows it, else
+      // the thumbnail the page carries.
+      whole: function (i) { return /\.(jpe?g|png|webp|gif|avif)$/i.test(names[i]) ? encodeURI('file://' + path(i)).replace(/[?#]/g, encodeURIComponent) : thumbs[i]; },
       trips: function () { // parted as the host parts them
         var trips = [], last = -1;
         for (var i = 0; i < pictures; i++) {
@@ -607,12 +609,15 @@
     box.appendChild(line('', p.lat.toFixed(7) + ', ' + p.lon.toFixed(7)));
     var place = placeOf(p);
     if (place) box.appendChild(line('', place));
-    if (p.picture && config.live) {
-      var open = element('a', 'open', 'open');
-      open.href = 'picture/' + p.i + token;
+    if (typeof p.altitude === 'number') box.appendChild(line('Altitude ', p.altitude.toFixed(1) + ' m'));
+    var whole = p.picture && source.whole(p.i), open = element('a', 'open', 'open');
+    if (whole && !/^data:/.test(whole)) {
+      open.href = whole;
       open.target = '_blank';
       open.rel = 'noopener';
       box.appendChild(open);
+    }
+    if (p.picture && config.live) {
       // The picture's own EXIF, read by the host: its altitude, and its
       // capture time when no waypoint gave it.
       fetch('facts/' + p.i + token).then(function (r) { return r.ok ? r.json() : {}; }).then(function (facts) {
@@ -1042,6 +1047,9 @@
     viewed = r;
     viewer.hidden = false;
     var image = document.getElementById('viewer-image'), caption = document.getElementById('viewer-caption');
+    image.onerror = function () { // a picture moved from beside an exported page: its thumbnail
+      if (source.thumb(row[0]) && image.src !== source.thumb(row[0])) image.src = source.thumb(row[0]);
+    };
     image.src = source.whole(row[0]) || '';
     image.alt = row[1];
     caption.textContent = row[1];

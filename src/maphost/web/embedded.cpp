@@ -189,7 +189,7 @@ EmbeddedLibrary EmbedLibrary(const PositionFeed &each, const Thumbnails &thumbna
   std::vector<Shown> &shown = g.shown;
   sort_shown(shown);
   std::string names = "[", taken = "[", name_before, taken_before;
-  nlohmann::json thumbs = nlohmann::json::object();
+  nlohmann::json thumbs = nlohmann::json::object(), altitudes = nlohmann::json::object();
   Blob blob;
   blob.begin("lat", shown.size());
   for (const Shown &s : shown)
@@ -202,8 +202,10 @@ EmbeddedLibrary EmbedLibrary(const PositionFeed &each, const Thumbnails &thumbna
     append_shared(names, shown[k].name, name_before);
     append_shared(taken, shown[k].taken, taken_before);
     auto thumbnail = thumbnails.find(shown[k].index);
-    if (thumbnail != thumbnails.end() && !thumbnail->second.empty())
-      thumbs[std::to_string(k)] = thumbnail->second;
+    if (thumbnail != thumbnails.end() && !thumbnail->second.thumbnail.empty())
+      thumbs[std::to_string(k)] = thumbnail->second.thumbnail;
+    if (thumbnail != thumbnails.end() && thumbnail->second.altitude)
+      altitudes[std::to_string(k)] = *thumbnail->second.altitude;
     folder_of[k] = shown[k].folder;
   }
   put_runs(blob, folder_of);
@@ -214,6 +216,7 @@ EmbeddedLibrary EmbedLibrary(const PositionFeed &each, const Thumbnails &thumbna
   nlohmann::json counts = {g.pictures, g.places.size(), g.lone};
   std::string head = "{\"n\":" + counts.dump() + ",\"f\":" + text_of(g.folders) + ",\"t\":" + text_of(g.towns) + ",\"names\":" + names +
                      "],\"taken\":" + taken + "],\"s\":" + blob.sections.dump() + "}";
+  thumbs["a"] = altitudes;
   return {ScriptSafe(head), Base64(blob.bytes), ScriptSafe(text_of(thumbs))};
 }
 

@@ -4,6 +4,7 @@
 // page opens at once whatever the library's size.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -22,14 +23,18 @@ struct EmbeddedLibrary {
   // none) in runs, and each prebuilt zoom's cells: count, latitude,
   // longitude and the number of its one position (-1: more).
   std::string blob;
-  std::string thumbnails; // JSON: data URIs by shown position's number
+  std::string thumbnails; // JSON: data URIs by shown position's number, and "a": their altitudes
 };
 
 // The shown positions (pictures, and waypoints without one, on the map) of
 // those each gives, numbered pictures first in capture-time order, then
-// the waypoints; thumbnails are by index among those each gives (empty:
-// none).
-using Thumbnails = std::unordered_map<size_t, std::string>;
+// the waypoints; samples are by index among those each gives: a picture's
+// thumbnail as a data URI (empty: none), and its altitude when it has one.
+struct Sample {
+  std::string thumbnail;
+  std::optional<double> altitude;
+};
+using Thumbnails = std::unordered_map<size_t, Sample>;
 EmbeddedLibrary EmbedLibrary(const PositionFeed &each, const Thumbnails &thumbnails);
 
 // A picture's folder: its path, or link, up to and with the last "/".

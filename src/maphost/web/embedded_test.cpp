@@ -42,7 +42,7 @@ Position picture(const char *lat, const char *lon, const char *path, const char 
 
 TEST(EmbeddedLibrary, NamesStayTextInsideTheScriptElement) {
   Position hostile = picture("1.5", "-2", "/a</script>/b<!--\xFF.jpg", "");
-  EmbeddedLibrary library = EmbedLibrary(feed({hostile}), {{0, "data:image/jpeg;base64,</script>"}});
+  EmbeddedLibrary library = EmbedLibrary(feed({hostile}), {{0, {"data:image/jpeg;base64,</script>", 1.5}}});
   for (const std::string *text : {&library.json, &library.blob, &library.thumbnails})
     EXPECT_EQ(text->find('<'), std::string::npos) << *text;
   EXPECT_EQ(ExportedNames("id=\"library\">" + library.json + "</script>"),
