@@ -215,6 +215,8 @@ def main():
         page.send('Page.navigate', url='file://' + html)
         wait_counts(page, [12, 11, 1])
         page.wait(OUTLINE_DRAWN, 'the outline map in the export')
+        page.eval("pintrail.map.setView([48.5, 8], 6, {animate: false}), 0") # the larger towns named offline
+        page.wait("[...document.querySelectorAll('.town-label')].map(t => t.textContent).includes('Paris')", 'the towns')
         show(page, 'Paris at night.jpg') # embedded in the file, and where it was taken
         page.wait("/Paris, France/.test(document.querySelector('.popup').textContent)", 'the town in the export')
         show(page, 'turned.jpg') # with its altitude, and a link to the picture beside the page

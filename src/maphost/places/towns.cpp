@@ -149,3 +149,12 @@ std::string PlaceOf(const std::string &latitude, const std::string &longitude) {
   const Town *town = TownAt(WorldTowns(), strtod(latitude.c_str(), nullptr), strtod(longitude.c_str(), nullptr));
   return town ? town->name : "";
 }
+
+std::vector<const Town *> LargestTowns(const Towns &towns, uint32_t least) {
+  std::vector<const Town *> found;
+  for (const Town &t : towns.towns)
+    if (t.population >= least)
+      found.push_back(&t);
+  std::sort(found.begin(), found.end(), [](const Town *a, const Town *b) { return a->population > b->population; });
+  return found;
+}

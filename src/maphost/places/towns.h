@@ -36,5 +36,7 @@ double Kilometres(double lat_a, double lon_a, double lat_b, double lon_b);
 // The name of the world's town a picture at latitude, longitude (decimal
 // texts) was taken in or by; empty for none.
 std::string PlaceOf(const std::string &latitude, const std::string &longitude);
+// The towns of at least least people, the largest first.
+std::vector<const Town *> LargestTowns(const Towns &towns, uint32_t least);
 // The world's towns, embedded in the program, read once when first asked.
 const Towns &WorldTowns();

@@ -113,12 +113,36 @@
   function showLabels() {
     var shown = notes.tiles && map.getZoom() >= 3, pixels = 256 * Math.pow(2, map.getZoom()) / 360;
     if (shown && !map.hasLayer(labels)) labels.addTo(map);
+    showTowns(shown);
     if (!shown) return labels.remove();
     countries.forEach(function (c) {
       c.label.getElement().style.display = c.degrees * pixels > c.name.length * 7 ? '' : 'none';
     });
   }
   map.on('zoomend', showLabels);
+  // And its larger towns as it zooms in: from zoom 4 those of two million
+  // people, each zoom further those of half as many, down to 100,000; the
+  // largest sixty in view. [[latitude, longitude, population, name], ...]
+  var towns = null, townLabels = L.layerGroup();
+  function showTowns(shown) {
+    townLabels.clearLayers();
+    if (!shown || map.getZoom() < 4) return townLabels.remove();
+    if (!towns) {
+      towns = [];
+      if (!config.live) towns = block('towns');
+      else fetch('assets/towns.json' + token).then(function (r) { return r.json(); }).then(function (t) { towns = t; showLabels(); });
+    }
+    var least = Math.max(1e5, 2e6 / Math.pow(2, map.getZoom() - 4)), bounds = map.getBounds(), made = 0;
+    for (var k = 0; k < towns.length && towns[k][2] >= least && made < 60; k++) {
+      var at = [towns[k][0], inView(towns[k][1])];
+      if (!bounds.contains(at)) continue;
+      L.marker(at, {icon: L.divIcon({className: 'town-label', html: element('span', towns[k][3]), iconSize: null}),
+                    interactive: false, keyboard: false, pane: 'outline'}).addTo(townLabels);
+      made++;
+    }
+    townLabels.addTo(map);
+  }
+  map.on('moveend', function () { if (map.hasLayer(labels)) showTowns(true); });
 
   function basemap() {
     if (config.live) {

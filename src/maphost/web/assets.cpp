@@ -1,6 +1,10 @@
 #include "maphost/web/assets.h"
 
+#include <nlohmann/json.hpp>
+#include <string>
+
 #include "maphost/embed.h"
+#include "maphost/places/towns.h"
 
 EMBED(leaflet_js, LEAFLET_JS);
 EMBED(leaflet_css, LEAFLET_CSS);
@@ -23,9 +27,24 @@ const Asset kAssets[] = {
     {"app.css", "text/css; charset=utf-8", EMBEDDED(app_css)},
 };
 
+// The towns the outline map names: [[latitude, longitude, population,
+// name], ...], the largest first, made once.
+const Asset &towns_asset() {
+  static const std::string json = [] {
+    nlohmann::json towns = nlohmann::json::array();
+    for (const Town *t : LargestTowns(WorldTowns(), 100000))
+      towns.push_back({t->latitude, t->longitude, t->population, t->name});
+    return towns.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  }();
+  static const Asset asset{"towns.json", "application/json", json};
+  return asset;
+}
+
 } // namespace
 
 const Asset *FindAsset(std::string_view name) {
+  if (name == "towns.json")
+    return &towns_asset();
   for (const Asset &asset : kAssets)
     if (name == asset.name)
       return &asset;

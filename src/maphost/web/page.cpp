@@ -78,7 +78,8 @@ std::string ExportPage(const PageConfig &config, const PositionFeed &each, const
   std::string body = config_block(config) + data_block("library", library.json) +
                      "<script type=\"text/plain\" id=\"columns\">" + library.blob + "</script>\n" +
                      data_block("thumbnails", library.thumbnails) +
-                     data_block("world", std::string(FindAsset("countries-50m.json")->bytes));
+                     data_block("world", std::string(FindAsset("countries-50m.json")->bytes)) +
+                     data_block("towns", ScriptSafe(std::string(FindAsset("towns.json")->bytes)));
   for (const char *js : kScripts)
     body += inline_asset("script", js);
   return fill(head, body);
