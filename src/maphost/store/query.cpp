@@ -192,10 +192,14 @@ struct Step {
 
 // Visits the pictures with a capture time in the box in capture-time
 // order; the lock held.
+// A box a sixteenth of the world wide or more is read along the time index
+// (in order already); a smaller one through the map index, then sorted.
 template <typename Visit>
 void in_time(Store &store, MapPoint north_west, MapPoint south_east, const Filter &filter, Visit visit) {
-  sqlite3_stmt *s = Narrows(filter) ? filtered_rows(store, north_west, south_east, filter)
-                                    : Bound(store.sql.trail, north_west.x, south_east.x, north_west.y, south_east.y);
+  bool wide = south_east.x - north_west.x >= kWorldSide / 16;
+  sqlite3_stmt *s = Narrows(filter) || wide
+                        ? filtered_rows(store, north_west, south_east, filter)
+                        : Bound(store.sql.trail, north_west.x, south_east.x, north_west.y, south_east.y);
   double last_time = NAN, last_lat = 0, last_lon = 0;
   while (sqlite3_step(s) == SQLITE_ROW) {
     const char *taken = reinterpret_cast<const char *>(sqlite3_column_text(s, 6));
