@@ -22,7 +22,7 @@ TEST(Queries, AnswersNameWhatTheyHoldAndRefuseWhatIsNoQuestion) {
   KeepPosition(store, Position{false, "43.7", "11.25", "2008:10:22 16:28:39", "", "", ""});
   KeepPosition(store, Position{true, "43.7", "11.25", "a\xFF.jpg", "/trip/a\xFF.jpg", "file:///trip/a%FF.jpg", ""});
   auto clusters = nlohmann::json::parse(asked(store, "/clusters", {{"z", "3"}, {"b", "-180,-85,180,85"}}));
-  EXPECT_EQ(clusters["c"], nlohmann::json::parse("[[43.7, 11.25, 1, 1, true]]"));
+  EXPECT_EQ(clusters["c"], nlohmann::json::parse("[[43.7, 11.25, 1, 1, true, 1]]"));
   auto page = nlohmann::json::parse(asked(store, "/list", {{"q", "TRIP"}, {"from", "0"}, {"n", "5"}}));
   EXPECT_EQ(page["total"], 1);
   EXPECT_EQ(page["rows"][0][2], "/trip/");
