@@ -200,6 +200,7 @@ def main():
         # The timeline's first month narrows the markers, the list, the trail and the counts; so does a trip.
         july = ','.join(sorted(trail[:5]))
         narrow(page, '', [0, 0], july, 'Showing 5 pictures taken Jul 2016')
+        assert page.eval("document.querySelectorAll('#bars .bar').length") == 5 # the month chosen, day by day
         page.send('Page.reload')
         narrow(page, '', None, july, 'Showing 5 pictures taken Jul 2016')
         screenshot(page, 'web-timeline.png')

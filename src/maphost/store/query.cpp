@@ -166,13 +166,11 @@ std::vector<DayCount> PicturesByDay(Store &store, MapPoint north_west, MapPoint 
   sqlite3_stmt *s = Narrows(filter) ? filtered_rows(store, north_west, south_east, filter)
                                     : Bound(store.sql.days, north_west.x, south_east.x, north_west.y, south_east.y);
   while (sqlite3_step(s) == SQLITE_ROW) {
-    std::string_view day(reinterpret_cast<const char *>(sqlite3_column_text(s, column)));
-    day = day.substr(0, 10);
-    if (day.size() < 10 || std::isnan(seconds_of((std::string(day) + " 00:00:00").c_str())))
-      continue;
-    if (days.empty() || days.back().day != day)
-      days.push_back(DayCount{std::string(day), 0});
-    days.back().pictures++;
+    std::string_view day = std::string_view(reinterpret_cast<const char *>(sqlite3_column_text(s, column))).substr(0, 10);
+    if (!days.empty() && days.back().day == day)
+      days.back().pictures++;
+    else if (day.size() == 10 && !std::isnan(seconds_of((std::string(day) + " 00:00:00").c_str())))
+      days.push_back(DayCount{std::string(day), 1});
   }
   sqlite3_reset(s);
   return days;

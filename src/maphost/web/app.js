@@ -833,7 +833,7 @@
   // trip's), narrows the markers, the trail, the list and the counts, as
   // the search does. A range is its first and last key: "2016" a year,
   // "2016:07" a month, "2016:07:05" a day, or whole capture times.
-  var range = null, bars = {keys: [], counts: []}, timelineAsked = 0;
+  var range = null, bars = {keys: [], counts: []}, timelineAsked = 0, timelineDays = [];
   var barBox = document.getElementById('bars'), fromSlider = document.getElementById('t-from');
   var toSlider = document.getElementById('t-to'), rangeLabel = document.getElementById('t-label');
   var allTimes = document.getElementById('t-all'), narrowedNote = document.getElementById('narrowed');
@@ -872,8 +872,11 @@
   }
 
   // Days to bars: a bar a day up to two months, a month up to six years,
-  // else a year.
+  // else a year. A range chosen is drawn alone, finer, to be narrowed again.
   function barsOf(days) {
+    if (range) {
+      days = days.filter(function (d) { return d[0] >= range.from.slice(0, 10) && d[0].slice(0, range.to.length) <= range.to; });
+    }
     if (!days.length) return {keys: [], counts: []};
     var span = (dateOf(days[days.length - 1][0]) - dateOf(days[0][0])) / DAY;
     var length = span <= 62 ? 10 : span <= 6 * 366 ? 7 : 4, keys = [], counts = [], at = new Map();
@@ -892,6 +895,7 @@
     var ask = ++timelineAsked;
     asked(source.timeline(viewBox(), Math.min(map.getZoom(), 20), narrowing())).then(function (days) {
       if (ask !== timelineAsked) return;
+      timelineDays = days;
       bars = barsOf(days);
       drawBars();
     }, function () {});
@@ -925,6 +929,7 @@
   }
   function chooseRange(r) {
     range = r;
+    bars = barsOf(timelineDays);
     narrowed();
   }
   function chooseBars(a, b) {
