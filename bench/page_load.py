@@ -53,6 +53,28 @@ def write_gpx(path, positions):
         out.write('</gpx>\n')
 
 
+# The timeline's first bar (a year of a large library), its first part (a
+# month), then a search on top and everything again: each until the map,
+# list and counts show it.
+NARROWINGS = [('a year', "(a => { a[0].value = 0; a[1].value = 0; a[0].dispatchEvent(new Event('change')); })"
+                         "([document.getElementById('t-from'), document.getElementById('t-to')])"),
+              ('a month of it', "(a => { a[0].value = 0; a[1].value = 0; a[0].dispatchEvent(new Event('change')); })"
+                                "([document.getElementById('t-from'), document.getElementById('t-to')])"),
+              ('a search', "(s => { s.value = 'trip-1'; s.dispatchEvent(new Event('input')); })(search)"),
+              ('all again', "document.getElementById('t-all').click(); (s => { s.value = ''; "
+                            "s.dispatchEvent(new Event('input')); })(search)")]
+
+
+def narrowing(page):
+    page.eval("pintrail.map.setZoom(1), 0")
+    page.wait("!pintrail.pending() && document.querySelectorAll('#bars .bar').length > 0", 'the timeline', tries=600)
+    for what, js in NARROWINGS:
+        start = time.monotonic()
+        page.eval(js + ", 0") # each asks the host (or sets a timer) at once: pending until shown
+        page.wait("!pintrail.pending()", what, tries=1200)
+        yield what, time.monotonic() - start
+
+
 def exported_page(build, work, gpx):
     """The host's exported page of the library, written and the host gone."""
     html = os.path.join(work, 'library.html')
@@ -98,6 +120,8 @@ def main():
         print('  %9d positions%s: counts and clusters in %5.2f s, %5.1f MB downloaded; frames of pans and zooms: '
               'slowest %5.1f ms, median %5.1f ms, markers redrawn within %5.1f ms; JS heap %4.0f MB'
               % (positions, ', exported' if export else '', shown, downloaded / 1e6, slowest, median, drawn, heap / 1e6))
+        print('  %9d positions%s, the timeline in use: %s' % (positions, ', exported' if export else '',
+                                                             ', '.join('%s %.2f s' % step for step in narrowing(page))))
     finally:
         if browser:
             browser.kill()
