@@ -193,6 +193,10 @@ def main():
         assert trail[2:] == ['IMG_0002.jpg', 'Paris at night.jpg', 'IMG_0005.HEIC', 'turned.jpg', 'phone.heic',
                              'screen.png', 'web.webp', 'scan.tif', 'south.jpg', 'camera.raf'], trail
         narrow(page, 'LIEBENWERDA', None, ','.join(sorted(['IMG_0001.jpg', HOSTILE])), 'Showing 2 pictures “LIEBENWERDA”')
+        page.eval("(o => { o.value = 'town'; o.dispatchEvent(new Event('change')); })(order)") # grouped by town
+        page.wait("[...document.querySelectorAll('#list .entry')].map(e => e.textContent).join().startsWith("
+                  "'Bad Liebenwerda \u203a ') && document.querySelectorAll('#list .town').length == 1", 'the towns group')
+        page.eval("(o => { o.value = 'time'; o.dispatchEvent(new Event('change')); })(order)")
         narrow(page, 'far/', None, 'south.jpg', 'Showing 1 picture “far/”')
         screenshot(page, 'web-search.png')
         page.send('Page.reload') # the address keeps the view, the search too

@@ -123,9 +123,9 @@ std::vector<Cluster> ClustersInView(Store &store, int zoom, MapPoint north_west,
 }
 
 ListPage ListPictures(Store &store, ListOrder order, const Filter &filter, size_t from, size_t count) {
-  const Statement &listed = order == ListOrder::Time   ? store.sql.list_by_time
-                            : order == ListOrder::Name ? store.sql.list_by_name
-                                                       : store.sql.list_by_folder;
+  const Statement *orders[] = {&store.sql.list_by_time, &store.sql.list_by_name, &store.sql.list_by_folder,
+                               &store.sql.list_by_town};
+  const Statement &listed = *orders[int(order)];
   std::string pattern = like_pattern(filter.search);
   std::unique_lock<std::mutex> hold = SettledLock(store);
   ListPage page;

@@ -33,13 +33,13 @@ struct Cluster {
 std::vector<Cluster> ClustersInView(Store &store, int zoom, MapPoint north_west, MapPoint south_east,
                                     const Filter &filter = {});
 
-enum class ListOrder { Time, Name, Folder };
+enum class ListOrder { Time, Name, Folder, Town };
 struct ListPage {
   size_t total = 0;             // pictures that match
   std::vector<int64_t> indexes; // of those from from on, at most count
 };
 // The pictures the filter lets through, in order (capture time, then
-// arrival; name; path).
+// arrival; name; path; town, then capture time).
 ListPage ListPictures(Store &store, ListOrder order, const Filter &filter, size_t from, size_t count);
 
 // The pictures in the box from north_west to south_east, in capture-time

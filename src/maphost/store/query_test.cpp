@@ -1,5 +1,7 @@
 #include "maphost/store/query.h"
 
+#include "maphost/places/towns.h"
+
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <map>
@@ -32,6 +34,7 @@ void fill(Store &store, Library &library, std::mt19937 &random) {
   std::vector<std::pair<double, double>> spots(6);
   for (auto &spot : spots)
     spot = {lat(random), lon(random)};
+  spots[0] = {43.77, 11.25}; // by Florence: the towns of a town's surroundings
   for (int k = 0; k < 1500; k++) {
     auto [a, o] = spots[random() % spots.size()];
     std::string la = text(a + near(random)), lo = text(o + near(random)), n = std::to_string(k);
@@ -187,7 +190,7 @@ TEST(Query, PagesOfTheListCoverEachPictureTheFilterLetsThroughOnceInOrder) {
   for (Filter f : std::vector<Filter>{{""}, {"trip 3"}, {"IMG_1"}, {"_"}, {"3/_MG"}, {"%"}, {"\\"}, {"no such"},
                                       {"", "2010:03", "2010:06"}, {"trip 3", "2010:05"}, {"", "", "2010:02"},
                                       {"IMG_1", "2010:01:01 1", "2010:01:01 2"}}) {
-    for (ListOrder order : {ListOrder::Time, ListOrder::Name, ListOrder::Folder}) {
+    for (ListOrder order : {ListOrder::Time, ListOrder::Name, ListOrder::Folder, ListOrder::Town}) {
       std::vector<int64_t> expected;
       for (size_t i = 0; i < library.positions.size(); i++)
         if (const Position &p = library.positions[i]; p.picture && lower(p.path).find(lower(f.search)) != std::string::npos &&
@@ -195,7 +198,8 @@ TEST(Query, PagesOfTheListCoverEachPictureTheFilterLetsThroughOnceInOrder) {
           expected.push_back(int64_t(i));
       auto key = [&](int64_t i) {
         const Position &p = library.positions[size_t(i)];
-        return std::pair{order == ListOrder::Time ? p.taken : order == ListOrder::Name ? p.name : p.path, i};
+        std::string town = PlaceOf(p.latitude, p.longitude) + '\0' + p.taken;
+        return std::pair{order == ListOrder::Time ? p.taken : order == ListOrder::Name ? p.name : order == ListOrder::Folder ? p.path : town, i};
       };
       std::sort(expected.begin(), expected.end(), [&](int64_t a, int64_t b) { return key(a) < key(b); });
       std::string said = "\"" + f.search + "\" from " + f.from + " until " + f.until + " order " + std::to_string(int(order));

@@ -25,6 +25,7 @@ DROP INDEX IF EXISTS picture_by_time;
 CREATE INDEX IF NOT EXISTS picture_by_when ON position(taken, id, x, y) WHERE picture;
 CREATE INDEX IF NOT EXISTS picture_by_name ON position(name, id) WHERE picture;
 CREATE INDEX IF NOT EXISTS picture_by_path ON position(path, id) WHERE picture;
+CREATE INDEX IF NOT EXISTS picture_by_town ON position(place, taken, id) WHERE picture;
 CREATE TABLE IF NOT EXISTS fact(name TEXT PRIMARY KEY, value TEXT NOT NULL);
 CREATE TABLE IF NOT EXISTS cell(zoom INTEGER, x INTEGER, y INTEGER, count INTEGER NOT NULL,
   latitude REAL NOT NULL, longitude REAL NOT NULL, PRIMARY KEY (zoom, x, y)) WITHOUT ROWID;
@@ -122,6 +123,7 @@ bool PrepareStore(sqlite3 *db, StoreStatements &sql) {
       Prepare(db, "SELECT p.id, p.picture FROM spot s JOIN position p ON p.id = s.id WHERE s.x0 >= ? AND s.x1 <= ?"
                   " AND s.y0 >= ? AND s.y1 <= ? AND (p.picture OR (?5 AND p.partner < 0)) LIMIT 1"),
       Prepare(db, "SELECT taken FROM position WHERE picture AND taken > '' AND x BETWEEN ?1 AND ?2"
-                  " AND y BETWEEN ?3 AND ?4 ORDER BY taken")};
-  return sql.days != nullptr;
+                  " AND y BETWEEN ?3 AND ?4 ORDER BY taken"),
+      Prepare(db, "SELECT id " LISTED("+taken") "ORDER BY place, taken, id LIMIT ?4 OFFSET ?5")};
+  return sql.list_by_town != nullptr;
 }

@@ -15,7 +15,7 @@ struct StoreStatements {
   Statement at, from_index, from_event, fact, set_fact, counts;
   Statement upsert_cell, refresh_spots, cells_in_view, spots_in_view;
   Statement list_by_time, list_by_name, list_by_folder, list_matches, trail, in_area, area_count;
-  Statement filtered, filtered_count, first_in_cell, days;
+  Statement filtered, filtered_count, first_in_cell, days, list_by_town;
 };
 
 // Makes the tables on db unless it has them, and prepares the statements;

@@ -305,7 +305,8 @@
       return times[i];
     }
     // The pictures by name or path, sorted once when first asked.
-    var keys = {name: function (i) { return names[i]; }, folder: path};
+    var keys = {name: function (i) { return names[i]; }, folder: path,
+                town: function (i) { return townOf(i) + '\u0000' + takenOf(i); }};
     function inOrder(order) {
       if (order === 'time') return null;
       if (!sorted[order]) {
@@ -319,7 +320,7 @@
       var rows = [];
       for (var k = from; k < Math.min(total, from + n); k++) {
         var i = ids ? ids[k] : k; // none: in capture-time order
-        rows.push([i, names[i], folders[folder[i]]]);
+        rows.push([i, names[i], folders[folder[i]], townOf(i)]);
       }
       return {total: total, rows: rows};
     }
@@ -744,6 +745,10 @@
       var row = rows && rows[r % PAGE];
       if (!row) continue;
       var node = element('button', row[1], 'entry');
+      if (order.value === 'town') { // grouped: the first of each town says it
+        var above = r > 0 && (pages.get(Math.floor((r - 1) / PAGE)) || [])[(r - 1) % PAGE];
+        if (!above || above[3] !== row[3]) node.prepend(element('span', (row[3] || 'No town') + ' \u203a ', 'town'));
+      }
       node.type = 'button';
       node.title = row[2];
       node.dataset.i = row[0];

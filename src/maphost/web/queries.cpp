@@ -1,5 +1,6 @@
 #include "maphost/web/queries.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <cstdio>
@@ -77,16 +78,18 @@ std::string list(Store &store, const std::function<const char *(const char *)> &
     return "";
   std::string_view by = order ? order : "time";
   View area;
-  if ((by != "time" && by != "name" && by != "folder") || (argument("b") && !view_of(argument, area)))
+  const char *const orders[] = {"time", "name", "folder", "town"};
+  auto known = std::find(std::begin(orders), std::end(orders), by);
+  if (known == std::end(orders) || (argument("b") && !view_of(argument, area)))
     return "";
-  ListOrder listed = by == "time" ? ListOrder::Time : by == "name" ? ListOrder::Name : ListOrder::Folder;
+  ListOrder listed = ListOrder(known - std::begin(orders));
   ListPage page = argument("b") ? PicturesInArea(store, area.from, area.to, from, count, filter_of(argument))
                                 : ListPictures(store, listed, filter_of(argument), from, count);
   json rows = json::array();
   for (int64_t index : page.indexes) {
     Position picture;
     if (PictureAt(store, size_t(index), picture))
-      rows.push_back({index, picture.name, FolderOf(picture)});
+      rows.push_back({index, picture.name, FolderOf(picture), PlaceOf(picture.latitude, picture.longitude)});
   }
   return dumped({{"total", page.total}, {"rows", rows}});
 }
