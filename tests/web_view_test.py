@@ -84,6 +84,7 @@ def narrow(page, search, bars, names, said):
     page.wait("!pintrail.pending() && %s == %s && document.getElementById('narrowed').textContent == %s" %
               (listed, json.dumps(names), json.dumps(said)), '%s (not %s)' % ([names, said], page.eval("[%s, narrowed.textContent]" % listed)))
     count = names.count(',') + 1
+    page.wait("grid.hidden || document.getElementById('grid-title').textContent.startsWith('%d picture')" % count, 'the grid narrowed')
     page.wait("!pintrail.pending() && pintrail.shown() == %d" % (count + (0 if said else 1)), 'the markers of ' + names)
     assert sorted(page.eval("pintrail.trail().map(pintrail.name)")) == names.split(','), names
 

@@ -10,6 +10,15 @@
 
 namespace {
 
+// A capture time becomes a GPX time only when it is one: each field within its bounds.
+TEST(Gpx, OnlyARealCaptureTimeBecomesAGpxTime) {
+  EXPECT_EQ(GpxTime("0001:01:01 00:00:00") + GpxTime("2016:12:31 23:59:59"), "0001-01-01T00:00:002016-12-31T23:59:59");
+  for (const char *taken : {"0000:07:04 12:34:56", "2016:00:04 12:34:56", "2016:13:04 12:34:56", "2016:07:00 12:34:56",
+                            "2016:07:32 12:34:56", "2016:07:04 24:34:56", "2016:07:04 12:60:56", "2016:07:04 12:34:60",
+                            "2016-07-04 12:34:56", "2016:07:04 12:34:5", "2016:07:04 12:34:567"})
+    EXPECT_EQ(GpxTime(taken), "") << taken;
+}
+
 // Every name, however broken, comes back as the valid text written.
 TEST(Gpx, TextsAreValidXmlWhateverTheBytes) {
   EXPECT_EQ(XmlChars("Zürich\tx \xF4\x8F\xBF\xBF"), "Zürich\tx \xF4\x8F\xBF\xBF");

@@ -73,7 +73,10 @@ TEST(Thumbnails, FactsFromTheExifOfEachFormat) {
     EXPECT_TRUE(facts.has_altitude);
     EXPECT_DOUBLE_EQ(facts.altitude, -245.0);
   }
-  GpsFix level;
+  GpsFix level; // at sea level it has one, 0 m
+  level.altitude = {0, 1};
+  EXPECT_EQ(std::pair(ReadFacts(MakeJpeg(GpsEntries(level))).has_altitude, ReadFacts(MakeJpeg(GpsEntries(level))).altitude),
+            std::pair(true, 0.0));
   level.with_altitude = false;
   EXPECT_FALSE(ReadFacts(MakeJpeg(GpsEntries(level))).has_altitude);
   EXPECT_EQ(ReadFacts(MakeJpeg(with(CameraEntries(), Short(EXIF_IFD_0, 0x0112, 8)))).orientation, 8);

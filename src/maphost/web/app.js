@@ -931,6 +931,7 @@
     resetList();
     drawBars();
     keepView();
+    if (!gridBox.hidden) openGrid(grid.box);
   }
   function chooseRange(r) {
     range = r;
