@@ -85,10 +85,21 @@
   }
   function span(b) { return (b.getNorth() - b.getSouth()) * (b.getEast() - b.getWest()); }
 
-  // The country a place lies in, by the outline's boundaries: even-odd
-  // over the rings of each of its polygons, in the world's copies either side.
+  // The country a place lies in, by the outline's boundaries; on a coast
+  // the 1:50m outline may miss, the country within about 4 km of it.
   var countries = [], labels = L.layerGroup();
   function countryOf(lat, lon) {
+    for (var step = 0; step <= 0.04; step += 0.02) {
+      for (var a = 0; a < (step ? 8 : 1); a++) {
+        var found = countryAt(lat + step * Math.sin(a * Math.PI / 4), lon + step * Math.cos(a * Math.PI / 4));
+        if (found) return found;
+      }
+    }
+    return '';
+  }
+  // Even-odd over the rings of each of its polygons, in the world's copies
+  // either side.
+  function countryAt(lat, lon) {
     for (var c = 0; c < countries.length; c++) {
       for (var copy = -360; copy <= 360; copy += 360) {
         var at = L.latLng(lat, lon + copy);
@@ -1177,7 +1188,7 @@
                        return all;
                      },
                      name: function (i) { return names.get(i); }, trail: function () { return trailOrder; },
-                     shown: function () { return shown; }};
+                     shown: function () { return shown; }, country: countryOf};
   basemap();
   restoreView();
   source.listen(news);
