@@ -11,6 +11,7 @@ namespace {
 
 constexpr int64_t kMostListed = 1000;
 constexpr size_t kMostOrdered = 1000;
+constexpr size_t kMostCovers = 60; // clusters of a view that get one: the page shows no more
 constexpr double kDay = 86400, kFarKm = 500;
 
 // "2016:07:05 09:15:00" in seconds; NaN for anything else.
@@ -50,7 +51,8 @@ std::vector<Cluster> kept_cells(Store &store, int zoom, MapPoint from, MapPoint 
   }
   sqlite3_reset(s);
   for (Cluster &c : clusters)
-    find_single(store, zoom, c);
+    if (c.count == 1 || clusters.size() <= kMostCovers)
+      find_single(store, zoom, c);
   return clusters;
 }
 
@@ -97,7 +99,6 @@ std::string like_pattern(const std::string &search) {
   }
   return pattern + "%";
 }
-
 
 // The pictures in the box that the filter lets through, in capture-time
 // order: count of them (-1: all) from from on.

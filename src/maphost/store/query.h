@@ -26,7 +26,7 @@ struct Cluster {
   double latitude, longitude;
   int64_t single;
   bool picture;       // the one position's kind
-  int64_t cover = -1; // one of its pictures; -1: none
+  int64_t cover = -1; // one of its pictures, in a view of sixty clusters or fewer; -1: none
 };
 // The clusters of every cell at zoom (0 to kDeepestZoom) that meets the box
 // from north_west to south_east, in no order.

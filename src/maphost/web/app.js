@@ -302,8 +302,9 @@
     function narrows(f) { return !!(f && (f.q || f.from)); }
     function lets(f, i) {
       if (!narrows(f)) return true;
-      if (i >= pictures || f.from && !(takenOf(i) >= f.from && takenOf(i) < nextOf(f.to))) return false;
-      return !f.q || folded(path(i)).indexOf(folded(f.q)) >= 0 || folded(townOf(i)).indexOf(folded(f.q)) >= 0;
+      if (f.until === undefined) f.until = f.from ? nextOf(f.to) : '', f.sought = folded(f.q || ''); // once per question
+      if (i >= pictures || f.from && !(takenOf(i) >= f.from && takenOf(i) < f.until)) return false;
+      return !f.q || folded(path(i)).indexOf(f.sought) >= 0 || folded(townOf(i)).indexOf(f.sought) >= 0;
     }
     function timeOf(i) { // "2016:07:05 09:15:00", or NaN
       if (!times) {
