@@ -61,8 +61,6 @@ bool read_town(Reader &in, size_t end, int64_t &lat, int64_t &lon, Town &town) {
       std::string_view text = in.text();
       if (field == 2)
         town.name = text;
-      else if (field == 3)
-        town.country = text;
       else if (field == 7) // a part of a city, or a place gone
         town.population = text == "PPLX" || text == "PPLH" || text == "PPLQ" || text == "PPLW" ? kNoTown : town.population;
     } else if (type != 0) {
@@ -95,9 +93,10 @@ bool ReadTowns(std::string_view packed, Towns &found) {
     uint64_t length = in.varint();
     if (in.failed || length > packed.size() - in.at)
       return false;
-    Town town{0, 0, 0, "", ""};
+    Town town{0, 0, 0, 0, ""};
     if (!read_town(in, in.at + length, lat, lon, town))
       return false;
+    town.reach = std::pow(std::max<uint32_t>(town.population, 1000), 0.25);
     if (town.population != kNoTown)
       towns.push_back(std::move(town));
   }
@@ -130,7 +129,7 @@ const Town *TownAt(const Towns &towns, double latitude, double longitude) {
       for (uint32_t k = towns.cell_starts[size_t(cell)]; k < towns.cell_starts[size_t(cell) + 1]; k++) {
         const Town &t = towns.towns[k];
         double km = Kilometres(latitude, longitude, t.latitude, t.longitude);
-        double score = km / std::pow(std::max<uint32_t>(t.population, 1000), 0.25);
+        double score = km / t.reach;
         if (km <= kNearKm && score < best_score)
           best = &t, best_score = score;
       }

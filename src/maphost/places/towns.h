@@ -11,8 +11,8 @@
 struct Town {
   double latitude, longitude;
   uint32_t population; // 0: not known
+  double reach;        // its population's fourth root, at least 1,000's: how far it counts as near
   std::string name;
-  std::string country; // ISO 3166 alpha-2
 };
 
 // The towns sorted by their one-degree cell, for the nearest one.
