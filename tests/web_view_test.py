@@ -196,7 +196,7 @@ def main():
         narrow(page, 'LIEBENWERDA', None, ','.join(sorted(['IMG_0001.jpg', HOSTILE])), 'Showing 2 pictures “LIEBENWERDA”')
         page.eval("(o => { o.value = 'town'; o.dispatchEvent(new Event('change')); })(order)") # grouped by town
         page.wait("[...document.querySelectorAll('#list .entry')].map(e => e.textContent).join().startsWith("
-                  "'Bad Liebenwerda \u203a ') && document.querySelectorAll('#list .town').length == 1", 'the towns group')
+                  "'Bad Liebenwerda, Germany \u203a ') && document.querySelectorAll('#list .town').length == 1", 'the towns group')
         page.eval("(o => { o.value = 'time'; o.dispatchEvent(new Event('change')); })(order)")
         narrow(page, 'far/', None, 'south.jpg', 'Showing 1 picture “far/”')
         screenshot(page, 'web-search.png')
@@ -221,11 +221,6 @@ def main():
         page.send('Page.navigate', url='file://' + html)
         wait_counts(page, [12, 11, 1])
         page.wait(OUTLINE_DRAWN, 'the outline map in the export')
-        countries = page.eval("%s.map(p => pintrail.country(p[0], p[1]))" % json.dumps([ # by the borders, coasts too
-            [48.5734, 7.7521], [48.5769, 7.8150], [47.5596, 7.5886], [32.5149, -117.0382], [32.7157, -117.1611],
-            [35.8989, 14.5146], [43.6950, 7.2650], [-35.2809, 149.13], [64.1466, -21.9426], [30, -40]]))
-        assert countries == ['France', 'Germany', 'Switzerland', 'Mexico', 'United States of America', 'Malta',
-                             'France', 'Australia', 'Iceland', ''], countries
         page.eval("pintrail.map.setView([48.5, 8], 6, {animate: false}), 0") # the larger towns named offline
         page.wait("[...document.querySelectorAll('.town-label')].map(t => t.textContent).includes('Paris')", 'the towns')
         show(page, 'Paris at night.jpg') # embedded in the file, and where it was taken

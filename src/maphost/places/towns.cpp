@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 #include "maphost/embed.h"
@@ -61,6 +62,8 @@ bool read_town(Reader &in, size_t end, int64_t &lat, int64_t &lon, Town &town) {
       std::string_view text = in.text();
       if (field == 2)
         town.name = text;
+      else if (field == 3 && text.size() == 2)
+        memcpy(town.country, text.data(), 2);
       else if (field == 7) // a part of a city, or a place gone
         town.population = text == "PPLX" || text == "PPLH" || text == "PPLQ" || text == "PPLW" ? kNoTown : town.population;
     } else if (type != 0) {
@@ -93,7 +96,7 @@ bool ReadTowns(std::string_view packed, Towns &found) {
     uint64_t length = in.varint();
     if (in.failed || length > packed.size() - in.at)
       return false;
-    Town town{0, 0, 0, 0, ""};
+    Town town{0, 0, 0, 0, "", ""};
     if (!read_town(in, in.at + length, lat, lon, town))
       return false;
     town.reach = std::pow(std::max<uint32_t>(town.population, 1000), 0.25);
@@ -112,7 +115,7 @@ bool ReadTowns(std::string_view packed, Towns &found) {
   return true;
 }
 
-const Town *TownAt(const Towns &towns, double latitude, double longitude) {
+const Town *TownAt(const Towns &towns, double latitude, double longitude, std::string_view country) {
   if (towns.cell_starts.empty() || !(std::fabs(latitude) <= 90 && std::fabs(longitude) <= 180))
     return nullptr;
   // The cells within kNearKm: a degree of latitude is 111 km, one of
@@ -128,6 +131,8 @@ const Town *TownAt(const Towns &towns, double latitude, double longitude) {
         continue;
       for (uint32_t k = towns.cell_starts[size_t(cell)]; k < towns.cell_starts[size_t(cell) + 1]; k++) {
         const Town &t = towns.towns[k];
+        if (!country.empty() && country != t.country)
+          continue;
         double km = Kilometres(latitude, longitude, t.latitude, t.longitude);
         double score = km / t.reach;
         if (km <= kNearKm && score < best_score)
@@ -142,11 +147,6 @@ const Towns &WorldTowns() {
   static std::once_flag read;
   std::call_once(read, [] { ReadTowns(EMBEDDED(world_towns), towns); });
   return towns;
-}
-
-std::string PlaceOf(const std::string &latitude, const std::string &longitude) {
-  const Town *town = TownAt(WorldTowns(), strtod(latitude.c_str(), nullptr), strtod(longitude.c_str(), nullptr));
-  return town ? town->name : "";
 }
 
 std::vector<const Town *> LargestTowns(const Towns &towns, uint32_t least) {

@@ -12,6 +12,7 @@ struct Town {
   double latitude, longitude;
   uint32_t population; // 0: not known
   double reach;        // its population's fourth root, at least 1,000's: how far it counts as near
+  char country[3];     // ISO 3166 alpha-2
   std::string name;
 };
 
@@ -27,15 +28,13 @@ struct Towns {
 bool ReadTowns(std::string_view packed, Towns &towns);
 // The town a picture at latitude, longitude was taken in or by: of those
 // within kNearKm, the nearest, a larger town counting as nearer (a
-// suburb's centre often lies closer than the city's); nullptr for none.
+// suburb's centre often lies closer than the city's), of the country
+// given (empty: any); nullptr for none.
 constexpr double kNearKm = 30;
-const Town *TownAt(const Towns &towns, double latitude, double longitude);
+const Town *TownAt(const Towns &towns, double latitude, double longitude, std::string_view country = "");
 // The distance between two points, in km: near enough on a sphere for
 // towns and trips; the long way round across the antimeridian.
 double Kilometres(double lat_a, double lon_a, double lat_b, double lon_b);
-// The name of the world's town a picture at latitude, longitude (decimal
-// texts) was taken in or by; empty for none.
-std::string PlaceOf(const std::string &latitude, const std::string &longitude);
 // The towns of at least least people, the largest first.
 std::vector<const Town *> LargestTowns(const Towns &towns, uint32_t least);
 // The world's towns, embedded in the program, read once when first asked.

@@ -1,6 +1,6 @@
 #include "maphost/store/query.h"
 
-#include "maphost/places/towns.h"
+#include "maphost/places/place.h"
 
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -198,7 +198,7 @@ TEST(Query, PagesOfTheListCoverEachPictureTheFilterLetsThroughOnceInOrder) {
           expected.push_back(int64_t(i));
       auto key = [&](int64_t i) {
         const Position &p = library.positions[size_t(i)];
-        std::string town = PlaceOf(p.latitude, p.longitude) + '\0' + p.taken;
+        std::string town = PlaceKeyOf(p.latitude, p.longitude) + '\0' + p.taken;
         return std::pair{order == ListOrder::Time ? p.taken : order == ListOrder::Name ? p.name : order == ListOrder::Folder ? p.path : town, i};
       };
       std::sort(expected.begin(), expected.end(), [&](int64_t a, int64_t b) { return key(a) < key(b); });

@@ -1,6 +1,6 @@
 #include "maphost/store/schema.h"
 
-#include "maphost/places/towns.h"
+#include "maphost/places/place.h"
 
 namespace {
 
@@ -52,32 +52,34 @@ CREATE VIRTUAL TABLE IF NOT EXISTS spot USING rtree_i32(id, x0, x1, y0, y1);
   "FROM position WHERE picture AND taken >= ?1 AND taken < " UNTIL("?2") " AND x BETWEEN ?3 AND ?4" \
   " AND y BETWEEN ?5 AND ?6 AND " MATCHES("?7") " "
 
-// A store of the first version gets its pictures' towns.
-bool add_places(sqlite3 *db) {
-  if (!RunSql(db, "BEGIN; ALTER TABLE position ADD COLUMN place TEXT NOT NULL DEFAULT ''"))
+// A store of the first version gets its pictures' places, one of the
+// second has them named again, by country, region and town.
+bool add_places(sqlite3 *db, int64_t version) {
+  if (!RunSql(db, version == 1 ? "BEGIN; ALTER TABLE position ADD COLUMN place TEXT NOT NULL DEFAULT ''" : "BEGIN"))
     return false;
   Statement pictures = Prepare(db, "SELECT id, latitude, longitude FROM position WHERE picture");
   Statement set = Prepare(db, "UPDATE position SET place = ? WHERE id = ?");
   if (!pictures || !set)
     return RunSql(db, "ROLLBACK"), false;
   while (sqlite3_step(pictures.get()) == SQLITE_ROW) {
-    std::string town = PlaceOf(ColumnText(pictures.get(), 1), ColumnText(pictures.get(), 2));
-    if (!town.empty() && sqlite3_step(Bound(set, town, ColumnNumber(pictures.get(), 0))) != SQLITE_DONE)
+    std::string place = PlaceKeyOf(ColumnText(pictures.get(), 1), ColumnText(pictures.get(), 2));
+    if (sqlite3_step(Bound(set, place, ColumnNumber(pictures.get(), 0))) != SQLITE_DONE)
       return RunSql(db, "ROLLBACK"), false;
   }
-  return RunSql(db, "PRAGMA user_version = 2; COMMIT");
+  return RunSql(db, "PRAGMA user_version = 3; COMMIT");
 }
 
 } // namespace
 
 bool PrepareStore(sqlite3 *db, StoreStatements &sql) {
-  constexpr int64_t kVersion = 2; // of the tables; a store of another is not read
+  constexpr int64_t kVersion = 3; // of the tables; a store of another is not read
   Statement version = Prepare(db, "PRAGMA user_version");
   int64_t found = version ? FirstNumber(version.get()) : -1;
   version.reset(); // or ALTER TABLE finds the schema in use
-  if (found == 1 && !add_places(db))
+  if ((found == 1 || found == 2) && !add_places(db, found))
     return false;
-  if ((found != 0 && found != 1 && found != kVersion) || !RunSql(db, kSchema) || !RunSql(db, "PRAGMA user_version = 2"))
+  if ((found != 0 && found != 1 && found != 2 && found != kVersion) || !RunSql(db, kSchema) ||
+      !RunSql(db, "PRAGMA user_version = 3"))
     return false;
   sql = StoreStatements{
       Prepare(db, "SELECT id, latitude, longitude, device, inode, partner, taken FROM position"

@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "maphost/places/towns.h"
+#include "maphost/places/place.h"
 #include "maphost/store/mercator.h"
 #include "platform/own_file.h"
 
@@ -107,7 +107,7 @@ bool begin_writing(Store &store) {
 bool put_position(Store &store, size_t index, const Position &p, MapPoint point, bool placed) {
   sqlite3_stmt *s = Bound(store.sql.put, index, p.picture, p.latitude, p.longitude, p.name, p.path, p.href,
                           p.raw, p.device, p.inode, store.event_count, placed ? point.x : -1,
-                          placed ? point.y : -1, p.partner, p.taken, p.picture ? PlaceOf(p.latitude, p.longitude) : "");
+                          placed ? point.y : -1, p.partner, p.taken, p.picture ? PlaceKeyOf(p.latitude, p.longitude) : "");
   bool done = begin_writing(store) && sqlite3_step(s) == SQLITE_DONE;
   sqlite3_reset(s);
   return done;

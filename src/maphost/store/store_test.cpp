@@ -27,19 +27,21 @@ TEST(Store, APictureMovesToItsLatestPosition) {
   EXPECT_DOUBLE_EQ(world[0].latitude, 4);
 }
 
-// A store of the first version, without the towns, gets its pictures' when opened; a later one is not read.
-TEST(Store, AnOlderStoreGetsItsPicturesTownsAndANewerOneIsRefused) {
+// A store of an older version gets its pictures' places when opened, by
+// country, region and town; a later one is not read.
+TEST(Store, AnOlderStoreGetsItsPicturesPlacesAndANewerOneIsRefused) {
   TempDir dir;
-  for (auto [version, opens] : {std::pair{1, true}, {3, false}}) {
+  for (auto [version, opens] : {std::pair{1, true}, {2, true}, {4, false}}) {
     std::string path = dir / (std::to_string(version) + ".db"), why;
     ASSERT_TRUE(RunSql(OpenDatabase(path, &why).get(), ("CREATE TABLE position(id INTEGER PRIMARY KEY, picture, latitude,"
-        " longitude, name, path, href, raw, device, inode, changed_at, x, y, partner, taken); INSERT INTO position VALUES"
-        " (0, 1, '43.77', '11.25', 'a.jpg', '/a.jpg', 'file:///a.jpg', '', 0, 0, 0, 1, 1, -1, ''); PRAGMA user_version = " +
-        std::to_string(version)).c_str()));
+        " longitude, name, path, href, raw, device, inode, changed_at, x, y, partner, taken" +
+        std::string(version == 2 ? ", place TEXT NOT NULL DEFAULT 'Florence'" : "") + "); INSERT INTO position VALUES"
+        " (0, 1, '43.77', '11.25', 'a.jpg', '/a.jpg', 'file:///a.jpg', '', 0, 0, 0, 1, 1, -1, ''" +
+        std::string(version == 2 ? ", 'Florence'" : "") + "); PRAGMA user_version = " + std::to_string(version)).c_str()));
     Store store;
     ASSERT_EQ(OpenStoreFile(store, path, &why), opens) << why;
-    EXPECT_EQ(opens ? ListPictures(store, ListOrder::Town, Filter{"FLORENCE"}, 0, 5).indexes : std::vector<int64_t>{},
-              (opens ? std::vector<int64_t>{0} : std::vector<int64_t>{}));
+    EXPECT_EQ(opens ? ListPictures(store, ListOrder::Town, Filter{"ITALY"}, 0, 5).indexes : std::vector<int64_t>{},
+              (opens ? std::vector<int64_t>{0} : std::vector<int64_t>{})) << version;
   }
 }
 

@@ -77,48 +77,14 @@
       })[0];
       var label = L.marker(largest.getCenter(), {icon: L.divIcon({className: 'country-label', html: element('span', name), iconSize: null}),
                                                  interactive: false, keyboard: false, pane: 'outline'}).addTo(labels);
-      countries.push({name: name, shape: shape, bounds: shape.getBounds(), label: label,
+      countries.push({name: name, label: label,
                       degrees: largest.getEast() - largest.getWest()});
     });
     showLabels();
-    drawTrips(); // named by their countries now
   }
   function span(b) { return (b.getNorth() - b.getSouth()) * (b.getEast() - b.getWest()); }
 
-  // The country a place lies in, by the outline's boundaries; on a coast
-  // the 1:50m outline may miss, the country within about 4 km of it.
   var countries = [], labels = L.layerGroup();
-  function countryOf(lat, lon) {
-    for (var step = 0; step <= 0.04; step += 0.02) {
-      for (var a = 0; a < (step ? 8 : 1); a++) {
-        var found = countryAt(lat + step * Math.sin(a * Math.PI / 4), lon + step * Math.cos(a * Math.PI / 4));
-        if (found) return found;
-      }
-    }
-    return '';
-  }
-  // Even-odd over the rings of each of its polygons, in the world's copies
-  // either side.
-  function countryAt(lat, lon) {
-    for (var c = 0; c < countries.length; c++) {
-      for (var copy = -360; copy <= 360; copy += 360) {
-        var at = L.latLng(lat, lon + copy);
-        if (!countries[c].bounds.contains(at)) continue;
-        var inside = countries[c].shape.getLatLngs().some(function (rings) {
-          var odd = false;
-          rings.forEach(function (r) {
-            for (var i = 0, j = r.length - 1; i < r.length; j = i++) {
-              if ((r[i].lat > at.lat) !== (r[j].lat > at.lat) &&
-                  at.lng < (r[j].lng - r[i].lng) * (at.lat - r[i].lat) / (r[j].lat - r[i].lat) + r[i].lng) odd = !odd;
-            }
-          });
-          return odd;
-        });
-        if (inside) return countries[c].name;
-      }
-    }
-    return '';
-  }
   // Offline, the outline map names its countries from zoom 3 on.
   // A name is shown where its country is wider than it.
   function showLabels() {
@@ -294,7 +260,9 @@
     function lon(i) { return lon7[i] / 1e7; }
     function inside(box, i) { return lon(i) >= box[0] && lat(i) >= box[1] && lon(i) <= box[2] && lat(i) <= box[3]; }
     function path(i) { return folders[folder[i]] + names[i]; }
-    function townOf(i) { return town[i] >= 0 ? data.t[town[i]] : ''; }
+    // The host's place keys, the country first: "Italy\u001fFlorence".
+    function placeKey(i) { return town[i] >= 0 ? data.t[town[i]] : ''; }
+    function townOf(i) { return placeKey(i).split('\u001f').reverse().join(', '); }
     function takenOf(i) { return (taken = taken || unshared(data.taken))[i]; } // made when first asked
     // Whether position i is a picture the search and the times let through,
     // as the host's: any case of ASCII letters, from until before the next.
@@ -318,7 +286,7 @@
     }
     // The pictures by name or path, sorted once when first asked.
     var keys = {name: function (i) { return names[i]; }, folder: path,
-                town: function (i) { return townOf(i) + '\u0000' + takenOf(i); }};
+                town: function (i) { return placeKey(i) + '\u0000' + takenOf(i); }};
     function inOrder(order) {
       if (order === 'time') return null;
       if (!sorted[order]) {
@@ -622,8 +590,6 @@
     return date.toLocaleString(undefined, day ? {dateStyle: 'medium'} : {dateStyle: 'medium', timeStyle: 'medium'});
   }
 
-  // "Florence, Italy": the town the host found, the country by its borders.
-  function placeOf(p) { return [p.town, countryOf(p.lat, p.lon)].filter(Boolean).join(', '); }
 
   function popupOf(p) {
     var box = element('div', '', 'popup'), thumb = p.picture ? source.thumb(p.i) : null;
@@ -644,7 +610,7 @@
     if (p.picture) box.appendChild(element('div', p.folder, 'path'));
     if (p.taken) box.appendChild(line('Taken ', localTime(p.taken)));
     box.appendChild(line('', p.lat.toFixed(7) + ', ' + p.lon.toFixed(7)));
-    var place = placeOf(p);
+    var place = p.town; // "Florence, Italy", as the host names it
     if (place) box.appendChild(line('', place));
     if (typeof p.altitude === 'number') box.appendChild(line('Altitude ', p.altitude.toFixed(1) + ' m'));
     var whole = p.picture && source.whole(p.i), open = element('a', 'open', 'open');
@@ -757,9 +723,9 @@
       var row = rows && rows[r % PAGE];
       if (!row) continue;
       var node = element('button', row[1], 'entry');
-      if (order.value === 'town') { // grouped: the first of each town says it
+      if (order.value === 'town') { // grouped by country, region and town: the first of each says it
         var above = r > 0 && (pages.get(Math.floor((r - 1) / PAGE)) || [])[(r - 1) % PAGE];
-        if (!above || above[3] !== row[3]) node.prepend(element('span', (row[3] || 'No town') + ' \u203a ', 'town'));
+        if (!above || above[3] !== row[3]) node.prepend(element('span', (row[3] || 'No place') + ' \u203a ', 'town'));
       }
       node.type = 'button';
       node.title = row[2];
@@ -828,7 +794,7 @@
       tripList.replaceChildren();
       trips.slice().reverse().forEach(function (t) {
         var days = [localTime(t[0], true), localTime(t[1], true)];
-        var place = [t[7], countryOf((t[3] + t[5]) / 2, (t[4] + t[6]) / 2)].filter(Boolean).join(', ');
+        var place = t[7];
         var trip = element('button', [days[0] === days[1] ? days[0] : days.join(' \u2013 '), place,
                                       t[2] + (t[2] === 1 ? ' picture' : ' pictures')].filter(Boolean).join(' \u00b7 '), 'trip');
         trip.type = 'button';
@@ -1104,7 +1070,7 @@
     document.getElementById('viewer-next').disabled = r + 1 >= grid.total;
     if (r + 1 < grid.total) loadGrid(Math.floor((r + 1) / PAGE));
     asked(source.position(row[0])).then(function (p) {
-      if (viewed === r) caption.textContent = [p.name, localTime(p.taken), placeOf(p), p.lat.toFixed(5) + ', ' + p.lon.toFixed(5)].filter(Boolean).join(' \u00b7 ');
+      if (viewed === r) caption.textContent = [p.name, localTime(p.taken), p.town, p.lat.toFixed(5) + ', ' + p.lon.toFixed(5)].filter(Boolean).join(' \u00b7 ');
     }, function () {});
     if (!viewer.contains(document.activeElement)) document.getElementById('viewer-close').focus();
   }
@@ -1189,7 +1155,7 @@
                        return all;
                      },
                      name: function (i) { return names.get(i); }, trail: function () { return trailOrder; },
-                     shown: function () { return shown; }, country: countryOf};
+                     shown: function () { return shown; }};
   basemap();
   restoreView();
   source.listen(news);

@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "maphost/places/towns.h"
+#include "maphost/places/place.h"
 #include "maphost/store/cells.h"
 
 namespace {
@@ -76,7 +76,7 @@ void gather(Gathered &g, const Position &p) {
   if ((!p.picture && p.partner >= 0) || !DegreesOf(p.latitude, p.longitude, lat, lon))
     return;
   int32_t folder = p.picture ? numbered(FolderOf(p), g.folders, g.folder_ids) : kNoOne;
-  std::string place = p.picture ? PlaceOf(p.latitude, p.longitude) : "";
+  std::string place = p.picture ? PlaceKeyOf(p.latitude, p.longitude) : "";
   int32_t town = place.empty() ? kNoOne : numbered(place, g.towns, g.town_ids);
   g.shown.push_back({index, MapPointOf(lat, lon), int32_t(std::lround(lat * 1e7)), int32_t(std::lround(lon * 1e7)),
                      folder, town, p.name, p.taken});

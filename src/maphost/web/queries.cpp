@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
-#include "maphost/places/towns.h"
+#include "maphost/places/place.h"
 #include "maphost/store/query.h"
 #include "maphost/web/embedded.h"
 #include "maphost/web/selection.h"
@@ -122,8 +122,8 @@ std::string trips(Store &store) {
   json found = json::array();
   for (size_t k = all.size() - std::min(all.size(), kMostTrips); k < all.size(); k++) {
     const Trip &t = all[k];
-    const Town *town = TownAt(WorldTowns(), t.first_latitude, t.first_longitude);
-    found.push_back({t.first, t.last, t.pictures, t.south, t.west, t.north, t.east, town ? town->name : ""});
+    found.push_back({t.first, t.last, t.pictures, t.south, t.west, t.north, t.east,
+                     PlaceOf(std::to_string(t.first_latitude), std::to_string(t.first_longitude))});
   }
   return dumped({{"n", all.size()}, {"t", found}});
 }

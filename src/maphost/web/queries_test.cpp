@@ -26,12 +26,12 @@ TEST(Queries, AnswersNameWhatTheyHoldAndRefuseWhatIsNoQuestion) {
   auto page = nlohmann::json::parse(asked(store, "/list", {{"q", "TRIP"}, {"from", "0"}, {"n", "5"}}));
   EXPECT_EQ(page["total"], 1);
   EXPECT_EQ(page["rows"][0][2], "/trip/");
-  EXPECT_EQ(asked(store, "/trips", {}), "{\"n\":1,\"t\":[[\"2008:10:22 16:28:39\",\"2008:10:22 16:28:39\",1,43.7,11.25,43.7,11.25,\"Impruneta\"]]}");
+  EXPECT_EQ(asked(store, "/trips", {}), "{\"n\":1,\"t\":[[\"2008:10:22 16:28:39\",\"2008:10:22 16:28:39\",1,43.7,11.25,43.7,11.25,\"Impruneta, Italy\"]]}");
   EXPECT_EQ(asked(store, "/timeline", {{"z", "3"}, {"b", "11,43,12,44"}, {"q", "impruneta"}}), "{\"d\":[[\"2008:10:22\",1]]}");
   for (auto [from, until, found] : {std::tuple{"2008:10:22", "2008:10:23", 1}, {"2008:10:23", "", 0}, {"", "2008:10:22", 0}})
     EXPECT_EQ(nlohmann::json::parse(asked(store, "/list", {{"t0", from}, {"t1", until}, {"from", "0"}, {"n", "5"}}))["total"], found);
   auto picture = nlohmann::json::parse(asked(store, "/position/1", {}));
-  EXPECT_EQ(std::pair(picture["taken"], picture["town"]), std::pair(nlohmann::json("2008:10:22 16:28:39"), nlohmann::json("Impruneta")));
+  EXPECT_EQ(std::pair(picture["taken"], picture["town"]), std::pair(nlohmann::json("2008:10:22 16:28:39"), nlohmann::json("Impruneta, Italy")));
   EXPECT_EQ(picture["name"], "a\xEF\xBF\xBD.jpg"); // not UTF-8: replaced
   std::map<std::string, std::string> box{{"z", "3"}, {"b", "11,43,12,44"}};
   for (auto [format, shown] : {std::pair{"gpx", "<time>2008-10-22T16:28:39</time>"},
