@@ -52,21 +52,28 @@ CREATE VIRTUAL TABLE IF NOT EXISTS spot USING rtree_i32(id, x0, x1, y0, y1);
   "FROM position WHERE picture AND taken >= ?1 AND taken < " UNTIL("?2") " AND x BETWEEN ?3 AND ?4" \
   " AND y BETWEEN ?5 AND ?6 AND " MATCHES("?7") " "
 
+std::string text_of(sqlite3_value *value) {
+  const unsigned char *text = sqlite3_value_text(value);
+  return text ? reinterpret_cast<const char *>(text) : "";
+}
+
+// place_key(latitude, longitude), for SQL.
+void place_key(sqlite3_context *context, int, sqlite3_value **values) {
+  std::string key = PlaceKeyOf(text_of(values[0]), text_of(values[1]));
+  sqlite3_result_text(context, key.c_str(), int(key.size()), SQLITE_TRANSIENT);
+}
+
 // A store of the first version gets its pictures' places, one of the
-// second has them named again, by country, region and town.
+// second has them named again, by country, region and town: in one pass,
+// the index of places made again after it.
 bool add_places(sqlite3 *db, int64_t version) {
-  if (!RunSql(db, version == 1 ? "BEGIN; ALTER TABLE position ADD COLUMN place TEXT NOT NULL DEFAULT ''" : "BEGIN"))
+  if (sqlite3_create_function(db, "place_key", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, place_key, nullptr,
+                              nullptr) != SQLITE_OK)
     return false;
-  Statement pictures = Prepare(db, "SELECT id, latitude, longitude FROM position WHERE picture");
-  Statement set = Prepare(db, "UPDATE position SET place = ? WHERE id = ?");
-  if (!pictures || !set)
-    return RunSql(db, "ROLLBACK"), false;
-  while (sqlite3_step(pictures.get()) == SQLITE_ROW) {
-    std::string place = PlaceKeyOf(ColumnText(pictures.get(), 1), ColumnText(pictures.get(), 2));
-    if (sqlite3_step(Bound(set, place, ColumnNumber(pictures.get(), 0))) != SQLITE_DONE)
-      return RunSql(db, "ROLLBACK"), false;
-  }
-  return RunSql(db, "PRAGMA user_version = 3; COMMIT");
+  bool named = RunSql(db, version == 1 ? "BEGIN; ALTER TABLE position ADD COLUMN place TEXT NOT NULL DEFAULT ''" : "BEGIN") &&
+               RunSql(db, "DROP INDEX IF EXISTS picture_by_town;"
+                          " UPDATE position SET place = place_key(latitude, longitude) WHERE picture");
+  return named ? RunSql(db, "PRAGMA user_version = 3; COMMIT") : (RunSql(db, "ROLLBACK"), false);
 }
 
 } // namespace
