@@ -93,6 +93,9 @@ TEST(Gpx, ExistingFilesAreContinuedOrLeftAsTheyAre) {
   EXPECT_NE(continued.find("<name>new</name>"), std::string::npos) << continued;
   EXPECT_NE(continued.find("<trk><name>walk</name></trk>"), std::string::npos) << continued;
   EXPECT_NE(continued.find("<gpx version=\"1.1\""), std::string::npos) << continued;
+  ASSERT_TRUE(WriteFile(kept, "<?xml version=\"1.0\"?><kml/>")); // refused: its store stays beside it
+  EXPECT_EQ(RunProcess({MAPHOST_BIN, "GPX=" + kept}, {ports.env_entry()}).code, 10);
+  EXPECT_EQ(access((kept + ".db").c_str(), F_OK), 0);
   std::string converted; // a GPX 1.0 document is one whose root is gpx
   EXPECT_FALSE(ConvertGpx10("<rte xmlns=\"http://www.topografix.com/GPX/1/0\"/>", converted));
   ASSERT_TRUE(ConvertGpx10("<gpx xmlns=\"http://www.topografix.com/GPX/1/0\"><email>a@b.org</email></gpx>", converted));
