@@ -179,7 +179,8 @@ def main():
                   "document.querySelectorAll('#grid-space .cell').length == 12", 'the grid of the view')
         page.eval("document.querySelector('#grid-space .cell').click()")
         press(page, 'ArrowRight', 'ArrowRight')
-        page.wait("/^IMG_0002.jpg \u00b7 /.test(document.getElementById('viewer-caption').textContent)", 'the third picture')
+        page.wait("/^IMG_0002.jpg \u00b7 /.test(document.getElementById('viewer-caption').textContent) && "
+                  "(i => i.complete && i.naturalWidth > 0)(document.getElementById('viewer-image'))", 'the third picture, whole')
         press(page, 'Escape')
         page.wait("viewer.hidden && document.activeElement.dataset.r == '2'", 'the grid again')
         page.eval("document.getElementById('trips').open = true") # named by the country their middle is in
