@@ -51,6 +51,15 @@ TEST(Gpx, TextsAreValidXmlWhateverTheBytes) {
   ASSERT_EQ(LoadGpx(prefixed, "p.gpx", store, &why), GpxLoad::Loaded); // kept as it stood: a child keeps its own xmlns
   std::string raw = AllPositions(store).back().raw;
   EXPECT_NE(raw.find(named), std::string::npos) << raw;
+  std::string timed = "<gpx xmlns=" + ns + ">"; // a picture's time in UTC or as this host writes it, nothing else
+  for (const char *time : {"2016-07-04T12:34:56Z", "2016-07-04T12:34:56+", "2016-07-04T12:34:56"})
+    timed += "<wpt lat=\"1\" lon=\"2\"><time>" + std::string(time) + "</time><link href=\"file:///" + time + "\"/></wpt>";
+  Store times;
+  ASSERT_EQ(LoadGpx(timed + "</gpx>", "t.gpx", times, &why), GpxLoad::Loaded);
+  std::vector<std::string> taken;
+  for (const Position &p : AllPositions(times))
+    taken.push_back(p.taken);
+  EXPECT_EQ(taken, (std::vector<std::string>{"2016:07:04 12:34:56", "", "2016:07:04 12:34:56"}));
 }
 
 // Refused before libxml2 checks them for duplicates in time squared; comments and quoted values do not count.

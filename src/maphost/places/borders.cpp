@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <mutex>
 
 #include "maphost/embed.h"
@@ -40,7 +39,7 @@ struct Reader {
 
 using Ring = std::vector<std::pair<int32_t, int32_t>>;
 
-// An area's rings, and the boxes of its rings entered in the cells.
+// An area's rings; false when they are cut short.
 bool read_rings(Reader &in, std::vector<Ring> &rings) {
   uint32_t count = in.number(4);
   for (uint32_t r = 0; r < count && !in.failed; r++) {
