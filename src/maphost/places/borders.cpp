@@ -62,15 +62,16 @@ void add_edges(Borders &b, Area &area, const std::vector<Ring> &rings) {
       south = std::min(south, band_of(p.second)), north = std::max(north, band_of(p.second));
   area.first_band = south, area.band = uint32_t(b.band_starts.size());
   area.bands = north >= south ? uint32_t(north - south + 1) : 0;
-  for (uint32_t k = 0; k < area.bands; k++) {
+  std::vector<std::vector<Edge>> bands(area.bands);
+  for (const Ring &ring : rings)
+    for (size_t i = 0, j = ring.size() - 1; i < ring.size(); j = i++) {
+      Edge e{ring[j].first, ring[j].second, ring[i].first, ring[i].second};
+      for (int k = band_of(std::min(e.y0, e.y1)); k <= band_of(std::max(e.y0, e.y1)); k++)
+        bands[size_t(k - south)].push_back(e);
+    }
+  for (const std::vector<Edge> &band : bands) {
     b.band_starts.push_back(uint32_t(b.edges.size()));
-    for (const Ring &ring : rings)
-      for (size_t i = 0, j = ring.size() - 1; i < ring.size(); j = i++) {
-        Edge e{ring[j].first, ring[j].second, ring[i].first, ring[i].second};
-        int low = band_of(std::min(e.y0, e.y1)), high = band_of(std::max(e.y0, e.y1));
-        if (low <= south + int(k) && south + int(k) <= high)
-          b.edges.push_back(e);
-      }
+    b.edges.insert(b.edges.end(), band.begin(), band.end());
   }
 }
 
