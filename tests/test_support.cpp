@@ -102,8 +102,8 @@ Daemon::~Daemon() {
     ADD_FAILURE() << "daemon " << pid << " was still running";
 }
 
-bool WaitFor(const std::function<bool()> &condition) {
-  for (int i = 0; i < 500; ++i, usleep(10000))
+bool WaitFor(const std::function<bool()> &condition, int seconds) {
+  for (int i = 0; i < seconds * 100; ++i, usleep(10000))
     if (condition())
       return true;
   return false;

@@ -51,8 +51,8 @@ struct Daemon {
   pid_t pid;
   ~Daemon();
 };
-// Polls condition for up to about five seconds.
-bool WaitFor(const std::function<bool()> &condition);
+// Polls condition for up to about this many seconds.
+bool WaitFor(const std::function<bool()> &condition, int seconds = 5);
 std::string ReadFileText(const std::string &path);
 // The names of the positions an exported page shows, in its order.
 std::vector<std::string> ExportedNames(const std::string &page);

@@ -202,10 +202,12 @@ TEST(WebView, APortSquattedOnIpv6LoopbackIsRefused) {
 TEST(WebView, TheOldestOfTooManyTokenlessConnectionsAreClosedFirst) {
   WebHost web;
   std::vector<int> waiting;
-  for (int i = 0; i < 100; i++)
+  for (int i = 0; i < 100; i++) {
     waiting.push_back(web.ask("GET /?tok"));
-  char byte;
-  EXPECT_TRUE(WaitFor([&] { return recv(waiting.front(), &byte, 1, MSG_DONTWAIT) == 0; }));
+    ASSERT_GE(waiting.back(), 0);
+  }
+  char byte; // a loaded machine may be slow to take them all in: then a late one drops the oldest
+  EXPECT_TRUE(WaitFor([&] { return recv(waiting.front(), &byte, 1, MSG_DONTWAIT) == 0; }, 20));
   EXPECT_EQ(recv(waiting.back(), &byte, 1, MSG_DONTWAIT), -1) << "the newest was closed with the oldest";
   for (int fd : waiting)
     close(fd);
