@@ -20,4 +20,31 @@ TEST(Towns, APictureIsNamedByTheTownItWasTakenInOrBy) {
   }
 }
 
+std::string Varint(uint64_t value) {
+  std::string bytes;
+  for (; value >= 0x80; value >>= 7)
+    bytes += char(0x80 | (value & 0x7f));
+  return bytes + char(value);
+}
+
+// A town's message as the packed list holds it; lengths of texts below 128.
+std::string TownMessage(const std::string &name, int64_t lat, int64_t lon, const std::string &kind, int cut = 0) {
+  std::string m = "\x12" + Varint(name.size()) + name + "\x1a\x02IT\x3a" + Varint(kind.size()) + kind + "\x48" +
+                  Varint(5000) + "\x58" + Varint(uint64_t(lat * 2) ^ uint64_t(lat >> 63)) + "\x50" +
+                  Varint(uint64_t(lon * 2) ^ uint64_t(lon >> 63));
+  return Varint(m.size() - cut) + m;
+}
+
+// Coordinates go on from the town before; parts of cities are left out; a list cut short is refused.
+TEST(Towns, ThePackedListIsReadWholeOrRefused) {
+  Towns towns;
+  ASSERT_TRUE(ReadTowns(TownMessage("Florence", 4377000, 1125000, "PPLA") + TownMessage("Rifredi", 1000, -1000, "PPLX") +
+                        TownMessage("Fiesole", 2000, 3000, "PPL"), towns));
+  ASSERT_EQ(towns.towns.size(), 2u);
+  EXPECT_EQ(std::tuple(towns.towns[1].name, towns.towns[1].latitude, towns.towns[1].longitude, std::string(towns.towns[1].country)),
+            std::tuple("Fiesole", 43.8, 11.27, "IT"));
+  EXPECT_EQ(TownAt(towns, 43.771, 11.251)->name, "Florence");
+  EXPECT_FALSE(ReadTowns(TownMessage("Florence", 4377000, 1125000, "PPL", 1), towns));
+}
+
 } // namespace

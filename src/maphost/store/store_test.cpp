@@ -25,6 +25,10 @@ TEST(Store, APictureMovesToItsLatestPosition) {
   ASSERT_EQ(world.size(), 1u); // moved within its cell: counted once, where it is now
   EXPECT_EQ(world[0].count, 1u);
   EXPECT_DOUBLE_EQ(world[0].latitude, 4);
+  KeepPosition(store, Position{true, "5", "5", "q.jpg", "/q.jpg", "file:///q.jpg", ""});
+  ClearStore(store); // and what was kept but not written yet
+  CommitStore(store);
+  EXPECT_TRUE(ClustersInView(store, 0, MapPoint{0, 0}, MapPoint{kWorldSide - 1, kWorldSide - 1}).empty());
 }
 
 // A store of an older version gets its pictures' places when opened, by
