@@ -20,6 +20,9 @@ constexpr int kWriterNice = 10;
 constexpr size_t kMostThumbnailBytes = 32 << 20;
 // How much of a page is read to tell whether this host wrote it.
 constexpr size_t kPageHead = 4096;
+// Past this, the journal is emptied into the store even as the library
+// grows: a host killed then replays at most this much.
+constexpr long long kMostJournal = 64 << 20;
 
 } // namespace
 
@@ -94,6 +97,18 @@ bool write_files(Keeper &keeper, std::string *why) {
   return true;
 }
 
+// Whether the store is to be committed now, besides when the files are
+// written: the library stands still, or the journal has grown past
+// kMostJournal. Else the journal is flushed, so that a power loss costs at
+// most the last second. Committed seldom, each page of an index is written
+// once for many positions instead of once a second.
+bool time_to_commit(Keeper &keeper, size_t events_before_pause) {
+  if (keeper.files.journal.path.empty() || CountsOf(keeper.store).events == events_before_pause)
+    return true;
+  long long journalled = SyncJournal(keeper.files.journal);
+  return journalled < 0 || journalled >= kMostJournal;
+}
+
 void complain(const std::string &why) { fprintf(stderr, "pintrail-maphost: cannot write %s\n", why.c_str()); }
 
 void keep_current(Keeper &keeper) {
@@ -103,11 +118,13 @@ void keep_current(Keeper &keeper) {
   for (;;) {
     size_t events = WaitForChangesSince(keeper.store, keeper.events_seen, std::chrono::hours(24), keeper.stop);
     bool stopping = PauseUnlessRaised(keeper.store, kPause, keeper.stop);
-    // A power loss costs at most the last second; the journal starts over.
+    bool writing = time_to_write(keeper, events, stopping);
+    if (!writing && !stopping && !time_to_commit(keeper, events))
+      continue;
     if (!CommitStore(keeper.store))
       complain(keeper.files.store_path + ": " + StoreError(keeper.store));
     std::string why;
-    if (time_to_write(keeper, events, stopping) && !write_files(keeper, &why))
+    if (writing && !write_files(keeper, &why))
       complain(why);
     keeper.committed = CommitStore(keeper.store);
     if (!keeper.committed)

@@ -1,8 +1,8 @@
 // The map host's files, the GPX document and the exported page, kept
-// current by a thread of their own, from the store: it commits the store
-// once a second (until then the journal holds each position), and rewrites
-// each file whole when the store stands still or has doubled since,
-// and once more at the end.
+// current by a thread of their own, from the store: it rewrites each file
+// whole when the store stands still or has doubled since, and once more at
+// the end, and commits the store then and when the journal grows large;
+// until then the journal holds each position, flushed once a second.
 #pragma once
 
 #include <memory>

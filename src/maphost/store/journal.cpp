@@ -85,3 +85,10 @@ bool AppendJournal(const Journal &journal, const Position &position) {
 void ClearJournal(const Journal &journal) {
   (void)!ftruncate(journal.file.fd, 0); // if not, replaying it again keeps nothing twice
 }
+
+long long SyncJournal(const Journal &journal) {
+  struct stat info;
+  if (fdatasync(journal.file.fd) != 0 || fstat(journal.file.fd, &info) != 0)
+    return -1;
+  return info.st_size;
+}

@@ -2,7 +2,7 @@
 // not hold yet, appended before the reply (a write, no flush to the disk),
 // so that a host killed at any moment loses nothing it answered; the next
 // host replays it. Flushed to the disk once a second, emptied whenever the
-// files hold everything.
+// store has committed everything it held.
 #pragma once
 
 #include <string>
@@ -27,6 +27,8 @@ std::vector<Position> JournalPositions(const Journal &journal);
 bool AppendJournal(const Journal &journal, const Position &position);
 // Empties the journal: the files hold everything it held.
 void ClearJournal(const Journal &journal);
+// Flushes the journal to the disk; returns its size in bytes, -1 when it cannot.
+long long SyncJournal(const Journal &journal);
 
 // A position as one journal record, and back; false when bytes hold no
 // whole record at *at.
