@@ -75,6 +75,7 @@ TEST(Gpx, AnElementWithThousandsOfAttributesIsRefusedUnread) {
   EXPECT_EQ(LoadGpx(document(1000), "most.gpx", store, &why), GpxLoad::Loaded) << why;
   EXPECT_EQ(LoadGpx(document(1001), "bomb.gpx", store, &why), GpxLoad::NotGpx);
   EXPECT_EQ(why, "bomb.gpx has an element with more than 1000 attributes");
+  EXPECT_EQ(LoadGpx("<><!---->", "empty.gpx", store, &why), GpxLoad::NotGpx); // counted through once
 }
 
 } // namespace

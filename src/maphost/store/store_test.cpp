@@ -29,6 +29,9 @@ TEST(Store, APictureMovesToItsLatestPosition) {
   ClearStore(store); // and what was kept but not written yet
   CommitStore(store);
   EXPECT_TRUE(ClustersInView(store, 0, MapPoint{0, 0}, MapPoint{kWorldSide - 1, kWorldSide - 1}).empty());
+  KeepPosition(store, Position{true, "0", "0", "q.jpg", "/q.jpg", "file:///q.jpg", ""}); // sums of 0: still one
+  CommitStore(store);
+  EXPECT_EQ(ClustersInView(store, 0, MapPoint{0, 0}, MapPoint{kWorldSide - 1, kWorldSide - 1}).size(), 1u);
 }
 
 // A store of an older version gets its pictures' places when opened, by

@@ -61,6 +61,7 @@ TEST(Thumbnails, AThumbnailFromEachFormatUprightAndSmall) {
   EXPECT_EQ(ShowWhole(MakePng(ExifBlock({}))).bytes, MakePng(ExifBlock({}))); // shown as it is
   EXPECT_EQ(ShowWhole(MakeStripTiff(std::string("\xFF\xD8\xFF\xD9", 4))).bytes.size(), 4u); // the least JPEG
   EXPECT_EQ(ShowWhole(MakeStripTiff("\xFF\xD8\xFF\xD9", "\xFF\xD8\xFE\xD9")).bytes, "\xFF\xD8\xFE\xD9"); // the first found of two
+  EXPECT_EQ(DecodeTiff(MakeRgbTiff(2, 1)).rgb, (std::vector<uint8_t>{255, 0, 0, 0, 0, 255})); // the first pixel too
 }
 
 TEST(Thumbnails, FactsFromTheExifOfEachFormat) {

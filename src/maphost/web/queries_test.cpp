@@ -27,7 +27,8 @@ TEST(Queries, AnswersNameWhatTheyHoldAndRefuseWhatIsNoQuestion) {
   EXPECT_EQ(page["total"], 1);
   EXPECT_EQ(page["rows"][0][2], "/trip/");
   EXPECT_EQ(asked(store, "/trips", {}), "{\"n\":1,\"t\":[[\"2008:10:22 16:28:39\",\"2008:10:22 16:28:39\",1,43.7,11.25,43.7,11.25,\"Impruneta, Italy\"]]}");
-  EXPECT_EQ(asked(store, "/timeline", {{"z", "3"}, {"b", "11,43,12,44"}, {"q", "impruneta"}}), "{\"d\":[[\"2008:10:22\",1]]}");
+  EXPECT_EQ(asked(store, "/timeline", {{"z", "3"}, {"b", "11,43.7,12,43.7"}, {"q", "impruneta"}}), // a box one line high
+            "{\"d\":[[\"2008:10:22\",1]]}");
   for (auto [from, until, found] : {std::tuple{"2008:10:22", "2008:10:23", 1}, {"2008:10:23", "", 0}, {"", "2008:10:22", 0}})
     EXPECT_EQ(nlohmann::json::parse(asked(store, "/list", {{"t0", from}, {"t1", until}, {"from", "0"}, {"n", "5"}}))["total"], found);
   auto picture = nlohmann::json::parse(asked(store, "/position/1", {}));
