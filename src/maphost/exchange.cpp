@@ -1,6 +1,7 @@
 #include "maphost/exchange.h"
 
 #include "maphost/files/gpx.h"
+#include "maphost/store/intake.h"
 #include "maphost/thumbnails/attached.h"
 #include "maplink/grammar.h"
 #include "platform/console.h"
@@ -58,6 +59,7 @@ bool PrintHostLine(const std::string &line) {
 
 bool ServePort(PublicPort &port, HostState &state, const volatile sig_atomic_t *stop) {
   PortMessage message;
+  Intake intake(state.store);
   for (;;) {
     PortWait got = GetMsg(port, message, stop, kReceiveTimeoutMs);
     if (got == PortWait::Stopped)
@@ -71,6 +73,6 @@ bool ServePort(PublicPort &port, HostState &state, const volatile sig_atomic_t *
     // The peer goes on to its next command while the store takes the
     // position in.
     if (journalled)
-      KeepJournalled(state.store, std::move(*journalled));
+      intake.Hand(std::move(*journalled));
   }
 }

@@ -226,7 +226,7 @@ bool OpenStoreFile(Store &store, const std::string &path, std::string *why) {
 
 namespace {
 
-// KeepPosition, the lock held; journal: the position is not in the journal yet.
+// KeepPosition, the locks held; journal: the position is not in the journal yet.
 Kept keep(Store &store, Position &position, bool from_file, bool journal) {
   size_t index = store.position_count;
   Position old;
@@ -270,42 +270,53 @@ Kept keep(Store &store, Position &position, bool from_file, bool journal) {
 } // namespace
 
 Kept KeepPosition(Store &store, Position position, bool from_file) {
+  std::lock_guard<std::mutex> journal(store.journal_lock);
   std::lock_guard<std::mutex> hold(store.lock);
   return keep(store, position, from_file, true);
 }
 
 bool JournalPosition(Store &store, const Position &position) {
-  std::lock_guard<std::mutex> hold(store.lock);
+  std::lock_guard<std::mutex> journal(store.journal_lock);
   if (store.journal && !AppendJournal(*store.journal, position))
     return false;
-  store.unkept++;
+  store.journalled++;
   return true;
 }
 
 void KeepJournalled(Store &store, Position position) {
   std::lock_guard<std::mutex> hold(store.lock);
   keep(store, position, false, false);
-  if (--store.unkept == 0 && store.settle_waiters > 0)
+  store.taken_in++;
+  if (store.settle_waiters > 0)
     store.changed.notify_all();
 }
 
-std::unique_lock<std::mutex> SettledLock(Store &store) {
+namespace {
+
+// The store's lock, once the positions journalled before are kept.
+std::unique_lock<std::mutex> settled_lock(Store &store, size_t journalled) {
   std::unique_lock<std::mutex> hold(store.lock);
   store.settle_waiters++;
-  store.changed.wait(hold, [&] { return store.unkept == 0; });
+  store.changed.wait(hold, [&] { return store.taken_in >= journalled; });
   store.settle_waiters--;
   return hold;
 }
 
+} // namespace
+
+std::unique_lock<std::mutex> SettledLock(Store &store) { return settled_lock(store, store.journalled); }
+
 bool CommitStore(Store &store) {
-  std::lock_guard<std::mutex> hold(store.lock); // no position is journalled meanwhile
+  // Nothing is journalled meanwhile, and all that was is taken in first.
+  std::lock_guard<std::mutex> journal(store.journal_lock);
+  std::unique_lock<std::mutex> hold = settled_lock(store, store.journalled);
   if (store.writing) {
     WriteMapIndex(store);
     if (!write_counts(store) || !RunSql(store.db.get(), "COMMIT"))
       return false;
     store.writing = false;
   }
-  if (store.journal && store.unkept == 0) // else what was answered but not taken in yet stays in it
+  if (store.journal)
     ClearJournal(*store.journal);
   return true;
 }
@@ -430,6 +441,6 @@ void RaiseUnderLock(Store &store, std::atomic<bool> &flag) {
 }
 
 void AttachJournal(Store &store, Journal &journal) {
-  std::lock_guard<std::mutex> hold(store.lock);
+  std::lock_guard<std::mutex> hold(store.journal_lock);
   store.journal = &journal;
 }

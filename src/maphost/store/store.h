@@ -21,7 +21,7 @@
 
 struct Store {
   Store(); // in memory
-  std::mutex lock; // guards everything below
+  std::mutex lock; // guards everything below but the journal
   std::condition_variable changed;
   // Threads waiting for the next position: only they are woken by one, so
   // a busy exchange wakes nobody who is not waiting for it.
@@ -40,9 +40,16 @@ struct Store {
   // waypoint taken.
   Position repeated;
   // Where each new position is written before it counts as kept; none
-  // while a file or journal is read in.
+  // while a file or journal is read in. The port exchange writes it under
+  // journal_lock alone, so that it never waits for the database; whoever
+  // holds both took journal_lock first.
   Journal *journal = nullptr;
-  size_t unkept = 0; // positions journalled and answered, not kept yet
+  std::mutex journal_lock;
+  // Positions journalled and answered so far, and how many of them are
+  // kept: a reader waits for those answered before it asked, not for a
+  // quiet moment, which a busy survey may never give.
+  std::atomic<size_t> journalled{0};
+  size_t taken_in = 0;
   int settle_waiters = 0; // readers waiting for them
 };
 
@@ -69,7 +76,8 @@ void KeepJournalled(Store &store, Position position);
 std::unique_lock<std::mutex> SettledLock(Store &store);
 
 // Makes what was kept so far last (a file store's is on the disk), then
-// empties the journal; false when the database refused.
+// empties the journal; false when the database refused. The port exchange
+// waits meanwhile, and what it answered is taken in first.
 bool CommitStore(Store &store);
 // Brings the clusters and the spot index up to the positions kept; the
 // lock held.

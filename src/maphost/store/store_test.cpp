@@ -102,19 +102,30 @@ TEST(Store, EveryPositionIsReadBackPastTheSlicesItIsReadIn) {
   EXPECT_EQ(kept.back().name, "20000");
 }
 
-// Answered but not kept yet: the journal holds it, and a reader waits for it.
-TEST(Store, APositionAnsweredIsJournalledUntilKeptAndFoundByTheNextReader) {
+// Answered but not kept yet: a reader, and a commit, wait until it is;
+// the commit then empties the journal.
+TEST(Store, APositionAnsweredIsKeptBeforeTheNextReaderOrCommitGoesOn) {
   TempDir dir;
   Store store;
   Journal journal;
-  Position waypoint{false, "1", "2", "w", "", "", ""};
+  Position a{false, "1", "2", "a", "", "", ""}, b{false, "3", "4", "b", "", "", ""};
   std::string why;
-  ASSERT_TRUE(OpenJournal(dir / "t.gpx", journal, &why) && (AttachJournal(store, journal), JournalPosition(store, waypoint)));
-  EXPECT_TRUE(CommitStore(store) && JournalPositions(journal).size() == 1u); // a commit does not take it out
-  std::thread exchange([&] { KeepJournalled(store, waypoint); });
+  ASSERT_TRUE(OpenJournal(dir / "t.gpx", journal, &why));
+  AttachJournal(store, journal);
+  auto keep_later = [&](const Position &p) {
+    EXPECT_TRUE(JournalPosition(store, p));
+    return std::thread([&store, p] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      KeepJournalled(store, p);
+    });
+  };
+  std::thread first = keep_later(a);
   EXPECT_EQ(CountsOf(store).waypoints, 1u);
-  exchange.join();
-  EXPECT_TRUE(CommitStore(store) && JournalPositions(journal).empty());
+  std::thread second = keep_later(b);
+  EXPECT_TRUE(CommitStore(store));
+  EXPECT_TRUE(JournalPositions(journal).empty());
+  EXPECT_EQ(CountsOf(store).waypoints, 2u);
+  first.join(), second.join();
 }
 
 } // namespace
