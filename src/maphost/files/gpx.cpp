@@ -253,6 +253,53 @@ bool WriteGpx(int fd, const PositionFeed &each, const std::string &head, const s
   return xmlTextWriterEndDocument(w) >= 0 && xmlTextWriterFlush(w) >= 0;
 }
 
+namespace {
+
+using Reader = std::unique_ptr<xmlTextReader, ReaderFree>;
+
+// A reader at the document's root element; none, with the reason in why
+// when it is worth telling, when there is none.
+Reader root_of(const std::string &contents, const std::string &name, std::string *why) {
+  Reader reader(xmlReaderForMemory(contents.data(), static_cast<int>(contents.size()), nullptr, nullptr,
+                                   XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+  if (!reader || xmlTextReaderRead(reader.get()) != 1)
+    return nullptr;
+  while (xmlTextReaderNodeType(reader.get()) != XML_READER_TYPE_ELEMENT) {
+    if (xmlTextReaderNodeType(reader.get()) == XML_READER_TYPE_DOCUMENT_TYPE) {
+      *why = name + " has a document type, whose entities this host does not write back";
+      return nullptr;
+    }
+    if (xmlTextReaderRead(reader.get()) != 1)
+      return nullptr;
+  }
+  return reader;
+}
+
+// Reads the root's children: each waypoint given to keep when there is
+// one, the other elements kept whole in GPX's order, metadata first, the
+// rest after the waypoints. False when the document is not well-formed.
+bool read_children(xmlTextReader *r, Store *keep, std::string &head, std::string &tail) {
+  int got = xmlTextReaderRead(r);
+  while (got == 1) {
+    if (xmlTextReaderNodeType(r) != XML_READER_TYPE_ELEMENT || xmlTextReaderDepth(r) != 1) {
+      got = xmlTextReaderRead(r);
+      continue;
+    }
+    std::string element = text_of(XmlString(xmlTextReaderLocalName(r)));
+    if (element == "wpt") {
+      if (keep)
+        KeepPosition(*keep, read_waypoint(r), true);
+      got = xmlTextReaderRead(r);
+    } else {
+      (element == "metadata" ? head : tail) += outer_xml(r);
+      got = xmlTextReaderNext(r);
+    }
+  }
+  return got == 0;
+}
+
+} // namespace
+
 GpxLoad LoadGpx(const std::string &contents, const std::string &name, Store &store,
                 std::string *why, GpxFrame *frame) {
   if (contents.empty())
@@ -264,46 +311,22 @@ GpxLoad LoadGpx(const std::string &contents, const std::string &name, Store &sto
     *why = name + " has an element with more than " + std::to_string(kMostAttributes) + " attributes";
     return GpxLoad::NotGpx;
   }
-  std::unique_ptr<xmlTextReader, ReaderFree> reader(xmlReaderForMemory(
-      contents.data(), static_cast<int>(contents.size()), nullptr, nullptr,
-      XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
-  if (!reader || xmlTextReaderRead(reader.get()) != 1)
-    return GpxLoad::NotGpx;
-  while (xmlTextReaderNodeType(reader.get()) != XML_READER_TYPE_ELEMENT) {
-    if (xmlTextReaderNodeType(reader.get()) == XML_READER_TYPE_DOCUMENT_TYPE) {
-      *why = name + " has a document type, whose entities this host does not write back";
-      return GpxLoad::NotGpx;
-    }
-    if (xmlTextReaderRead(reader.get()) != 1)
-      return GpxLoad::NotGpx;
-  }
-  if (text_of(XmlString(xmlTextReaderLocalName(reader.get()))) != "gpx")
+  Reader reader = root_of(contents, name, why);
+  if (!reader || text_of(XmlString(xmlTextReaderLocalName(reader.get()))) != "gpx")
     return GpxLoad::NotGpx;
   std::string converted; // GPX 1.0, continued as the GPX 1.1 of the same fields
   if (text_of(XmlString(xmlTextReaderNamespaceUri(reader.get()))) == kGpx10Namespace)
     return ConvertGpx10(contents, converted) ? LoadGpx(converted, name, store, why, frame) : GpxLoad::NotGpx;
-  std::vector<Position> kept;
+  // Read through once to know it well-formed, then again keeping each
+  // waypoint as it comes: a document that is not keeps nothing, and a
+  // large one is never held in memory as positions.
   std::string head, tail;
-  int got = xmlTextReaderRead(reader.get());
-  while (got == 1) {
-    xmlTextReader *r = reader.get();
-    if (xmlTextReaderNodeType(r) != XML_READER_TYPE_ELEMENT || xmlTextReaderDepth(r) != 1) {
-      got = xmlTextReaderRead(r);
-      continue;
-    }
-    std::string element = text_of(XmlString(xmlTextReaderLocalName(r)));
-    if (element == "wpt") {
-      kept.push_back(read_waypoint(r));
-      got = xmlTextReaderRead(r);
-    } else { // kept whole, in GPX's order: metadata first, the rest after the waypoints
-      (element == "metadata" ? head : tail) += outer_xml(r);
-      got = xmlTextReaderNext(r);
-    }
-  }
-  if (got != 0)
-    return GpxLoad::NotGpx; // not well-formed: keep nothing of it, change nothing
-  for (Position &position : kept)
-    KeepPosition(store, std::move(position), true);
+  if (!read_children(reader.get(), nullptr, head, tail))
+    return GpxLoad::NotGpx;
+  reader = root_of(contents, name, why);
+  head.clear(), tail.clear();
+  if (!reader || !read_children(reader.get(), &store, head, tail))
+    return GpxLoad::NotGpx;
   if (frame)
     *frame = GpxFrame{head, tail};
   return GpxLoad::Loaded;

@@ -78,4 +78,12 @@ TEST(Gpx, AnElementWithThousandsOfAttributesIsRefusedUnread) {
   EXPECT_EQ(LoadGpx("<><!---->", "empty.gpx", store, &why), GpxLoad::NotGpx); // counted through once
 }
 
+// Known whole before any of it is kept.
+TEST(Gpx, ADocumentCutShortKeepsNoneOfItsWaypoints) {
+  Store store;
+  std::string why, cut = "<gpx version=\"1.1\" xmlns=\"http://www.topografix.com/GPX/1/1\"><wpt lat=\"1\" lon=\"2\"/><wpt";
+  EXPECT_EQ(LoadGpx(cut, "cut.gpx", store, &why), GpxLoad::NotGpx);
+  EXPECT_EQ(CountsOf(store).waypoints, 0u);
+}
+
 } // namespace
