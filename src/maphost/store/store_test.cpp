@@ -121,6 +121,7 @@ TEST(Store, APositionAnsweredIsKeptBeforeTheNextReaderOrCommitGoesOn) {
   };
   std::thread first = keep_later(a);
   EXPECT_EQ(CountsOf(store).waypoints, 1u);
+  EXPECT_EQ(JournalPositions(journal).size(), 1u); // kept, not journalled again
   std::thread second = keep_later(b);
   EXPECT_TRUE(CommitStore(store));
   EXPECT_TRUE(JournalPositions(journal).empty());
