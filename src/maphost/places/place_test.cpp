@@ -17,9 +17,11 @@ TEST(Place, APictureIsNamedByItsTownRegionAndCountry) {
       {"32.5149", "-117.0382", "Tijuana, Mexico"}, {"32.7157", "-117.1611", "San Diego, California, United States"},
       {"47.5596", "7.5886", "Basel, Switzerland"}, {"42.3", "-83.05", "Windsor, Ontario, Canada"},
       {"10.5", "13.0", "Uba, Nigeria"}, {"10.9", "13.2", "Nigeria"}, // no Nigerian town near; Cameroon's are
+      {"47.4979", "18.99", "Budapest, Hungary"}, // the city a degree of longitude east, its suburb not
       {"64.1466", "-21.9426", "Reykjavík, Iceland"}, {"35.8989", "14.5146", "Valletta, Malta"}, // islands
       {"21.3069", "-157.8583", "Honolulu, Hawaii, United States"}, {"-17.7134", "178.065", "Fiji"},
       {"30", "-40", ""},   {"56", "3", ""},   {"-75", "0", "Antarctica"}, {"90", "0", ""}, // the sea, the ice
+      {"89.9", "179.9", ""}, // the last cell of the indexes
       {"x", "y", ""},      {"91", "0", ""},
   };
   for (const auto &k : known)
