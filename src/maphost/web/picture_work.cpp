@@ -7,22 +7,6 @@
 
 namespace {
 
-constexpr size_t kMostCachedBytes = 64 << 20;
-
-void remember(PictureWork &work, uint32_t index, const std::string &jpeg) {
-  if (work.thumbnails.count(index))
-    return;
-  work.used.push_back(index);
-  work.thumbnails[index] = {jpeg, std::prev(work.used.end())};
-  work.thumbnail_bytes += jpeg.size();
-  while (work.thumbnail_bytes > kMostCachedBytes && !work.used.empty()) {
-    auto oldest = work.thumbnails.find(work.used.front());
-    work.thumbnail_bytes -= oldest->second.first.size();
-    work.thumbnails.erase(oldest);
-    work.used.pop_front();
-  }
-}
-
 std::string facts_json(const PictureFacts &facts) {
   nlohmann::json value = nlohmann::json::object();
   if (!facts.time.empty())
@@ -53,12 +37,7 @@ void make(PictureJob &job) {
 
 bool CachedThumbnail(PictureWork &work, uint32_t index, std::string &jpeg) {
   std::lock_guard<std::mutex> hold(work.lock);
-  auto found = work.thumbnails.find(index);
-  if (found == work.thumbnails.end())
-    return false;
-  work.used.splice(work.used.end(), work.used, found->second.second);
-  jpeg = found->second.first;
-  return true;
+  return KeptThumbnail(work.thumbnails, index, jpeg);
 }
 
 void QueuePictureJob(PictureWork &work, PictureJob *job) {
@@ -79,7 +58,7 @@ void DoPictureWork(PictureWork &work) {
     make(*job);
     hold.lock();
     if (job->want == PictureWant::Thumbnail)
-      remember(work, job->index, job->bytes);
+      KeepThumbnail(work.thumbnails, job->index, job->bytes);
     MHD_resume_connection(job->connection);
   }
 }

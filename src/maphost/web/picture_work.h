@@ -1,20 +1,18 @@
 // Thumbnails, whole pictures and their facts, made on a thread of their own
 // so that a slow picture holds no connection's event loop: a request for
-// one is suspended until it is made, then answered. Thumbnails are kept in
-// a cache bounded in bytes.
+// one is suspended until it is made, then answered.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <list>
 #include <microhttpd.h>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <unordered_map>
 
 #include "maphost/store/store.h"
+#include "maphost/web/thumbnail_cache.h"
 
 enum class PictureWant { Thumbnail, Whole, Facts };
 
@@ -32,10 +30,7 @@ struct PictureWork {
   std::condition_variable queued;
   std::deque<PictureJob *> queue;
   bool stopping = false;
-  // The thumbnails made, the most recently used last; an empty one: none.
-  std::list<uint32_t> used;
-  std::unordered_map<uint32_t, std::pair<std::string, std::list<uint32_t>::iterator>> thumbnails;
-  size_t thumbnail_bytes = 0;
+  ThumbnailCache thumbnails; // an empty one: none could be made
   std::thread thread;
 };
 
