@@ -67,7 +67,7 @@ TEST(Gpx, ExistingFilesAreContinuedOrLeftAsTheyAre) {
   PrivatePorts ports;
   std::string kept = ports.dir / "keep.gpx", notes = ports.dir / "notes.txt";
   std::string trip = "<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" creator=\"x\" "
-                     "xmlns=\"http://www.topografix.com/GPX/1/1\"><wpt lat=\"1\" lon=\"2\">"
+                     "xmlns=\"http://www.topografix.com/GPX/1/1\"><metadata><name>m</name></metadata><wpt lat=\"1\" lon=\"2\">"
                      "<ele>5</ele><name>old</name></wpt><trk><name>walk</name></trk></gpx>\n";
   ASSERT_TRUE(WriteFile(kept, trip) && WriteFile(notes, std::string(5000, 'n')));
   std::string kml = ports.dir / "places.kml"; // well-formed, but no GPX
@@ -91,7 +91,8 @@ TEST(Gpx, ExistingFilesAreContinuedOrLeftAsTheyAre) {
   std::string continued = ReadFileText(kept);
   EXPECT_NE(continued.find("<ele>5</ele><name>old</name>"), std::string::npos) << continued;
   EXPECT_NE(continued.find("<name>new</name>"), std::string::npos) << continued;
-  EXPECT_NE(continued.find("<trk><name>walk</name></trk>"), std::string::npos) << continued;
+  EXPECT_NE(continued.find("<trk><name>walk</name></trk>", continued.find("<name>new</name>")), std::string::npos) << continued;
+  EXPECT_LT(continued.find("<metadata><name>m</name></metadata>"), continued.find("<wpt")) << continued;
   EXPECT_NE(continued.find("<gpx version=\"1.1\""), std::string::npos) << continued;
   ASSERT_TRUE(WriteFile(kept, "<?xml version=\"1.0\"?><kml/>")); // refused: its store stays beside it
   EXPECT_EQ(RunProcess({MAPHOST_BIN, "GPX=" + kept}, {ports.env_entry()}).code, 10);

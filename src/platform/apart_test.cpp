@@ -35,6 +35,9 @@ TEST(Apart, WorkPastItsLimitsOrItsCallersPatienceFailsAndTheNextIsDone) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3500)) << kind;
     EXPECT_TRUE(DoApart(*apart, kEcho, "again", output, never) && output == "again") << kind;
   }
+  GiveUp gave_up{1}; // a caller that gave up before it asked costs the helper nothing
+  EXPECT_FALSE(DoApart(*apart, kEcho, "late", output, gave_up));
+  EXPECT_TRUE(DoApart(*apart, kEcho, "again", output, never) && output == "again");
   GiveUp give_up{kNever}; // a caller that gives up while it waits stops waiting then
   std::thread stopper([&] { usleep(200000); give_up = std::chrono::steady_clock::now().time_since_epoch().count(); });
   auto start = std::chrono::steady_clock::now();

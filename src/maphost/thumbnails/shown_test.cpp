@@ -8,6 +8,7 @@
 
 #include "fixtures/fixture.h"
 #include "fixtures/formats.h"
+#include "formats/tiff_preview.h"
 #include "maphost/thumbnails/decode.h"
 #include "test_support.h"
 
@@ -81,6 +82,8 @@ TEST(Thumbnails, FactsFromTheExifOfEachFormat) {
   level.with_altitude = false;
   EXPECT_FALSE(ReadFacts(MakeJpeg(GpsEntries(level))).has_altitude);
   EXPECT_EQ(ReadFacts(MakeJpeg(with(CameraEntries(), Short(EXIF_IFD_0, 0x0112, 8)))).orientation, 8);
+  for (auto [stored, read] : {std::pair{8, 8}, {9, 1}, {0, 1}}) // as a raw file's preview is turned
+    EXPECT_EQ(ReadTiffFacts(MakeTiff(ExifBlock(with(CameraEntries(), Short(EXIF_IFD_0, 0x0112, stored))))).orientation, read);
   // No DateTimeOriginal: the next time there is, and which tag gave it.
   using Time = std::pair<std::string, std::string>;
   auto time_of = [](std::vector<FixtureEntry> entries) { PictureFacts f = ReadFacts(MakeJpeg(entries)); return Time(f.time, f.time_from); };
