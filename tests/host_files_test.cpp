@@ -1,5 +1,6 @@
 // The map host keeping its files, as a program: continued, refused, killed, read back.
 #include <algorithm>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <random>
 #include <set>
@@ -218,6 +219,20 @@ TEST(Journal, AHostKilledAtAnyMomentKeepsEveryAcknowledgedPosition) {
   }
   EXPECT_EQ(lost, 0) << "of " << acknowledged.size();
   EXPECT_NE(access((gpx + ".journal").c_str(), F_OK), 0); // a clean end leaves none
+}
+
+// While a survey goes on, the store is committed seldom: what it sent first is still journalled 1.5 s on.
+TEST(Journal, AStoreIsNotCommittedWhileASurveyGoesOn) {
+  PrivatePorts ports;
+  std::string gpx = ports.dir / "t.gpx", many = "<gpx version=\"1.1\" xmlns=\"http://www.topografix.com/GPX/1/1\">";
+  for (int i = 0; i < 10000; i++) // more than it is sent: no file is written for a library grown twice
+    many += "<wpt lat=\"1\" lon=\"2\"><name>old</name></wpt>";
+  ASSERT_TRUE(WriteFile(gpx, many + "</gpx>"));
+  MapHost host(ports, {"QUIET", "GPX=" + gpx});
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; std::chrono::steady_clock::now() - start < std::chrono::milliseconds(1500); i++, usleep(2000))
+    ASSERT_TRUE(SendCommand(kMapPortName, ("addwaypoint 1 2 \"w" + std::to_string(i) + "\"").c_str()));
+  EXPECT_NE(ReadFileText(gpx + ".journal").find("w0"), std::string::npos);
 }
 
 // Refused, through any spelling, with the holder's process id; so is a document type.

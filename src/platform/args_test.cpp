@@ -33,8 +33,10 @@ TEST(ReadArgs, FollowsTheTemplate) {
     EXPECT_EQ(parsed(tool, c.words), c.slots) << (c.words.empty() ? "(none)" : c.words[0]);
   EXPECT_EQ(parsed("PORT/K,GPX/K,QUIET=Q/S", {"port", "MY.PORT", "Q"}), "MY.PORT|0|-1");
   EXPECT_EQ(parsed("PORT/K,GPX/K,QUIET/S", {"MY.PORT"}), "-"); // keyword only
-  EXPECT_EQ(parsed("WEBPORT/K/N", {"webport", "8080"}), "8080");
-  EXPECT_EQ(parsed("WEBPORT/K/N", {"WEBPORT=80x"}), "-"); // a number or nothing
+  const char *numbers[][2] = {{"8080", "8080"}, {"-12", "-12"}, {"+7", "+7"}, {"123456789", "123456789"},
+                              {"1234567890", "-"}, {"80x", "-"}, {"", "-"}, {"-", "-"}}; // nine digits at most, signed
+  for (const auto &n : numbers)
+    EXPECT_EQ(parsed("WEBPORT/K/N", {"webport", n[0]}), n[1]) << n[0];
   ArgSlot slots[5];
   const char *no_words[] = {nullptr};
   EXPECT_FALSE(ArgsHandle(ReadArgs(tool, slots, 0, no_words))); // started without even its name

@@ -41,9 +41,9 @@ void copy_name(FileInfoBlock *fib, const char *name) {
   fib->fib_FileName[length] = '\0';
 }
 
-// What an entry is once links are followed; a dangling link is special.
-void describe_entry(int dir_fd, const struct dirent *entry,
-                    FileInfoBlock *fib) {
+} // namespace
+
+void DescribeEntry(int dir_fd, const struct dirent *entry, FileInfoBlock *fib) {
   fib->fib_Device = 0;
   fib->fib_Inode = 0;
   if (entry->d_type == DT_DIR || entry->d_type == DT_REG) {
@@ -67,6 +67,8 @@ void describe_entry(int dir_fd, const struct dirent *entry,
     type = type == ST_USERDIR ? ST_LINKDIR : ST_LINKFILE;
   fib->fib_DirEntryType = type;
 }
+
+namespace {
 
 // A listing that cannot be opened is done at once, with its reason.
 void open_listing(BPTR lock) {
@@ -107,7 +109,7 @@ void read_ahead(BPTR lock) {
   int slot = (lock->ahead_first + lock->ahead_count) % kReadAheadEntries;
   FileInfoBlock &next = lock->ahead[slot];
   copy_name(&next, entry->d_name);
-  describe_entry(dirfd(lock->listing), entry, &next);
+  DescribeEntry(dirfd(lock->listing), entry, &next);
   next.fib_ReadAhead = open_ahead(dirfd(lock->listing), next);
   lock->ahead_count++;
 }

@@ -66,6 +66,11 @@ bool Examine(BPTR lock, FileInfoBlock *fib);
 // false at the end of the listing or on any error.
 bool ExNext(BPTR lock, FileInfoBlock *fib);
 
+// The listed entry's type once links are followed (a dangling link is
+// special): as the listing says, else from the entry itself, as on file
+// systems whose listings do not say.
+void DescribeEntry(int dir_fd, const struct dirent *entry, FileInfoBlock *fib);
+
 // The last component of a path: what follows the last "/".
 const char *FilePart(const char *path);
 
