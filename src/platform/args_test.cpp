@@ -14,7 +14,7 @@ std::string parsed(const char *template_text, std::vector<const char *> words) {
   std::string out;
   long items = 1 + std::count(template_text, template_text + strlen(template_text), ',');
   for (long i = 0; i < items; ++i)
-    out += (i ? "|" : "") + (slots[i].text ? std::string(slots[i].text) : std::to_string(slots[i].value));
+    out += std::string(i ? "|" : "") + (slots[i].text ? std::string(slots[i].text) : std::to_string(slots[i].value));
   return out;
 }
 
