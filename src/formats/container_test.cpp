@@ -118,6 +118,9 @@ TEST(Formats, CompactTiffHarvestsAsLibexifReadingTheWholeFile) {
   seeds.push_back(Put32(Put32(gps, 10, 0x02010004), 18, 0xFFFFFF00)); // so does a thumbnail's offset past it
   size_t ifd0 = 2 + 12 * BigEndianAt(gps, 8, 2) + 4; // copied to the end: IFD 0 away from 8
   seeds.push_back(Put32(gps + gps.substr(8, ifd0), 4, uint32_t(gps.size())));
+  std::string moved = gps; // the GPS pointer in IFD 1, over the thumbnail's length: libexif follows it
+  size_t pointer = moved.find("\x88\x25\0\x04\0\0\0\x01", 0, 8), length = moved.find("\x02\x02\0\x04\0\0\0\x01", 0, 8);
+  seeds.push_back(moved.replace(length, 12, moved.substr(pointer, 12)).replace(pointer, 2, "\x88\x26"));
   seeds.push_back(gps.replace(8, 2, "\xFF\xFF")); // 65,535 entries
   for (const std::string &file : LinesOf(RunProcess({"/usr/bin/find", CORPUS_DIR "/tiff", "-size", "-60k"}).out))
     if (file.find(".tif") != std::string::npos)
@@ -168,6 +171,7 @@ TEST(Formats, HostileContainersGiveNoBlockOrTheirPosition) {
       {"heif iloc of version 0 with bits set where later versions size an index", Patched(heic, "iloc", 9, "\x44"), true},
       {"heif Exif item of zero length at the end", Patched(heic, "iloc", 34, Put32("....", 0, uint32_t(heic.size()))), false},
       {"heif Exif item in no extent", Patched(heic, "iloc", 38, std::string(2, '\0')), false},
+      {"heif Exif item in another file", Patched(heic, "iloc", 32, std::string("\0\x01", 2)), false},
       {"heif Exif item not in iloc", Patched(heic, "iloc", 30, std::string("\0\x09", 2)), false},
       {"heif Exif item past iloc's count", Patched(heic, "iloc", 10, std::string("\0\x01", 2)), false},
       {"heif meta after 1,000 boxes", HeicWithBoxes(heic, FreeBoxes(1000)), true},

@@ -62,13 +62,15 @@ TEST(Gpx, TextsAreValidXmlWhateverTheBytes) {
   EXPECT_EQ(taken, (std::vector<std::string>{"2016:07:04 12:34:56", "", "2016:07:04 12:34:56"}));
 }
 
-// Refused before libxml2 checks them for duplicates in time squared; comments and quoted values do not count.
+// Refused before libxml2 checks them for duplicates in time squared; comments, CDATA, instructions and quoted values do not count.
 TEST(Gpx, AnElementWithThousandsOfAttributesIsRefusedUnread) {
   auto document = [](int attributes) {
     std::string wpt = "<wpt lat=\"1\" lon='2' a=\"x=>'\"";
     for (int i = 3; i < attributes; i++)
       wpt += " a" + std::to_string(i) + "=\"\"";
-    return "<gpx version=\"1.1\" xmlns=\"http://www.topografix.com/GPX/1/1\"><!-- " + std::string(2000, '=') + " -->" + wpt + "/></gpx>";
+    std::string equals(2000, '=');
+    return "<gpx version=\"1.1\" xmlns=\"http://www.topografix.com/GPX/1/1\"><!-- " + equals + " --><?pi " + equals + "?><![CDATA[" +
+           equals + "]]>" + wpt + "/></gpx>";
   };
   Store store;
   std::string why; // below, at and past the bound

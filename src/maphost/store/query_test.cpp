@@ -156,6 +156,8 @@ TEST(Query, TheTrailAndTripsBreakBetweenDaysAndDistancesAndDropPointsOnOnePixel)
   EXPECT_EQ(trail.segments[1], (std::vector<double>{10.2, 10, 10.3, 10}));
   EXPECT_EQ(trail.segments[2], (std::vector<double>{40, 10, 40.1, 10}));
   EXPECT_EQ(trail.order, (std::vector<int64_t>{1, 3, 5, 7, 9, 11, 13}));
+  Filter day{"", "2020:01:03", "2020:01:04"}; // a small view, narrowed to a day
+  EXPECT_EQ(TrailInView(store, 10, MapPointOf(10.4, 9.9), MapPointOf(9.9, 10.1), day).order, (std::vector<int64_t>{7, 9}));
   std::vector<Trip> trips = TripsOf(store); // parted as the trail, every picture counted
   ASSERT_EQ(trips.size(), 3u);
   EXPECT_EQ(std::tuple(trips[0].first, trips[0].last, trips[0].pictures, trips[0].north),
