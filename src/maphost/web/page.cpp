@@ -34,10 +34,13 @@ std::string fill(std::string head, std::string body) {
   return page;
 }
 
-std::string inline_text(const char *name) { return "\n" + std::string(FindAsset(name)->bytes) + "\n"; }
+std::string inline_text(const char *name) {
+  std::string text(1, '\n');
+  return text.append(FindAsset(name)->bytes).append(1, '\n');
+}
 
 std::string inline_asset(const char *tag, const char *name) {
-  return "<" + std::string(tag) + ">" + inline_text(name) + "</" + tag + ">\n";
+  return std::string("<") + tag + ">" + inline_text(name) + "</" + tag + ">\n";
 }
 
 // 'sha256-BASE64' of a script's text, for a Content-Security-Policy.
@@ -68,7 +71,7 @@ std::string ExportPage(const PageConfig &config, const PositionFeed &each, const
   // has no server.
   std::string scripts;
   for (const char *js : kScripts)
-    scripts += " " + script_hash(inline_text(js));
+    scripts.append(" ").append(script_hash(inline_text(js)));
   std::string head = "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
                      "script-src" + scripts + "; style-src 'unsafe-inline'; img-src data: https: http:\">\n"
                      "<meta name=\"referrer\" content=\"no-referrer\">\n";
@@ -100,7 +103,7 @@ std::string TileSource(const std::string &tiles) {
   std::string origin = source.substr(0, end);
   size_t placeholder = origin.find("{s}");
   if (placeholder != std::string::npos)
-    origin.replace(placeholder, 3, "*");
+    origin.replace(placeholder, 3, 1, '*');
   size_t star = origin.find('*');
   bool plain = origin.find_first_of("{}'; ,\"") == std::string::npos &&
                (star == std::string::npos || origin.compare(scheme + 3, 2, "*.") == 0);
