@@ -245,9 +245,13 @@
     // more than one).
     var data = block('library'), thumbs = block('thumbnails'), buffer = columns('columns');
     function column(name) { return new Int32Array(buffer, data.s[name][0], data.s[name][1]); }
-    var lat7 = column('lat'), lon7 = column('lon'), runs = column('folders'), cells = column('cells'), town = column('towns');
-    var folder = new Int32Array(lat7.length); // each position's, from the runs
-    for (var r = 0; r < runs.length; r += 2) folder.fill(runs[r + 1], runs[r]);
+    var lat7 = column('lat'), lon7 = column('lon'), cells = column('cells');
+    function unrun(runs) { // each position's value, from the runs
+      var all = new Int32Array(lat7.length);
+      for (var r = 0; r < runs.length; r += 2) all.fill(runs[r + 1], runs[r], r + 2 < runs.length ? runs[r + 2] : all.length);
+      return all;
+    }
+    var folder = unrun(column('folders')), town = unrun(column('towns'));
     var levels = data.s.levels, names = unshared(data.names), taken = null, folders = data.f;
     var shown = lat7.length, pictures = 0, bounds = null, times = null, sorted = {};
     while (pictures < shown && folder[pictures] >= 0) pictures++;

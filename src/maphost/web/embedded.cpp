@@ -154,17 +154,17 @@ void append_shared(std::string &array, const std::string &text, std::string &bef
   before = text;
 }
 
-// The folders by position as runs: the first position of each and its
-// folder. Pictures in capture-time order come a folder at a time.
-void put_runs(Blob &blob, const std::vector<int32_t> &folder_of) {
+// A column of positions as runs: the first position of each and its value.
+// Pictures in capture-time order come a folder, and a town, at a time.
+void put_runs(Blob &blob, const char *name, const std::vector<int32_t> &value_of) {
   size_t count = 0;
-  for (size_t k = 0; k < folder_of.size(); k++)
-    if (k == 0 || folder_of[k] != folder_of[k - 1])
+  for (size_t k = 0; k < value_of.size(); k++)
+    if (k == 0 || value_of[k] != value_of[k - 1])
       count++;
-  blob.begin("folders", 2 * count);
-  for (size_t k = 0; k < folder_of.size(); k++)
-    if (k == 0 || folder_of[k] != folder_of[k - 1])
-      blob.put(int64_t(k)), blob.put(folder_of[k]);
+  blob.begin(name, 2 * count);
+  for (size_t k = 0; k < value_of.size(); k++)
+    if (k == 0 || value_of[k] != value_of[k - 1])
+      blob.put(int64_t(k)), blob.put(value_of[k]);
 }
 
 } // namespace
@@ -197,7 +197,7 @@ EmbeddedLibrary EmbedLibrary(const PositionFeed &each, const Thumbnails &thumbna
   blob.begin("lon", shown.size());
   for (const Shown &s : shown)
     blob.put(s.lon);
-  std::vector<int32_t> folder_of(shown.size());
+  std::vector<int32_t> folder_of(shown.size()), town_of(shown.size());
   for (size_t k = 0; k < shown.size(); k++) {
     append_shared(names, shown[k].name, name_before);
     append_shared(taken, shown[k].taken, taken_before);
@@ -206,12 +206,10 @@ EmbeddedLibrary EmbedLibrary(const PositionFeed &each, const Thumbnails &thumbna
       thumbs[std::to_string(k)] = thumbnail->second.thumbnail;
     if (thumbnail != thumbnails.end() && thumbnail->second.altitude)
       altitudes[std::to_string(k)] = *thumbnail->second.altitude;
-    folder_of[k] = shown[k].folder;
+    folder_of[k] = shown[k].folder, town_of[k] = shown[k].town;
   }
-  put_runs(blob, folder_of);
-  blob.begin("towns", shown.size());
-  for (const Shown &s : shown)
-    blob.put(s.town);
+  put_runs(blob, "folders", folder_of);
+  put_runs(blob, "towns", town_of);
   put_levels(blob, shown);
   nlohmann::json counts = {g.pictures, g.places.size(), g.lone};
   std::string head = "{\"n\":" + counts.dump() + ",\"f\":" + text_of(g.folders) + ",\"t\":" + text_of(g.towns) + ",\"names\":" + names +

@@ -19,9 +19,9 @@ struct EmbeddedLibrary {
   // as a character from '0', and the rest.
   std::string json;
   // Base64 of the columns, little-endian 32-bit numbers: each position's
-  // latitude and longitude in ten-millionths of a degree, its folder (-1:
-  // none) in runs, and each prebuilt zoom's cells: count, latitude,
-  // longitude and the number of its one position (-1: more).
+  // latitude and longitude in ten-millionths of a degree, its folder and
+  // its town (-1: none) in runs, and each prebuilt zoom's cells: count,
+  // latitude, longitude and the number of its one position (-1: more).
   std::string blob;
   std::string thumbnails; // JSON: data URIs by shown position's number, and "a": their altitudes
 };
