@@ -64,6 +64,7 @@ bool receive_message(int fd, std::string &bytes, std::chrono::steady_clock::time
 
 constexpr auto kForever = std::chrono::steady_clock::time_point::max();
 
+#if !defined(__SANITIZE_ADDRESS__) // the sanitizer's shadow memory alone is larger
 // The bytes of address space this process has now: its libraries and
 // what it was forked with.
 rlim_t address_space() {
@@ -75,12 +76,13 @@ rlim_t address_space() {
     fclose(statm);
   return rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE));
 }
+#endif
 
 // The worker's loop: a request, the work, an answer, each request with
 // processor time of its own to spend; never returns.
 [[noreturn]] void work_on(int fd, ApartWork work, const ApartLimits &limits) {
   prctl(PR_SET_PDEATHSIG, SIGKILL);
-#if !defined(__SANITIZE_ADDRESS__) // the sanitizer's shadow memory alone is larger
+#if !defined(__SANITIZE_ADDRESS__)
   rlimit memory{address_space() + limits.most_bytes, address_space() + limits.most_bytes};
   setrlimit(RLIMIT_AS, &memory);
 #endif
