@@ -15,7 +15,7 @@ TEST(PrintableText, ControlCharactersBidiControlsAndSeparatorsAreEscapedTheirNei
 
 TEST(PrintableText, BytesThatAreNoUtf8AreEscapedOneByOne) {
   EXPECT_EQ(PrintableText("\xC0\xAF"), "\\xc0\\xaf");                 // overlong "/"
-  EXPECT_EQ(PrintableText("\xED\xA0\x80"), "\\xed\\xa0\\x80");        // a surrogate
+  EXPECT_EQ(PrintableText("\xED\xA0\x80\xED\xBF\xBF"), "\\xed\\xa0\\x80\\xed\\xbf\\xbf"); // the first and last surrogate
   EXPECT_EQ(PrintableText("\xF4\x90\x80\x80"), "\\xf4\\x90\\x80\\x80"); // past U+10FFFF
   EXPECT_EQ(PrintableText("\xE2\x82"), "\\xe2\\x82");                 // cut short
   EXPECT_EQ(PrintableText("\xF0\x9F\x93\xB7 \xDF\xBF \xF4\x8F\xBF\xBF"), "\xF0\x9F\x93\xB7 \xDF\xBF \xF4\x8F\xBF\xBF"); // U+10FFFF the last

@@ -40,14 +40,14 @@ TEST(Towns, ThePackedListIsReadWholeOrRefused) {
   Towns towns;
   ASSERT_TRUE(ReadTowns(TownMessage("Florence", 4377000, 1125000, "PPLA") + TownMessage("Rifredi", 1000, -1000, "PPLX") +
                         TownMessage("Fiesole", 2000, 3000, "PPL") + TownMessage("Fiesole bis", 0, 0, "PPL") +
-                        TownMessage("Taveuni", -6000000, -19087000, "PPL"), towns));
-  ASSERT_EQ(towns.towns.size(), 4u);
-  EXPECT_EQ(std::tuple(towns.towns[2].name, towns.towns[2].latitude, towns.towns[2].longitude, std::string(towns.towns[2].country)),
+                        TownMessage("Taveuni", -6000000, -19087000, "PPL") + TownMessage("Labasa", -10000, 35950000, "PPL"), towns));
+  ASSERT_EQ(towns.towns.size(), 5u);
+  EXPECT_EQ(std::tuple(towns.towns[3].name, towns.towns[3].latitude, towns.towns[3].longitude, std::string(towns.towns[3].country)),
             std::tuple("Fiesole", 43.8, 11.27, "IT"));
   auto town_at = [&](double lat, double lon) { return TownAt(towns, lat, lon) ? TownAt(towns, lat, lon)->name : ""; };
   EXPECT_EQ(town_at(43.771, 11.251), "Florence");
   EXPECT_EQ(town_at(43.8, 11.27), "Fiesole"); // of two as near, the first listed
-  EXPECT_EQ(town_at(-16.2, -179.6), "Taveuni"); // the first column of cells
+  EXPECT_EQ(town_at(-16.2, -179.6) + town_at(-16.2, 180), "TaveuniLabasa"); // the first column of cells, the last
   EXPECT_FALSE(ReadTowns(TownMessage("Florence", 4377000, 1125000, "PPL", 1), towns));
 }
 

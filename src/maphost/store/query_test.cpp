@@ -150,6 +150,7 @@ TEST(Query, TheTrailAndTripsBreakBetweenDaysAndDistancesAndDropPointsOnOnePixel)
     KeepPosition(store, Position{false, fixes[k][0], fixes[k][1], fixes[k][2], "", "", ""});
     KeepPosition(store, Position{true, fixes[k][0], fixes[k][1], "p", "/" + std::to_string(k), std::to_string(k), ""});
   }
+  EXPECT_EQ(TrailInView(store, 10, MapPointOf(10.4, 9.9), MapPointOf(9.9, 10.1)).order, (std::vector<int64_t>{1, 3, 5, 7, 9}));
   Trail trail = TrailInView(store, 10, MapPoint{0, 0}, MapPoint{kWorldSide - 1, kWorldSide - 1});
   ASSERT_EQ(trail.segments.size(), 3u);
   EXPECT_EQ(trail.segments[0], (std::vector<double>{10, 10, 10.1, 10}));

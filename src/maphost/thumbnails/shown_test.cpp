@@ -97,6 +97,7 @@ TEST(Thumbnails, FactsFromTheExifOfEachFormat) {
   EXPECT_EQ(time_of({changed}), Time("2002:02:02 02:02:02", "changed"));
   EXPECT_EQ(time_of({Ascii(EXIF_IFD_GPS, 0x001D, "2003:03:03"), Rationals(EXIF_IFD_GPS, 0x0007, {{3, 1}, {30, 1}, {5, 2}})}),
             Time("2003:03:03 03:30:02", "GPS (UTC)"));
+  EXPECT_EQ(time_of({Ascii(EXIF_IFD_GPS, 0x001D, "2003:03:03")}), Time("", "")); // a date without its time of day
 }
 
 // 60,000 x 60,000 pixels claimed: refused before any is allocated (ASan would fail the run otherwise).
