@@ -267,7 +267,21 @@
     // The host's place keys, the country first: "Italy\u001fFlorence".
     function placeKey(i) { return town[i] >= 0 ? data.t[town[i]] : ''; }
     function townOf(i) { return placeKey(i).split('\u001f').reverse().join(', '); }
-    function takenOf(i) { return (taken = taken || unshared(data.taken))[i]; } // made when first asked
+    function takenOf(i) { return (taken = taken || capturedTexts())[i]; } // made when first asked
+    // Each picture's capture time from the seconds since the one before:
+    // varints of the step, zigzag and one more; 0 for a text of its own.
+    function capturedTexts() {
+      var bytes = new Uint8Array(buffer, data.s.times[0], data.s.times[1]), texts = new Array(pictures);
+      for (var k = 0, at = 0, seconds = 0, untimed = 0; k < pictures; k++) {
+        var code = 0, scale = 1, b;
+        do { b = bytes[at++]; code += (b & 127) * scale; scale *= 128; } while (b & 128);
+        if (!code) { texts[k] = data.taken[untimed++]; continue; }
+        seconds += (code - 1) % 2 ? -code / 2 : (code - 1) / 2;
+        var iso = new Date(seconds * 1000).toISOString(); // "2016-07-05T09:15:00.000Z"
+        texts[k] = iso.slice(0, 4) + ':' + iso.slice(5, 7) + ':' + iso.slice(8, 10) + ' ' + iso.slice(11, 19);
+      }
+      return texts;
+    }
     // Whether position i is a picture the search and the times let through,
     // as the host's: any case of ASCII letters, from until before the next.
     function folded(text) { return text.replace(/[A-Z]/g, function (c) { return c.toLowerCase(); }); }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <ctime>
 #include <nettle/base64.h>
 #include <nlohmann/json.hpp>
 #include <numeric>
@@ -56,6 +58,15 @@ struct Blob {
     auto v = uint32_t(value);
     char b[4] = {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
     bytes.append(b, 4);
+  }
+  void put_varint(uint64_t value) { // seven bits a byte, the lowest first; the top bit: more follow
+    for (; value >= 0x80; value >>= 7)
+      bytes += char(0x80 | (value & 0x7F));
+    bytes += char(value);
+  }
+  void end_bytes(const char *name) { // the section's length in bytes, the next on a 32-bit boundary
+    sections[name][1] = bytes.size() - sections[name][0].get<size_t>();
+    bytes.resize((bytes.size() + 3) / 4 * 4, '\0');
   }
 };
 
@@ -141,8 +152,8 @@ std::string text_of(const nlohmann::json &value) {
 
 // A text as the length of what it shares with the one before (a character
 // counting from '0'; ASCII alone, so that the page counts the same) and
-// the rest: names and times in capture-time order mostly differ in their
-// last few characters.
+// the rest: names in capture-time order mostly differ in their last few
+// characters.
 void append_shared(std::string &array, const std::string &text, std::string &before) {
   constexpr size_t kMostShared = '~' - '0';
   size_t shared = 0, most = std::min({text.size(), before.size(), kMostShared});
@@ -152,6 +163,42 @@ void append_shared(std::string &array, const std::string &text, std::string &bef
     array += ',';
   array += text_of(char('0' + shared) + text.substr(shared));
   before = text;
+}
+
+// Seconds since 1970 of a capture time the page writes back the same from
+// them, "2016:07:05 09:15:00" in years 0 to 9999; false for any other text.
+bool exact_seconds(const std::string &taken, int64_t &seconds) {
+  struct tm t = {};
+  if (taken.size() != 19 || sscanf(taken.c_str(), "%4d:%2d:%2d %2d:%2d:%2d", &t.tm_year, &t.tm_mon, &t.tm_mday,
+                                   &t.tm_hour, &t.tm_min, &t.tm_sec) != 6)
+    return false;
+  t.tm_year -= 1900, t.tm_mon -= 1;
+  auto time = timegm(&t);
+  char again[32];
+  if (!gmtime_r(&time, &t) || snprintf(again, sizeof again, "%04d:%02d:%02d %02d:%02d:%02d", t.tm_year + 1900,
+                                       t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec) != 19)
+    return false;
+  seconds = time;
+  return taken == again;
+}
+
+// The pictures' capture times: each as the seconds from the one before
+// (zigzag, one more) in a varint, 0 for a text that is no such time, which
+// comes next in untimed. Pictures come in capture-time order: mostly a few
+// minutes, two bytes, apart.
+void put_times(Blob &blob, const std::vector<Shown> &shown, nlohmann::json &untimed) {
+  blob.begin("times", 0);
+  int64_t before = 0, seconds = 0;
+  for (size_t k = 0; k < shown.size() && shown[k].folder != kNoOne; k++) {
+    if (!exact_seconds(shown[k].taken, seconds)) {
+      blob.put_varint(0), untimed.push_back(shown[k].taken);
+      continue;
+    }
+    int64_t step = seconds - before;
+    blob.put_varint((step >= 0 ? 2 * uint64_t(step) : 2 * uint64_t(-step) - 1) + 1);
+    before = seconds;
+  }
+  blob.end_bytes("times");
 }
 
 // A column of positions as runs: the first position of each and its value.
@@ -188,8 +235,8 @@ EmbeddedLibrary EmbedLibrary(const PositionFeed &each, const Thumbnails &thumbna
   each([&](const Position &p) { gather(g, p); });
   std::vector<Shown> &shown = g.shown;
   sort_shown(shown);
-  std::string names = "[", taken = "[", name_before, taken_before;
-  nlohmann::json thumbs = nlohmann::json::object(), altitudes = nlohmann::json::object();
+  std::string names = "[", name_before;
+  nlohmann::json thumbs = nlohmann::json::object(), altitudes = nlohmann::json::object(), untimed = nlohmann::json::array();
   Blob blob;
   blob.begin("lat", shown.size());
   for (const Shown &s : shown)
@@ -200,7 +247,6 @@ EmbeddedLibrary EmbedLibrary(const PositionFeed &each, const Thumbnails &thumbna
   std::vector<int32_t> folder_of(shown.size()), town_of(shown.size());
   for (size_t k = 0; k < shown.size(); k++) {
     append_shared(names, shown[k].name, name_before);
-    append_shared(taken, shown[k].taken, taken_before);
     auto thumbnail = thumbnails.find(shown[k].index);
     if (thumbnail != thumbnails.end() && !thumbnail->second.thumbnail.empty())
       thumbs[std::to_string(k)] = thumbnail->second.thumbnail;
@@ -211,9 +257,10 @@ EmbeddedLibrary EmbedLibrary(const PositionFeed &each, const Thumbnails &thumbna
   put_runs(blob, "folders", folder_of);
   put_runs(blob, "towns", town_of);
   put_levels(blob, shown);
+  put_times(blob, shown, untimed);
   nlohmann::json counts = {g.pictures, g.places.size(), g.lone};
   std::string head = "{\"n\":" + counts.dump() + ",\"f\":" + text_of(g.folders) + ",\"t\":" + text_of(g.towns) + ",\"names\":" + names +
-                     "],\"taken\":" + taken + "],\"s\":" + blob.sections.dump() + "}";
+                     "],\"taken\":" + text_of(untimed) + ",\"s\":" + blob.sections.dump() + "}";
   thumbs["a"] = altitudes;
   return {ScriptSafe(head), Base64(blob.bytes), ScriptSafe(text_of(thumbs))};
 }

@@ -13,15 +13,16 @@
 #include "maphost/store/store.h"
 
 struct EmbeddedLibrary {
-  // Counts, folders, names, capture times, and where each column lies in
-  // the blob: JSON, safe inside an HTML script element. Each name and time
-  // is the count of leading ASCII characters it shares with the one before,
-  // as a character from '0', and the rest.
+  // Counts, folders, names, the capture times that are no plain time, and
+  // where each column lies in the blob: JSON, safe inside an HTML script
+  // element. Each name is the count of leading ASCII characters it shares
+  // with the one before, as a character from '0', and the rest.
   std::string json;
   // Base64 of the columns, little-endian 32-bit numbers: each position's
   // latitude and longitude in ten-millionths of a degree, its folder and
   // its town (-1: none) in runs, and each prebuilt zoom's cells: count,
-  // latitude, longitude and the number of its one position (-1: more).
+  // latitude, longitude and the number of its one position (-1: more);
+  // then each picture's capture time in varints, a step from the one before.
   std::string blob;
   std::string thumbnails; // JSON: data URIs by shown position's number, and "a": their altitudes
 };

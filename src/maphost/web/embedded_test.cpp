@@ -51,7 +51,7 @@ TEST(EmbeddedLibrary, NamesStayTextInsideTheScriptElement) {
   EXPECT_EQ(nlohmann::json::parse(library.thumbnails)["0"], "data:image/jpeg;base64,</script>");
 }
 
-// Names and times share their leading ASCII characters with the one before.
+// Names share their leading ASCII characters with the one before; capture times are steps in seconds.
 TEST(EmbeddedLibrary, PicturesComeFirstByCaptureTimeThenTheWaypointsWithoutOne) {
   Position lone{false, "10", "20", "Z\xC3\xBCrich", "", "", ""}, paired{false, "1", "2", "2020:01:01", "", "", "", 0, 0, 2};
   std::vector<Position> positions = {lone, paired, picture("1", "2", "/x/Z\xC3\xBCrich 2.jpg", "2020:01:01 10:00:00"),
@@ -59,13 +59,25 @@ TEST(EmbeddedLibrary, PicturesComeFirstByCaptureTimeThenTheWaypointsWithoutOne) 
                                      picture("91", "0", "/x/off.jpg", ""), picture("1", "2", "/x/none.jpg", "")};
   ReadBack back = read_back(EmbedLibrary(feed(positions), {}));
   EXPECT_EQ(back.head["names"], nlohmann::json({"0none.jpg", "0early.jpg", "0Z\xC3\xBCrich 2.jpg", "1\xC3\xBCrich"}));
-  EXPECT_EQ(back.head["taken"], nlohmann::json({"0", "02019:12:31 23:59:59", "220:01:01 10:00:00", "0"}));
+  std::string times = back.blob.substr(back.head["s"]["times"][0], back.head["s"]["times"][1]); // none, 1577836799 s, 10 h 1 s on
+  EXPECT_EQ(std::pair(back.head["taken"], times), std::pair(nlohmann::json({""}), std::string("\0\xFF\x83\xDF\xE0\x0B\xC3\xB2\x04", 9)));
   EXPECT_EQ(back.head["f"], nlohmann::json({"/x/", "/y/"}));
   EXPECT_EQ(back.column("folders"), std::vector<int32_t>({0, 0, 1, 1, 2, 0, 3, -1})); // runs: from, folder
   EXPECT_EQ(back.column("lat"), std::vector<int32_t>({10000000, -32500000, 10000000, 100000000}));
   EXPECT_EQ(back.column("lon"), std::vector<int32_t>({20000000, 1799999999, 20000000, 200000000}));
   // Four pictures at three places, the one off the map among them; one waypoint alone.
   EXPECT_EQ(back.head["n"], nlohmann::json({4, 3, 1}));
+}
+
+// Seconds only for a time the page writes back the same: years 0 to 9999, no 29 February 2019, no leap second.
+TEST(EmbeddedLibrary, CaptureTimesTheSecondsCannotWriteBackStayText) {
+  std::vector<Position> positions;
+  for (const char *taken : {"9999:12:31 23:59:59", "2019:02:29 10:00:00", "2019:12:31 23:59:60", "0000:01:01 00:00:00",
+                            "2016:07:05 <noon>", "2016:7:05 10:00:00 ", "2016:07:05 10:00:00"})
+    positions.push_back(picture("1", "2", "/p.jpg", taken));
+  ReadBack back = read_back(EmbedLibrary(feed(positions), {}));
+  EXPECT_EQ(back.head["taken"], nlohmann::json({"2016:07:05 <noon>", "2016:7:05 10:00:00 ", "2019:02:29 10:00:00", "2019:12:31 23:59:60"}));
+  EXPECT_EQ(back.head["s"]["times"][1], 4 + 3 * 6); // four untimed; steps of six bytes to year 0, to 2016, to 9999
 }
 
 TEST(EmbeddedLibrary, EachZoomsCellsAreTheStoresClustersOfTheWorld) {
