@@ -245,14 +245,29 @@
     // more than one).
     var data = block('library'), thumbs = block('thumbnails'), buffer = columns('columns');
     function column(name) { return new Int32Array(buffer, data.s[name][0], data.s[name][1]); }
-    var lat7 = column('lat'), lon7 = column('lon'), cells = column('cells');
+    function varints(name) { // seven bits a byte, the lowest first
+      var s = data.s[name], bytes = new Uint8Array(buffer, s[0], s[2]), codes = new Float64Array(s[1]);
+      for (var k = 0, at = 0; k < codes.length; k++) {
+        var code = 0, scale = 1, b;
+        do { b = bytes[at++]; code += (b & 127) * scale; scale *= 128; } while (b & 128);
+        codes[k] = code;
+      }
+      return codes;
+    }
+    function step(code) { return code % 2 ? -(code + 1) / 2 : code / 2; } // 0, 1, 2, 3... as 0, -1, 1, -2...
+    function summed(name) { // each value as the step from the one before
+      var codes = varints(name), values = new Int32Array(codes.length);
+      for (var k = 0, value = 0; k < codes.length; k++) values[k] = value += step(codes[k]);
+      return values;
+    }
+    var lat7 = summed('lat'), lon7 = summed('lon'), cells = column('cells');
     function unrun(runs) { // each position's value, from the runs
       var all = new Int32Array(lat7.length);
       for (var r = 0; r < runs.length; r += 2) all.fill(runs[r + 1], runs[r], r + 2 < runs.length ? runs[r + 2] : all.length);
       return all;
     }
     var folder = unrun(column('folders')), town = unrun(column('towns'));
-    var levels = data.s.levels, names = unshared(data.names), taken = null, folders = data.f;
+    var levels = data.s.levels, names = null, taken = null, folders = data.f;
     var shown = lat7.length, pictures = 0, bounds = null, times = null, sorted = {};
     while (pictures < shown && folder[pictures] >= 0) pictures++;
     for (var k = 0; k < shown; k++) {
@@ -263,20 +278,19 @@
     function lat(i) { return lat7[i] / 1e7; }
     function lon(i) { return lon7[i] / 1e7; }
     function inside(box, i) { return lon(i) >= box[0] && lat(i) >= box[1] && lon(i) <= box[2] && lat(i) <= box[3]; }
-    function path(i) { return folders[folder[i]] + names[i]; }
+    function nameOf(i) { return (names = names || unshared(data.names))[i]; } // made when first asked
+    function path(i) { return folders[folder[i]] + nameOf(i); }
     // The host's place keys, the country first: "Italy\u001fFlorence".
     function placeKey(i) { return town[i] >= 0 ? data.t[town[i]] : ''; }
     function townOf(i) { return placeKey(i).split('\u001f').reverse().join(', '); }
     function takenOf(i) { return (taken = taken || capturedTexts())[i]; } // made when first asked
-    // Each picture's capture time from the seconds since the one before:
-    // varints of the step, zigzag and one more; 0 for a text of its own.
+    // Each picture's capture time from the step in seconds from the one
+    // before, one more; 0 for a text of its own.
     function capturedTexts() {
-      var bytes = new Uint8Array(buffer, data.s.times[0], data.s.times[1]), texts = new Array(pictures);
-      for (var k = 0, at = 0, seconds = 0, untimed = 0; k < pictures; k++) {
-        var code = 0, scale = 1, b;
-        do { b = bytes[at++]; code += (b & 127) * scale; scale *= 128; } while (b & 128);
-        if (!code) { texts[k] = data.taken[untimed++]; continue; }
-        seconds += (code - 1) % 2 ? -code / 2 : (code - 1) / 2;
+      var codes = varints('times'), texts = new Array(pictures);
+      for (var k = 0, seconds = 0, untimed = 0; k < pictures; k++) {
+        if (!codes[k]) { texts[k] = data.taken[untimed++]; continue; }
+        seconds += step(codes[k] - 1);
         var iso = new Date(seconds * 1000).toISOString(); // "2016-07-05T09:15:00.000Z"
         texts[k] = iso.slice(0, 4) + ':' + iso.slice(5, 7) + ':' + iso.slice(8, 10) + ' ' + iso.slice(11, 19);
       }
@@ -303,7 +317,7 @@
       return times[i];
     }
     // The pictures by name or path, sorted once when first asked.
-    var keys = {name: function (i) { return names[i]; }, folder: path,
+    var keys = {name: nameOf, folder: path,
                 town: function (i) { return placeKey(i) + '\u0000' + takenOf(i); }};
     function inOrder(order) {
       if (order === 'time') return null;
@@ -318,7 +332,7 @@
       var rows = [];
       for (var k = from; k < Math.min(total, from + n); k++) {
         var i = ids ? ids[k] : k; // none: in capture-time order
-        rows.push([i, names[i], folders[folder[i]], townOf(i)]);
+        rows.push([i, nameOf(i), folders[folder[i]], townOf(i)]);
       }
       return {total: total, rows: rows};
     }
@@ -404,13 +418,13 @@
         return Promise.resolve(days);
       },
       position: function (i) {
-        return Promise.resolve({i: i, picture: folder[i] >= 0, name: names[i], folder: folder[i] >= 0 ? folders[folder[i]] : '',
+        return Promise.resolve({i: i, picture: folder[i] >= 0, name: nameOf(i), folder: folder[i] >= 0 ? folders[folder[i]] : '',
                                 lat: lat(i), lon: lon(i), taken: takenOf(i), town: townOf(i), altitude: thumbs.a[i]});
       },
       thumb: function (i) { return thumbs[i]; },
       // The picture itself beside the page, as the browser shows it, else
       // the thumbnail the page carries.
-      whole: function (i) { return /\.(jpe?g|png|webp|gif|avif)$/i.test(names[i]) ? encodeURI('file://' + path(i)).replace(/[?#]/g, encodeURIComponent) : thumbs[i]; },
+      whole: function (i) { return /\.(jpe?g|png|webp|gif|avif)$/i.test(nameOf(i)) ? encodeURI('file://' + path(i)).replace(/[?#]/g, encodeURIComponent) : thumbs[i]; },
       trips: function () { // parted as the host parts them
         var trips = [], last = -1;
         for (var i = 0; i < pictures; i++) {
@@ -427,7 +441,7 @@
       selection: function (box, zoom, f, format) {
         var found = [];
         for (var i = 0; i < pictures && found.length <= MOST_SELECTED; i++) {
-          if (inside(box, i) && lets(f, i)) found.push({name: names[i], lat: lat(i), lon: lon(i), taken: takenOf(i), path: path(i)});
+          if (inside(box, i) && lets(f, i)) found.push({name: nameOf(i), lat: lat(i), lon: lon(i), taken: takenOf(i), path: path(i)});
         }
         if (found.length > MOST_SELECTED) return Promise.reject('too many');
         return Promise.resolve(URL.createObjectURL(new Blob([fileOf(format, found)])));

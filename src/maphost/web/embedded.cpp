@@ -64,11 +64,24 @@ struct Blob {
       bytes += char(0x80 | (value & 0x7F));
     bytes += char(value);
   }
-  void end_bytes(const char *name) { // the section's length in bytes, the next on a 32-bit boundary
-    sections[name][1] = bytes.size() - sections[name][0].get<size_t>();
+  void end_varints(const char *name) { // [offset, count, bytes]; the next section on a 32-bit boundary
+    sections[name].push_back(bytes.size() - sections[name][0].get<size_t>());
     bytes.resize((bytes.size() + 3) / 4 * 4, '\0');
   }
 };
+
+// A signed step as an unsigned varint's value: 0, -1, 1, -2, 2... as 0, 1, 2, 3, 4...
+uint64_t zigzag(int64_t step) { return step >= 0 ? 2 * uint64_t(step) : 2 * uint64_t(-step) - 1; }
+
+// A column of positions as the steps from the one before: places met in
+// capture-time order are mostly near the one before, a byte or two away.
+void put_steps(Blob &blob, const char *name, const std::vector<Shown> &shown, int32_t Shown::*value) {
+  blob.begin(name, shown.size());
+  int64_t before = 0;
+  for (const Shown &s : shown)
+    blob.put_varint(zigzag(s.*value - before)), before = s.*value;
+  blob.end_varints(name);
+}
 
 // The number of text among those met so far, a new one numbered next.
 int32_t numbered(const std::string &text, nlohmann::json &texts, std::unordered_map<std::string, int32_t> &ids) {
@@ -182,23 +195,21 @@ bool exact_seconds(const std::string &taken, int64_t &seconds) {
   return taken == again;
 }
 
-// The pictures' capture times: each as the seconds from the one before
-// (zigzag, one more) in a varint, 0 for a text that is no such time, which
-// comes next in untimed. Pictures come in capture-time order: mostly a few
-// minutes, two bytes, apart.
-void put_times(Blob &blob, const std::vector<Shown> &shown, nlohmann::json &untimed) {
-  blob.begin("times", 0);
+// The pictures' capture times: each as the seconds from the one before,
+// one more, 0 for a text that is no such time, which comes next in
+// untimed. Pictures come in capture-time order: mostly minutes apart.
+void put_times(Blob &blob, const std::vector<Shown> &shown, size_t pictures, nlohmann::json &untimed) {
+  blob.begin("times", pictures);
   int64_t before = 0, seconds = 0;
-  for (size_t k = 0; k < shown.size() && shown[k].folder != kNoOne; k++) {
+  for (size_t k = 0; k < pictures; k++) {
     if (!exact_seconds(shown[k].taken, seconds)) {
       blob.put_varint(0), untimed.push_back(shown[k].taken);
       continue;
     }
-    int64_t step = seconds - before;
-    blob.put_varint((step >= 0 ? 2 * uint64_t(step) : 2 * uint64_t(-step) - 1) + 1);
+    blob.put_varint(zigzag(seconds - before) + 1);
     before = seconds;
   }
-  blob.end_bytes("times");
+  blob.end_varints("times");
 }
 
 // A column of positions as runs: the first position of each and its value.
@@ -238,12 +249,8 @@ EmbeddedLibrary EmbedLibrary(const PositionFeed &each, const Thumbnails &thumbna
   std::string names = "[", name_before;
   nlohmann::json thumbs = nlohmann::json::object(), altitudes = nlohmann::json::object(), untimed = nlohmann::json::array();
   Blob blob;
-  blob.begin("lat", shown.size());
-  for (const Shown &s : shown)
-    blob.put(s.lat);
-  blob.begin("lon", shown.size());
-  for (const Shown &s : shown)
-    blob.put(s.lon);
+  put_steps(blob, "lat", shown, &Shown::lat);
+  put_steps(blob, "lon", shown, &Shown::lon);
   std::vector<int32_t> folder_of(shown.size()), town_of(shown.size());
   for (size_t k = 0; k < shown.size(); k++) {
     append_shared(names, shown[k].name, name_before);
@@ -257,7 +264,8 @@ EmbeddedLibrary EmbedLibrary(const PositionFeed &each, const Thumbnails &thumbna
   put_runs(blob, "folders", folder_of);
   put_runs(blob, "towns", town_of);
   put_levels(blob, shown);
-  put_times(blob, shown, untimed);
+  auto pictures = std::partition_point(shown.begin(), shown.end(), [](const Shown &s) { return s.folder != kNoOne; });
+  put_times(blob, shown, size_t(pictures - shown.begin()), untimed);
   nlohmann::json counts = {g.pictures, g.places.size(), g.lone};
   std::string head = "{\"n\":" + counts.dump() + ",\"f\":" + text_of(g.folders) + ",\"t\":" + text_of(g.towns) + ",\"names\":" + names +
                      "],\"taken\":" + text_of(untimed) + ",\"s\":" + blob.sections.dump() + "}";

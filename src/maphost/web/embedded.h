@@ -18,11 +18,12 @@ struct EmbeddedLibrary {
   // element. Each name is the count of leading ASCII characters it shares
   // with the one before, as a character from '0', and the rest.
   std::string json;
-  // Base64 of the columns, little-endian 32-bit numbers: each position's
-  // latitude and longitude in ten-millionths of a degree, its folder and
-  // its town (-1: none) in runs, and each prebuilt zoom's cells: count,
-  // latitude, longitude and the number of its one position (-1: more);
-  // then each picture's capture time in varints, a step from the one before.
+  // Base64 of the columns: each position's latitude and longitude in
+  // ten-millionths of a degree, as varints of the step from the one before;
+  // then little-endian 32-bit numbers: its folder and its town (-1: none)
+  // in runs, and each prebuilt zoom's cells: count, latitude, longitude and
+  // the number of its one position (-1: more); then each picture's capture
+  // time in varints, a step in seconds from the one before.
   std::string blob;
   std::string thumbnails; // JSON: data URIs by shown position's number, and "a": their altitudes
 };

@@ -21,6 +21,18 @@ struct ReadBack {
     memcpy(numbers.data(), blob.data() + offset, count * 4); // little-endian, as the page reads it
     return numbers;
   }
+  std::string bytes(const char *name) const { return blob.substr(head["s"][name][0], head["s"][name][2]); }
+  std::vector<int64_t> summed(const char *name) const { // varints of zigzag steps, added up
+    std::vector<int64_t> values;
+    std::string all = bytes(name);
+    for (size_t at = 0; at < all.size();) {
+      uint64_t code = 0;
+      for (int shift = 0; shift == 0 || all[at - 1] & 0x80; shift += 7)
+        code |= uint64_t(all[at++] & 0x7F) << shift;
+      values.push_back((values.empty() ? 0 : values.back()) + (code % 2 ? -int64_t(code / 2) - 1 : int64_t(code / 2)));
+    }
+    return values;
+  }
 };
 
 ReadBack read_back(const EmbeddedLibrary &library) {
@@ -59,12 +71,12 @@ TEST(EmbeddedLibrary, PicturesComeFirstByCaptureTimeThenTheWaypointsWithoutOne) 
                                      picture("91", "0", "/x/off.jpg", ""), picture("1", "2", "/x/none.jpg", "")};
   ReadBack back = read_back(EmbedLibrary(feed(positions), {}));
   EXPECT_EQ(back.head["names"], nlohmann::json({"0none.jpg", "0early.jpg", "0Z\xC3\xBCrich 2.jpg", "1\xC3\xBCrich"}));
-  std::string times = back.blob.substr(back.head["s"]["times"][0], back.head["s"]["times"][1]); // none, 1577836799 s, 10 h 1 s on
-  EXPECT_EQ(std::pair(back.head["taken"], times), std::pair(nlohmann::json({""}), std::string("\0\xFF\x83\xDF\xE0\x0B\xC3\xB2\x04", 9)));
+  EXPECT_EQ(std::pair(back.head["taken"], back.bytes("times")), // none, 1577836799 s, 10 h 1 s on
+            std::pair(nlohmann::json({""}), std::string("\0\xFF\x83\xDF\xE0\x0B\xC3\xB2\x04", 9)));
   EXPECT_EQ(back.head["f"], nlohmann::json({"/x/", "/y/"}));
   EXPECT_EQ(back.column("folders"), std::vector<int32_t>({0, 0, 1, 1, 2, 0, 3, -1})); // runs: from, folder
-  EXPECT_EQ(back.column("lat"), std::vector<int32_t>({10000000, -32500000, 10000000, 100000000}));
-  EXPECT_EQ(back.column("lon"), std::vector<int32_t>({20000000, 1799999999, 20000000, 200000000}));
+  EXPECT_EQ(back.summed("lat"), std::vector<int64_t>({10000000, -32500000, 10000000, 100000000}));
+  EXPECT_EQ(back.summed("lon"), std::vector<int64_t>({20000000, 1799999999, 20000000, 200000000}));
   // Four pictures at three places, the one off the map among them; one waypoint alone.
   EXPECT_EQ(back.head["n"], nlohmann::json({4, 3, 1}));
 }
@@ -77,7 +89,7 @@ TEST(EmbeddedLibrary, CaptureTimesTheSecondsCannotWriteBackStayText) {
     positions.push_back(picture("1", "2", "/p.jpg", taken));
   ReadBack back = read_back(EmbedLibrary(feed(positions), {}));
   EXPECT_EQ(back.head["taken"], nlohmann::json({"2016:07:05 <noon>", "2016:7:05 10:00:00 ", "2019:02:29 10:00:00", "2019:12:31 23:59:60"}));
-  EXPECT_EQ(back.head["s"]["times"][1], 4 + 3 * 6); // four untimed; steps of six bytes to year 0, to 2016, to 9999
+  EXPECT_EQ(back.bytes("times").size(), 4 + 3 * 6); // four untimed; steps of six bytes to year 0, to 2016, to 9999
 }
 
 TEST(EmbeddedLibrary, EachZoomsCellsAreTheStoresClustersOfTheWorld) {
