@@ -23,15 +23,12 @@ struct ReadBack {
   }
   std::string bytes(const char *name) const { return blob.substr(head["s"][name][0], head["s"][name][2]); }
   std::vector<int64_t> summed(const char *name) const { // varints of zigzag steps, added up
-    std::vector<int64_t> values;
-    std::string all = bytes(name);
-    for (size_t at = 0; at < all.size();) {
-      uint64_t code = 0;
-      for (int shift = 0; shift == 0 || all[at - 1] & 0x80; shift += 7)
-        code |= uint64_t(all[at++] & 0x7F) << shift;
-      values.push_back((values.empty() ? 0 : values.back()) + (code % 2 ? -int64_t(code / 2) - 1 : int64_t(code / 2)));
+    std::vector<int64_t> values{0};
+    for (size_t at = head["s"][name][0], shift = 0, code = 0; values.size() <= head["s"][name][1]; shift = code = 0) {
+      do code |= uint64_t(blob[at] & 0x7F) << shift, shift += 7; while (blob[at++] & 0x80);
+      values.push_back(values.back() + (code % 2 ? -int64_t(code / 2) - 1 : int64_t(code / 2)));
     }
-    return values;
+    return {values.begin() + 1, values.end()};
   }
 };
 
