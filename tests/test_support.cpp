@@ -118,9 +118,9 @@ std::vector<std::string> ExportedNames(const std::string &page) {
   size_t from = page.find("id=\"library\">") + 13;
   nlohmann::json library = nlohmann::json::parse(page.substr(from, page.find("</script>", from) - from));
   std::vector<std::string> names;
-  std::string before; // each shares so many characters with the one before, counted from '0'
+  std::string before; // each shares so many characters with the one before, at its start and its end, counted from '0'
   for (const std::string text : library["names"])
-    names.push_back(before = before.substr(0, size_t(text[0] - '0')) + text.substr(1));
+    names.push_back(before = before.substr(0, size_t(text[0] - '0')) + text.substr(2) + before.substr(before.size() - size_t(text[1] - '0')));
   return names;
 }
 

@@ -206,11 +206,13 @@
     return [Math.max(0, Math.min(side - 1, x)), Math.max(0, Math.min(side - 1, y))];
   }
 
-  // Texts each given as the count of characters it shares with the one
-  // before (a character from '0') and the rest.
+  // Texts each given as the counts of characters it shares with the one
+  // before at its start and at its end (characters from '0') and the rest between.
   function unshared(texts) {
     var before = '';
-    return texts.map(function (t) { return (before = before.slice(0, t.charCodeAt(0) - 48) + t.slice(1)); });
+    return texts.map(function (t) {
+      return (before = before.slice(0, t.charCodeAt(0) - 48) + t.slice(2) + before.slice(before.length - (t.charCodeAt(1) - 48)));
+    });
   }
 
   // The exported page's selections as files, as the host writes them.

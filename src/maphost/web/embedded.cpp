@@ -163,18 +163,22 @@ std::string text_of(const nlohmann::json &value) {
   return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-// A text as the length of what it shares with the one before (a character
-// counting from '0'; ASCII alone, so that the page counts the same) and
-// the rest: names in capture-time order mostly differ in their last few
-// characters.
+// A text as the lengths of what it shares with the one before at its
+// start and at its end (characters counting from '0'; ASCII alone, so that
+// the page counts the same) and the rest between: names in capture-time
+// order mostly differ in a few characters before the same extension.
 void append_shared(std::string &array, const std::string &text, std::string &before) {
   constexpr size_t kMostShared = '~' - '0';
-  size_t shared = 0, most = std::min({text.size(), before.size(), kMostShared});
-  while (shared < most && text[shared] == before[shared] && (text[shared] & 0x80) == 0)
-    shared++;
+  auto ascii = [](char c) { return (c & 0x80) == 0; };
+  size_t head = 0, tail = 0, most = std::min({text.size(), before.size(), kMostShared});
+  while (head < most && text[head] == before[head] && ascii(text[head]))
+    head++;
+  most = std::min({text.size() - head, before.size() - head, kMostShared});
+  while (tail < most && text[text.size() - 1 - tail] == before[before.size() - 1 - tail] && ascii(before[before.size() - 1 - tail]))
+    tail++;
   if (array.size() > 1)
     array += ',';
-  array += text_of(char('0' + shared) + text.substr(shared));
+  array += text_of(std::string{char('0' + head), char('0' + tail)} + text.substr(head, text.size() - head - tail));
   before = text;
 }
 

@@ -15,8 +15,9 @@
 struct EmbeddedLibrary {
   // Counts, folders, names, the capture times that are no plain time, and
   // where each column lies in the blob: JSON, safe inside an HTML script
-  // element. Each name is the count of leading ASCII characters it shares
-  // with the one before, as a character from '0', and the rest.
+  // element. Each name is the counts of ASCII characters it shares with
+  // the one before at its start and at its end, as characters from '0', and
+  // the rest between.
   std::string json;
   // Base64 of the columns: each position's latitude and longitude in
   // ten-millionths of a degree, as varints of the step from the one before;

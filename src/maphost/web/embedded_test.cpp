@@ -67,7 +67,7 @@ TEST(EmbeddedLibrary, PicturesComeFirstByCaptureTimeThenTheWaypointsWithoutOne) 
                                      picture("-3.25", "179.9999999", "/y/early.jpg", "2019:12:31 23:59:59"),
                                      picture("91", "0", "/x/off.jpg", ""), picture("1", "2", "/x/none.jpg", "")};
   ReadBack back = read_back(EmbedLibrary(feed(positions), {}));
-  EXPECT_EQ(back.head["names"], nlohmann::json({"0none.jpg", "0early.jpg", "0Z\xC3\xBCrich 2.jpg", "1\xC3\xBCrich"}));
+  EXPECT_EQ(back.head["names"], nlohmann::json({"00none.jpg", "04early", "04Z\xC3\xBCrich 2", "10\xC3\xBCrich"}));
   EXPECT_EQ(std::pair(back.head["taken"], back.bytes("times")), // none, 1577836799 s, 10 h 1 s on
             std::pair(nlohmann::json({""}), std::string("\0\xFF\x83\xDF\xE0\x0B\xC3\xB2\x04", 9)));
   EXPECT_EQ(back.head["f"], nlohmann::json({"/x/", "/y/"}));
