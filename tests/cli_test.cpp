@@ -120,15 +120,14 @@ TEST(Cli, BreakAtAnyMomentLeavesWholeLines) {
   TempDir dir;
   std::string tree = picture_tree(dir, 8000); // a walk long enough to interrupt
   int broken = 0;
-  const int delays_us[] = {0, 500, 1000, 2000, 4000, 8000, 16000, 64000, -1}; // -1: once the first lines are out
+  // -1: once the first lines are out, so that a slow start (sanitizers, a busy machine) cannot pass every run by
+  const int delays_us[] = {0, 500, 1000, 2000, 4000, 8000, 16000, 64000, -1};
   for (int i = 0; i < 18; ++i) { // each delay with reading threads and without
     int delay_us = delays_us[i / 2];
     std::string out = dir / ("out" + std::to_string(i)), err = out + ".err";
     std::string threads = i % 2 ? "PINTRAIL_THREADS=1" : "PINTRAIL_THREADS=4";
     pid_t run = StartProcess({PINTRAIL_BIN, tree, "POSITION"}, {threads}, out, err);
-    if (delay_us < 0) // a slow start (a sanitizer build, a busy machine) must not pass every run by
-      WaitFor([&] { return !ReadFileText(out).empty(); });
-    usleep(static_cast<useconds_t>(std::max(delay_us, 0)));
+    delay_us < 0 ? (void)WaitFor([&] { return !ReadFileText(out).empty(); }) : (void)usleep(useconds_t(delay_us));
     kill(run, SIGINT);
     int status = 0;
     waitpid(run, &status, 0);

@@ -88,7 +88,7 @@ TEST(WebView, ServesOnlyTheTokenHolderOnLoopbackNamesAndOnlyItsOwnFiles) {
       {"/assets/app.js", web.host_line() + cookie, "403"}, // no cookie carries the token
       {"/assets/../../../etc/passwd" + token, web.host_line(), "404"},
       {"/etc/passwd" + token, web.host_line(), "404"}, {"/thumb/1" + token, web.host_line(), "200"},
-      {"/picture/1" + token, web.host_line(), "200"}, {"/facts/1" + token, web.host_line(), "200"},
+      {"/picture/000000001" + token, web.host_line(), "200"}, {"/facts/1" + token, web.host_line(), "200"},
       {"/picture/2" + token, web.host_line(), "404"}, {"/thumb/2" + token, web.host_line(), "404"}, // now a FIFO
       {"/thumb/0" + token, web.host_line(), "404"}, // no picture
       {"/thumb/3" + token, web.host_line(), "404"}, // out of range
@@ -97,7 +97,8 @@ TEST(WebView, ServesOnlyTheTokenHolderOnLoopbackNamesAndOnlyItsOwnFiles) {
   for (const auto &c : cases) {
     std::string response = web.get(c.target, c.headers);
     EXPECT_EQ(response.substr(9, 3), c.status) << c.target << "\n" << c.headers << response.substr(0, 200);
-    EXPECT_NE(response.find("X-Content-Type-Options: nosniff"), std::string::npos) << c.target;
+    EXPECT_NE(response.find("X-Content-Type-Options: nosniff\r\nReferrer-Policy: no-referrer\r\nCache-Control: no-store"),
+              std::string::npos) << c.target;
     EXPECT_NE(response.find("Content-Security-Policy: default-src 'none'; script-src 'self';"), std::string::npos);
   }
   EXPECT_EQ(web.get("/" + token, web.host_line(), "POST").substr(9, 3), "405");
@@ -115,7 +116,6 @@ TEST(WebView, ServesOnlyTheTokenHolderOnLoopbackNamesAndOnlyItsOwnFiles) {
   EXPECT_EQ(web.get("/", web.host_line() + next + web.host_line()).find("HTTP/1.1 404"), std::string::npos);
   std::string page = web.get("/" + token, web.host_line());
   EXPECT_EQ(page.find("Set-Cookie"), std::string::npos);
-  EXPECT_NE(page.find("Referrer-Policy: no-referrer"), std::string::npos);
   EXPECT_NE(page.find("assets/app.js" + token), std::string::npos);
 }
 
@@ -147,9 +147,11 @@ TEST(WebView, OnlyTheFilesTheSurveyDeliveredAreServedOrExported) {
 TEST(WebView, TheAddressIsKeptBesideTheStore) {
   TempDir dir;
   std::string gpx = "GPX=" + (dir / "t.gpx");
+  WriteFile(dir / "t.gpx.web", "8080 " + std::string(64, 'g') + "\n"); // a token of other digits is none to keep
   std::optional<WebHost> web(std::in_place, std::vector{gpx});
   int port = web->port, squatter = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   std::string token = web->token;
+  EXPECT_NE(token, std::string(64, 'g'));
   web.emplace(std::vector{gpx});
   EXPECT_EQ(std::pair(web->port, web->token), std::pair(port, token));
   web.reset(); // the port taken meanwhile: another, the same token

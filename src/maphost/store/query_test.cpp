@@ -145,7 +145,7 @@ TEST(Query, TheTrailAndTripsBreakBetweenDaysAndDistancesAndDropPointsOnOnePixel)
   const char *fixes[][3] = {{"10", "10", "2020:01:01 10:00:00"}, {"10.1", "10", "2020:01:01 11:00:00"},
                             {"10.1", "10.0000001", "2020:01:01 11:30:00"}, {"10.2", "10", "2020:01:03 11:00:00"},
                             {"10.3", "10", "2020:01:03 12:00:00"}, {"40", "10", "2020:01:03 13:00:00"},
-                            {"40.1", "10", "2020:01:03 14:00:00"}, {"41", "10", "no time"}};
+                            {"40.1", "10", "2020:01:04 13:00:00"}, {"41", "10", "no time"}};
   for (int k = 0; k < 8; k++) {
     KeepPosition(store, Position{false, fixes[k][0], fixes[k][1], fixes[k][2], "", "", ""});
     KeepPosition(store, Position{true, fixes[k][0], fixes[k][1], "p", "/" + std::to_string(k), std::to_string(k), ""});
