@@ -17,6 +17,7 @@
   var MAX_ZOOM = 17, ROW = 22, PAGE = 200, DAY = 864e5, FAR_KM = 500;
   var TRAIL_BY_DEFAULT = 50000; // pictures: a larger library's trail is shown on request
   var CELL = 100, MOST_SELECTED = 100000; // a grid's thumbnail with its gap, in pixels; pictures in a file
+  var TWO = Array.from({length: 100}, function (_, n) { return (n < 10 ? '0' : '') + n; }); // "00" to "99"
 
   function element(tag, text, className) {
     var node = document.createElement(tag);
@@ -269,8 +270,8 @@
       return all;
     }
     var folder = unrun(column('folders')), town = unrun(column('towns'));
-    var levels = data.s.levels, names = null, taken = null, folders = data.f;
-    var shown = lat7.length, pictures = 0, bounds = null, times = null, sorted = {};
+    var levels = data.s.levels, names = null, taken = null, seconds = null, untimed = {}, dayTexts = new Map(), folders = data.f;
+    var shown = lat7.length, pictures = 0, bounds = null, sorted = {};
     while (pictures < shown && folder[pictures] >= 0) pictures++;
     for (var k = 0; k < shown; k++) {
       var la = lat7[k] / 1e7, lo = lon7[k] / 1e7;
@@ -285,18 +286,38 @@
     // The host's place keys, the country first: "Italy\u001fFlorence".
     function placeKey(i) { return town[i] >= 0 ? data.t[town[i]] : ''; }
     function townOf(i) { return placeKey(i).split('\u001f').reverse().join(', '); }
-    function takenOf(i) { return (taken = taken || capturedTexts())[i]; } // made when first asked
-    // Each picture's capture time from the step in seconds from the one
-    // before, one more; 0 for a text of its own.
-    function capturedTexts() {
-      var codes = varints('times'), texts = new Array(pictures);
-      for (var k = 0, seconds = 0, untimed = 0; k < pictures; k++) {
-        if (!codes[k]) { texts[k] = data.taken[untimed++]; continue; }
-        seconds += step(codes[k] - 1);
-        var iso = new Date(seconds * 1000).toISOString(); // "2016-07-05T09:15:00.000Z"
-        texts[k] = iso.slice(0, 4) + ':' + iso.slice(5, 7) + ':' + iso.slice(8, 10) + ' ' + iso.slice(11, 19);
+    // Each picture's capture time in seconds, from the step from the one
+    // before, one more (0: a text of its own, the next of data.taken); NaN
+    // for a text of its own. Made when first asked.
+    function secondsOf(i) {
+      if (!seconds) {
+        var codes = varints('times'), s = 0, own = 0;
+        seconds = new Float64Array(pictures);
+        for (var k = 0; k < pictures; k++) {
+          if (codes[k]) seconds[k] = s += step(codes[k] - 1);
+          else seconds[k] = NaN, untimed[k] = data.taken[own++];
+        }
       }
-      return texts;
+      return seconds[i];
+    }
+    function dayText(day) { // "2016:07:05" of days since 1970, made once a day
+      var text = dayTexts.get(day);
+      if (text === undefined) {
+        var iso = new Date(day * 86400000).toISOString();
+        dayTexts.set(day, text = iso.slice(0, 4) + ':' + iso.slice(5, 7) + ':' + iso.slice(8, 10));
+      }
+      return text;
+    }
+    function dayOf(i) { var s = secondsOf(i); return s === s ? dayText(Math.floor(s / 86400)) : untimed[i].slice(0, 10); }
+    function takenOf(i) { // "2016:07:05 09:15:00", or the picture's own text; all made when first asked
+      if (!taken) {
+        taken = new Array(pictures);
+        for (var k = 0; k < pictures; k++) {
+          var s = secondsOf(k), t = s - Math.floor(s / 86400) * 86400;
+          taken[k] = s === s ? dayOf(k) + ' ' + TWO[Math.floor(t / 3600)] + ':' + TWO[Math.floor(t / 60) % 60] + ':' + TWO[t % 60] : untimed[k];
+        }
+      }
+      return taken[i];
     }
     // Whether position i is a picture the search and the times let through,
     // as the host's: any case of ASCII letters, from until before the next.
@@ -308,15 +329,9 @@
       if (i >= pictures || f.from && !(takenOf(i) >= f.from && takenOf(i) < f.until)) return false;
       return !f.q || folded(path(i)).indexOf(f.sought) >= 0 || folded(townOf(i)).indexOf(f.sought) >= 0;
     }
-    function timeOf(i) { // "2016:07:05 09:15:00", or NaN
-      if (!times) {
-        times = new Float64Array(pictures);
-        for (var k = 0; k < pictures; k++) {
-          var m = /^(\d{4}):(\d\d):(\d\d) (\d\d):(\d\d):(\d\d)/.exec(takenOf(k));
-          times[k] = m ? Date.UTC(+m[1], m[2] - 1, +m[3], +m[4], +m[5], +m[6]) : NaN;
-        }
-      }
-      return times[i];
+    function timeOf(i) { // milliseconds of "2016:07:05 09:15:00" and of a text that starts so, or NaN
+      var s = secondsOf(i), m = s === s ? null : /^(\d{4}):(\d\d):(\d\d) (\d\d):(\d\d):(\d\d)/.exec(untimed[i]);
+      return s === s ? s * 1000 : m ? Date.UTC(+m[1], m[2] - 1, +m[3], +m[4], +m[5], +m[6]) : NaN;
     }
     // The pictures by name or path, sorted once when first asked.
     var keys = {name: nameOf, folder: path,
@@ -412,8 +427,8 @@
       timeline: function (box, zoom, f) {
         var days = [], search = {q: f && f.q};
         for (var i = 0; i < pictures; i++) {
-          var day = takenOf(i).slice(0, 10);
-          if (!/^\d{4}:\d\d:\d\d$/.test(day) || !inside(box, i) || !lets(search, i)) continue;
+          var day = dayOf(i);
+          if ((secondsOf(i) !== secondsOf(i) && !/^\d{4}:\d\d:\d\d$/.test(day)) || !inside(box, i) || !lets(search, i)) continue;
           if (days.length && days[days.length - 1][0] === day) days[days.length - 1][1]++;
           else days.push([day, 1]);
         }
