@@ -59,7 +59,7 @@ struct Store {
 // names, or not a database.
 bool OpenStoreFile(Store &store, const std::string &path, std::string *why);
 
-enum class Kept { Changed, Same, Lost };
+enum class Kept { Changed = 1, Same, Lost }; // from 1: a Kept made by default is no answer
 // Adds a waypoint unless one with the same name and position is kept, and
 // a picture, or moves the one kept with the same link. Same when nothing
 // changed; Lost, nothing changed, when the journal could not take it.

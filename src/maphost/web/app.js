@@ -317,7 +317,7 @@
           taken[k] = s === s ? dayOf(k) + ' ' + TWO[Math.floor(t / 3600)] + ':' + TWO[Math.floor(t / 60) % 60] + ':' + TWO[t % 60] : untimed[k];
         }
       }
-      return taken[i];
+      return i < pictures ? taken[i] : ''; // a waypoint has none
     }
     // Whether position i is a picture the search and the times let through,
     // as the host's: any case of ASCII letters, from until before the next.

@@ -183,20 +183,19 @@ void append_shared(std::string &array, const std::string &text, std::string &bef
 }
 
 // Seconds since 1970 of a capture time the page writes back the same from
-// them, "2016:07:05 09:15:00" in years 0 to 9999; false for any other text.
-bool exact_seconds(const std::string &taken, int64_t &seconds) {
+// them, "2016:07:05 09:15:00" in years 0 to 9999; none for any other text.
+std::optional<int64_t> exact_seconds(const std::string &taken) {
   struct tm t = {};
   if (taken.size() != 19 || sscanf(taken.c_str(), "%4d:%2d:%2d %2d:%2d:%2d", &t.tm_year, &t.tm_mon, &t.tm_mday,
                                    &t.tm_hour, &t.tm_min, &t.tm_sec) != 6)
-    return false;
+    return std::nullopt;
   t.tm_year -= 1900, t.tm_mon -= 1;
-  auto time = timegm(&t);
+  time_t time = timegm(&t);
   char again[32];
   if (!gmtime_r(&time, &t) || snprintf(again, sizeof again, "%04d:%02d:%02d %02d:%02d:%02d", t.tm_year + 1900,
-                                       t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec) != 19)
-    return false;
-  seconds = time;
-  return taken == again;
+                                       t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec) != 19 || taken != again)
+    return std::nullopt;
+  return time;
 }
 
 // The pictures' capture times: each as the seconds from the one before,
@@ -204,14 +203,15 @@ bool exact_seconds(const std::string &taken, int64_t &seconds) {
 // untimed. Pictures come in capture-time order: mostly minutes apart.
 void put_times(Blob &blob, const std::vector<Shown> &shown, size_t pictures, nlohmann::json &untimed) {
   blob.begin("times", pictures);
-  int64_t before = 0, seconds = 0;
+  int64_t before = 0;
   for (size_t k = 0; k < pictures; k++) {
-    if (!exact_seconds(shown[k].taken, seconds)) {
+    std::optional<int64_t> seconds = exact_seconds(shown[k].taken);
+    if (!seconds) {
       blob.put_varint(0), untimed.push_back(shown[k].taken);
       continue;
     }
-    blob.put_varint(zigzag(seconds - before) + 1);
-    before = seconds;
+    blob.put_varint(zigzag(*seconds - before) + 1);
+    before = *seconds;
   }
   blob.end_varints("times");
 }
