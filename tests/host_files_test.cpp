@@ -176,13 +176,15 @@ TEST(Store, AGpxChangedWhileNoHostRanIsReadInAgain) {
   EXPECT_EQ(document.find("sent"), std::string::npos) << document;
   unlink((gpx + ".db").c_str()); // a link planted in its place is refused
   symlink((ports.dir / "elsewhere").c_str(), (gpx + ".db").c_str());
-  ProcessResult planted = RunProcess({MAPHOST_BIN, "GPX=" + gpx}, {ports.env_entry()});
-  EXPECT_EQ(planted.code, 10);
+  EXPECT_EQ(RunProcess({MAPHOST_BIN, "GPX=" + gpx}, {ports.env_entry()}).code, 10);
   EXPECT_NE(access((ports.dir / "elsewhere").c_str(), F_OK), 0);
-  unlink((gpx + ".db").c_str()); // and so is a file that is no store
+  unlink((gpx + ".db").c_str()); // and so is a file that is no store, then a log linked in beside one
   ASSERT_TRUE(WriteFile(gpx + ".db", std::string(8192, 'x')));
-  planted = RunProcess({MAPHOST_BIN, "GPX=" + gpx}, {ports.env_entry()});
-  EXPECT_NE(planted.err.find("is not a store of this host"), std::string::npos) << planted.err;
+  for (const char *refusal : {"is not a store of this host", ".db-wal is not this user's store"}) {
+    ProcessResult planted = RunProcess({MAPHOST_BIN, "GPX=" + gpx}, {ports.env_entry()});
+    EXPECT_NE(planted.err.find(refusal), std::string::npos) << planted.err;
+    symlink((ports.dir / "elsewhere").c_str(), (gpx + ".db-wal").c_str());
+  }
   EXPECT_EQ(ReadFileText(gpx + ".db"), std::string(8192, 'x'));
 }
 

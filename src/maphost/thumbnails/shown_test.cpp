@@ -71,7 +71,6 @@ TEST(Thumbnails, AThumbnailFromEachFormatUprightAndSmall) {
   EXPECT_EQ(DecodeTiff(MakeRgbTiff(2, 1)).rgb, (std::vector<uint8_t>{255, 0, 0, 0, 0, 255})); // the first pixel too
 }
 
-// Made over and over, thumbnails and whole pictures hold none of the memory they took.
 TEST(Thumbnails, MakingThemOverAndOverHoldsNoMemory) {
   auto in_use = [] { struct mallinfo2 m = mallinfo2(); return long(m.uordblks + m.hblkhd); };
   long before = 0;
