@@ -23,8 +23,7 @@ TEST(MapLink, CommandsAndMessageFieldsOnTheWire) {
     TestPeer peer(1, 0);
     std::unique_ptr<MsgPort> port = FindPort(kMapPortName);
     auto message = [](ReplyPort *r, const char *command) { RexxMsg m; m.mn_ReplyPort = r; m.rm_Args[0] = command; return m; };
-    RexxMsg good = message(&reply, "x"), orphan = message(nullptr, "x"), busy = message(&in_use, "x");
-    RexxMsg empty = message(&reply, nullptr);
+    RexxMsg good = message(&reply, "x"), orphan = message(nullptr, "x"), busy = message(&in_use, "x"), empty = message(&reply, nullptr);
     EXPECT_FALSE(PutMsg(nullptr, &good));
     EXPECT_FALSE(PutMsg(port.get(), &orphan));
     EXPECT_FALSE(PutMsg(port.get(), &busy));

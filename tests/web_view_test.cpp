@@ -102,6 +102,7 @@ TEST(WebView, ServesOnlyTheTokenHolderOnLoopbackNamesAndOnlyItsOwnFiles) {
     EXPECT_NE(response.find("Content-Security-Policy: default-src 'none'; script-src 'self';"), std::string::npos);
   }
   EXPECT_EQ(web.get("/" + token, web.host_line(), "POST").substr(9, 3), "405");
+  EXPECT_EQ(web.get("/" + token, web.host_line(), "HEAD").substr(9, 3), "200");
   for (std::string port : {"-1", "65536", "65535"}) // out of range; in range, refused for the port this host has
     EXPECT_EQ(RunProcess({MAPHOST_BIN, "WEBPORT=" + port}, {web.ports.env_entry()}).err.ends_with("0 to 65535\n"), port != "65535");
   PrivatePorts other; // a web port another program holds on 127.0.0.1 is refused

@@ -33,6 +33,7 @@ TEST(ReadArgs, FollowsTheTemplate) {
     EXPECT_EQ(parsed(tool, c.words), c.slots) << (c.words.empty() ? "(none)" : c.words[0]);
   EXPECT_EQ(parsed("PORT/K,GPX/K,QUIET=Q/S", {"port", "MY.PORT", "Q"}), "MY.PORT|0|-1");
   EXPECT_EQ(parsed("PORT/K,GPX/K,QUIET/S", {"MY.PORT"}), "-"); // keyword only
+  EXPECT_EQ(parsed("A/K,B", {"A=x"}), "x|0"); // a keyword of one letter
   const char *numbers[][2] = {{"8080", "8080"}, {"-12", "-12"}, {"+7", "+7"}, {"123456789", "123456789"},
                               {"1234567890", "-"}, {"80x", "-"}, {"", "-"}, {"-", "-"}}; // nine digits at most, signed
   for (const auto &n : numbers)

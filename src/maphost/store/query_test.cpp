@@ -26,8 +26,6 @@ struct Library {
   }
 };
 
-std::string text(double degrees) { return std::to_string(degrees); }
-
 // Random positions around a few spots, pairs among them, and pictures moved.
 void fill(Store &store, Library &library, std::mt19937 &random) {
   std::uniform_real_distribution<double> lat(-80, 80), lon(-179, 179), near(-0.01, 0.01);
@@ -37,7 +35,7 @@ void fill(Store &store, Library &library, std::mt19937 &random) {
   spots[0] = {43.77, 11.25}; // by Florence: the towns of a town's surroundings
   for (int k = 0; k < 1500; k++) {
     auto [a, o] = spots[random() % spots.size()];
-    std::string la = text(a + near(random)), lo = text(o + near(random)), n = std::to_string(k);
+    std::string la = std::to_string(a + near(random)), lo = std::to_string(o + near(random)), n = std::to_string(k);
     std::string path = "/Trip " + std::to_string(random() % 5) + (k % 7 ? "/" : "\\/") + "IMG_" + n + ".jpg";
     if (random() % 3 == 0) { // a capture time and its picture
       Position w{false, la, lo, "2010:0" + std::to_string(random() % 9 + 1) + ":01 " + n, "", "", ""};
@@ -57,7 +55,7 @@ void fill(Store &store, Library &library, std::mt19937 &random) {
     Position moved = library.positions[i];
     if (!moved.picture)
       continue;
-    moved.latitude = text(lat(random)), moved.longitude = text(lon(random));
+    moved.latitude = std::to_string(lat(random)), moved.longitude = std::to_string(lon(random));
     library.positions[i].latitude = moved.latitude, library.positions[i].longitude = moved.longitude;
     ASSERT_EQ(KeepPosition(store, moved), Kept::Changed);
   }

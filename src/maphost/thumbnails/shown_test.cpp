@@ -116,8 +116,7 @@ TEST(Thumbnails, BombsRefusedByTheirHeaders) {
   EXPECT_EQ(MakeThumbnail(MakePngClaiming(60000, 60000)), "");
   EXPECT_TRUE(DecodePng(MakePngClaiming(10000, 10000)).rgb.empty()); // too many bytes, though not pixels
   EXPECT_LT(peak_kib() - before, 64 << 10);
-  std::string jpeg = WrapJpeg("", 65000, 65000);
-  EXPECT_TRUE(DecodeJpeg(jpeg, kThumbnailSide).rgb.empty()); // however small it would decode
+  EXPECT_TRUE(DecodeJpeg(WrapJpeg("", 65000, 65000), kThumbnailSide).rgb.empty()); // however small it would decode
   std::string webp = MakeWebp(ExifBlock({}));
   webp.replace(webp.find("VP8X") + 12, 6, std::string(6, '\xFF')); // its canvas: 16,777,216 a side
   EXPECT_TRUE(DecodeWebp(webp, kThumbnailSide).rgb.empty());
