@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <ctime>
 #include <map>
 
 #include "maphost/places/towns.h"
+#include "maphost/store/capture_time.h"
 
 namespace {
 
@@ -13,17 +13,6 @@ constexpr int64_t kMostListed = 1000;
 constexpr size_t kMostOrdered = 1000;
 constexpr size_t kMostCovers = 60; // clusters of a view that get one: the page shows no more
 constexpr double kDay = 86400, kFarKm = 500;
-
-// "2016:07:05 09:15:00" in seconds; NaN for anything else.
-double seconds_of(const char *taken) {
-  struct tm t = {};
-  int used = 0;
-  if (sscanf(taken, "%4d:%2d:%2d %2d:%2d:%2d%n", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour, &t.tm_min,
-             &t.tm_sec, &used) != 6)
-    return NAN;
-  t.tm_year -= 1900, t.tm_mon -= 1;
-  return double(timegm(&t));
-}
 
 // The cell's one shown position, or a picture of its many for its cover.
 void find_single(Store &store, int zoom, Cluster &c) {
@@ -170,7 +159,7 @@ std::vector<DayCount> PicturesByDay(Store &store, MapPoint north_west, MapPoint 
     std::string_view day = std::string_view(reinterpret_cast<const char *>(sqlite3_column_text(s, column))).substr(0, 10);
     if (!days.empty() && days.back().day == day)
       days.back().pictures++;
-    else if (day.size() == 10 && !std::isnan(seconds_of((std::string(day) + " 00:00:00").c_str())))
+    else if (CaptureSeconds(std::string(day) + " 00:00:00"))
       days.push_back(DayCount{std::string(day), 1});
   }
   sqlite3_reset(s);
@@ -202,14 +191,14 @@ void in_time(Store &store, MapPoint north_west, MapPoint south_east, const Filte
   double last_time = NAN, last_lat = 0, last_lon = 0;
   while (sqlite3_step(s) == SQLITE_ROW) {
     const char *taken = reinterpret_cast<const char *>(sqlite3_column_text(s, 6));
-    double time = seconds_of(taken);
+    std::optional<int64_t> time = CaptureSeconds(taken);
     double lat = strtod(reinterpret_cast<const char *>(sqlite3_column_text(s, 3)), nullptr);
     double lon = strtod(reinterpret_cast<const char *>(sqlite3_column_text(s, 4)), nullptr);
-    if (std::isnan(time))
+    if (!time)
       continue;
-    bool parted = std::isnan(last_time) || time - last_time > kDay || Kilometres(last_lat, last_lon, lat, lon) > kFarKm;
+    bool parted = std::isnan(last_time) || double(*time) - last_time > kDay || Kilometres(last_lat, last_lon, lat, lon) > kFarKm;
     visit(Step{ColumnNumber(s, 0), MapPoint{int32_t(ColumnNumber(s, 1)), int32_t(ColumnNumber(s, 2))}, lat, lon, taken, parted});
-    last_time = time, last_lat = lat, last_lon = lon;
+    last_time = double(*time), last_lat = lat, last_lon = lon;
   }
   sqlite3_reset(s);
 }

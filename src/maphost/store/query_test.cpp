@@ -143,20 +143,19 @@ TEST(Query, TheTrailAndTripsBreakBetweenDaysAndDistancesAndDropPointsOnOnePixel)
   const char *fixes[][3] = {{"10", "10", "2020:01:01 10:00:00"}, {"10.1", "10", "2020:01:01 11:00:00"},
                             {"10.1", "10.0000001", "2020:01:01 11:30:00"}, {"10.2", "10", "2020:01:03 11:00:00"},
                             {"10.3", "10", "2020:01:03 12:00:00"}, {"40", "10", "2020:01:03 13:00:00"},
-                            {"40.1", "10", "2020:01:04 13:00:00"}, {"41", "10", "no time"}};
+                            {"40.1", "10", "2020:01:04 13:00:00"}, {"41", "10", "0000:00:00 00:00:00"}}; // a clock never set
   for (int k = 0; k < 8; k++) {
     KeepPosition(store, Position{false, fixes[k][0], fixes[k][1], fixes[k][2], "", "", ""});
     KeepPosition(store, Position{true, fixes[k][0], fixes[k][1], "p", "/" + std::to_string(k), std::to_string(k), ""});
   }
   EXPECT_EQ(TrailInView(store, 10, MapPointOf(10.4, 9.9), MapPointOf(9.9, 10.1)).order, (std::vector<int64_t>{1, 3, 5, 7, 9}));
   Trail trail = TrailInView(store, 10, MapPoint{0, 0}, MapPoint{kWorldSide - 1, kWorldSide - 1});
-  ASSERT_EQ(trail.segments.size(), 3u);
-  EXPECT_EQ(trail.segments[0], (std::vector<double>{10, 10, 10.1, 10}));
-  EXPECT_EQ(trail.segments[1], (std::vector<double>{10.2, 10, 10.3, 10}));
-  EXPECT_EQ(trail.segments[2], (std::vector<double>{40, 10, 40.1, 10}));
+  EXPECT_EQ(trail.segments, (std::vector<std::vector<double>>{{10, 10, 10.1, 10}, {10.2, 10, 10.3, 10}, {40, 10, 40.1, 10}}));
   EXPECT_EQ(trail.order, (std::vector<int64_t>{1, 3, 5, 7, 9, 11, 13}));
   Filter day{"", "2020:01:03", "2020:01:04"}; // a small view, narrowed to a day
   EXPECT_EQ(TrailInView(store, 10, MapPointOf(10.4, 9.9), MapPointOf(9.9, 10.1), day).order, (std::vector<int64_t>{7, 9}));
+  std::vector<DayCount> days = PicturesByDay(store, MapPoint{0, 0}, MapPoint{kWorldSide - 1, kWorldSide - 1}, {});
+  EXPECT_TRUE(days.size() == 3 && days[2].day == "2020:01:04" && days[2].pictures == 1) << days.size(); // none of 0000:00:00
   std::vector<Trip> trips = TripsOf(store); // parted as the trail, every picture counted
   ASSERT_EQ(trips.size(), 3u);
   EXPECT_EQ(std::tuple(trips[0].first, trips[0].last, trips[0].pictures, trips[0].north),

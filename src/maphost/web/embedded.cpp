@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <ctime>
 #include <nettle/base64.h>
 #include <nlohmann/json.hpp>
 #include <numeric>
@@ -11,6 +9,7 @@
 #include <unordered_set>
 
 #include "maphost/places/place.h"
+#include "maphost/store/capture_time.h"
 #include "maphost/store/cells.h"
 
 namespace {
@@ -182,22 +181,6 @@ void append_shared(std::string &array, const std::string &text, std::string &bef
   before = text;
 }
 
-// Seconds since 1970 of a capture time the page writes back the same from
-// them, "2016:07:05 09:15:00" in years 0 to 9999; none for any other text.
-std::optional<int64_t> exact_seconds(const std::string &taken) {
-  struct tm t = {};
-  if (taken.size() != 19 || sscanf(taken.c_str(), "%4d:%2d:%2d %2d:%2d:%2d", &t.tm_year, &t.tm_mon, &t.tm_mday,
-                                   &t.tm_hour, &t.tm_min, &t.tm_sec) != 6)
-    return std::nullopt;
-  t.tm_year -= 1900, t.tm_mon -= 1;
-  time_t time = timegm(&t);
-  char again[32];
-  if (!gmtime_r(&time, &t) || snprintf(again, sizeof again, "%04d:%02d:%02d %02d:%02d:%02d", t.tm_year + 1900,
-                                       t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec) != 19 || taken != again)
-    return std::nullopt;
-  return time;
-}
-
 // The pictures' capture times: each as the seconds from the one before,
 // one more, 0 for a text that is no such time, which comes next in
 // untimed. Pictures come in capture-time order: mostly minutes apart.
@@ -205,7 +188,7 @@ void put_times(Blob &blob, const std::vector<Shown> &shown, size_t pictures, nlo
   blob.begin("times", pictures);
   int64_t before = 0;
   for (size_t k = 0; k < pictures; k++) {
-    std::optional<int64_t> seconds = exact_seconds(shown[k].taken);
+    std::optional<int64_t> seconds = CaptureSeconds(shown[k].taken);
     if (!seconds) {
       blob.put_varint(0), untimed.push_back(shown[k].taken);
       continue;
