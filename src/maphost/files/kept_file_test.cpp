@@ -77,16 +77,6 @@ TEST(KeptFile, NoRegularFileNorAReadOnlyOneIsTaken) {
   EXPECT_EQ(ReadFileText(gpx), "old");
 }
 
-TEST(KeptFile, OneMadeForAHostThatNeverWroteItIsRemoved) {
-  TempDir dir;
-  std::string why;
-  {
-    KeptFile unused;
-    ASSERT_TRUE(OpenKeptFile(dir / "unused.gpx", unused, &why)) << why;
-  }
-  EXPECT_NE(access((dir / "unused.gpx").c_str(), F_OK), 0);
-}
-
 // A user's own file in a group not theirs: a copy could not keep its group, so it stays.
 TEST(KeptFile, OneWhoseGroupACopyCannotKeepStaysAsItIs) {
   if (getuid() != 0)

@@ -22,7 +22,7 @@ TEST(Place, APictureIsNamedByItsTownRegionAndCountry) {
       {"21.3069", "-157.8583", "Honolulu, Hawaii, United States"}, {"-17.7134", "178.065", "Fiji"},
       {"30", "-40", ""},   {"56", "3", ""},   {"-75", "0", "Antarctica"}, {"90", "0", ""}, // the sea, the ice
       {"89.9", "179.9", ""}, // the last cell of the indexes
-      {"x", "y", ""},      {"91", "0", ""},
+      {"x", "y", ""},      {"91", "0", ""}, {"41.55", "-82.6", "Sandusky, United States"}, // Lake Erie: no state's
   };
   for (const auto &k : known)
     EXPECT_EQ(PlaceOf(k.latitude, k.longitude), k.place) << k.latitude << ", " << k.longitude;

@@ -62,8 +62,8 @@ TEST(EmbeddedLibrary, NamesStayTextInsideTheScriptElement) {
 
 // Names share their ends with the one before; capture times are steps in seconds, or text when not a time the page writes.
 TEST(EmbeddedLibrary, PicturesComeFirstByCaptureTimeThenTheWaypointsWithoutOne) {
-  Position lone{false, "10", "20", "Z\xC3\xBCrich", "", "", ""}, paired{false, "1", "2", "2020:01:01", "", "", "", 0, 0, 2};
-  std::vector<Position> positions = {lone, paired, picture("1", "2", "/x/Z\xC3\xBCrich 2.jpg", "2020:01:01 10:00:00"),
+  Position lone{false, "10", "20", "Z\xC3\xBCrich", "", "", ""}, paired{false, "1", "2", "2020:01:01", "", "", "", 0, 0, 0};
+  std::vector<Position> positions = {picture("1", "2", "/x/Z\xC3\xBCrich 2.jpg", "2020:01:01 10:00:00"), lone, paired,
                                      picture("-3.25", "179.9999999", "/y/early.jpg", "2019:12:31 23:59:59"),
                                      picture("91", "0", "/x/off.jpg", ""), picture("1", "2", "/x/none.jpg", "2019:02:29 10:00:00")};
   ReadBack back = read_back(EmbedLibrary(feed(positions), {}));
