@@ -205,13 +205,12 @@ TEST(WebView, APortSquattedOnIpv6LoopbackIsRefused) {
 TEST(WebView, TheOldestOfTooManyTokenlessConnectionsAreClosedFirst) {
   WebHost web;
   std::vector<int> waiting;
-  for (int i = 0; i < 100; i++) {
-    waiting.push_back(web.ask("GET /?tok"));
-    ASSERT_GE(waiting.back(), 0);
-  }
+  for (int i = 0; i < 100; i++)
+    ASSERT_GE(waiting.emplace_back(web.ask("GET /?tok")), 0);
   char byte; // a loaded machine may be slow to take them all in: then a late one drops the oldest
+  auto asked = std::chrono::steady_clock::now();
   EXPECT_TRUE(WaitFor([&] { return recv(waiting.front(), &byte, 1, MSG_DONTWAIT) == 0; }, 20));
-  EXPECT_EQ(recv(waiting.back(), &byte, 1, MSG_DONTWAIT), -1) << "the newest was closed with the oldest";
+  EXPECT_TRUE(recv(waiting.back(), &byte, 1, MSG_DONTWAIT) == -1 || std::chrono::steady_clock::now() > asked + std::chrono::seconds(4)); // the newest stays, unless its own 5 s may be up
   for (int fd : waiting)
     close(fd);
 }
