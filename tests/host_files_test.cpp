@@ -67,7 +67,7 @@ TEST(Gpx, GpsBabelReadsBackWhatWasSent) {
 TEST(Gpx, ExistingFilesAreContinuedOrLeftAsTheyAre) {
   PrivatePorts ports;
   std::string kept = ports.dir / "keep.gpx", notes = ports.dir / "notes.txt";
-  std::string trip = "<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" creator=\"x\" "
+  std::string trip = "<?xml version=\"1.0\"?>\n<!-- mine --><gpx version=\"1.1\" creator=\"x\" "
                      "xmlns=\"http://www.topografix.com/GPX/1/1\"><metadata><name>m</name></metadata><wpt lat=\"1\" lon=\"2\">"
                      "<ele>5</ele><name>old</name></wpt><trk><name>walk</name></trk></gpx>\n";
   ASSERT_TRUE(WriteFile(kept, trip) && WriteFile(notes, std::string(5000, 'n')));
