@@ -97,8 +97,8 @@ TEST(Thumbnails, FactsFromTheExifOfEachFormat) {
   level.with_altitude = false;
   EXPECT_FALSE(ReadFacts(MakeJpeg(with(GpsEntries(level), Undefined(EXIF_IFD_GPS, 6, std::string("\0\0\0\5\0\0\0\1", 8))))).has_altitude); // no rational
   EXPECT_EQ(ReadFacts(MakeJpeg(with(CameraEntries(), Short(EXIF_IFD_0, 0x0112, 8)))).orientation, 8);
-  for (auto [stored, read] : {std::pair{8, 8}, {9, 1}, {0, 1}}) // as a raw file's preview is turned
-    EXPECT_EQ(ReadTiffFacts(MakeTiff(ExifBlock(with(CameraEntries(), Short(EXIF_IFD_0, 0x0112, stored))))).orientation, read);
+  for (auto [stored, read] : {std::pair{8, 8}, {9, 1}, {0, 1}}) // as a raw file's preview is turned, not as its thumbnail
+    EXPECT_EQ(ReadTiffFacts(MakeTiff(ExifBlock(with(with(CameraEntries(), Short(EXIF_IFD_0, 0x0112, stored)), Short(EXIF_IFD_1, 0x0112, 3)), 400))).orientation, read);
   // No DateTimeOriginal: the next time there is, and which tag gave it.
   using Time = std::pair<std::string, std::string>;
   auto time_of = [](std::vector<FixtureEntry> entries) { PictureFacts f = ReadFacts(MakeJpeg(entries)); return Time(f.time, f.time_from); };
