@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "maphost/files/gpx10.h"
+#include "maphost/store/capture_time.h"
 
 namespace {
 
@@ -58,17 +59,10 @@ const char *media_type(const std::string &name) {
   return nullptr;
 }
 
-// Whether text is a date and time of the given shape, 'd' a digit, its
-// fields where "2016:07:04 12:34:56" has them.
-bool is_time(const std::string &text, std::string_view shape) {
-  if (text.size() != shape.size())
-    return false;
-  for (size_t i = 0; i < text.size(); i++)
-    if (shape[i] == 'd' ? !isdigit(static_cast<unsigned char>(text[i])) : text[i] != shape[i])
-      return false;
-  auto field = [&](size_t at, size_t digits) { return std::stoi(text.substr(at, digits)); };
-  return field(0, 4) >= 1 && field(5, 2) >= 1 && field(5, 2) <= 12 && field(8, 2) >= 1 && field(8, 2) <= 31 &&
-         field(11, 2) <= 23 && field(14, 2) <= 59 && field(17, 2) <= 59;
+// Whether an EXIF time is a real moment a GPX time can hold: XML Schema has
+// no year 0.
+bool is_time(const std::string &taken) {
+  return CaptureSeconds(taken) && taken.compare(0, 4, "0000") != 0;
 }
 
 // The same time with other separators.
@@ -82,7 +76,10 @@ std::string separated(std::string time, char date, char between) {
 std::string exif_time(std::string iso) {
   if (iso.size() == 20 && iso.back() == 'Z') // another program's, in UTC
     iso.pop_back();
-  return is_time(iso, "dddd-dd-ddTdd:dd:dd") ? separated(iso, ':', ' ') : "";
+  if (iso.size() != 19 || iso[4] != '-' || iso[7] != '-' || iso[10] != 'T')
+    return "";
+  std::string taken = separated(iso, ':', ' ');
+  return is_time(taken) ? taken : "";
 }
 
 void write_position(xmlTextWriter *w, const Position &p) {
@@ -176,7 +173,7 @@ size_t most_attributes(std::string_view xml) {
 } // namespace
 
 std::string GpxTime(const std::string &taken) {
-  return is_time(taken, "dddd:dd:dd dd:dd:dd") ? separated(taken, '-', 'T') : "";
+  return is_time(taken) ? separated(taken, '-', 'T') : "";
 }
 
 std::string XmlChars(std::string_view text) {
