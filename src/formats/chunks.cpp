@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "formats/tiff_tags.h"
+
 namespace {
 
 constexpr unsigned char kPngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -66,9 +68,10 @@ bool FindWebpExif(FileSource &source, TiffRegion &found) {
 }
 
 TiffRegion SkipExifHeader(FileSource &source, TiffRegion payload) {
-  unsigned char start[6];
-  if (payload.length >= 6 && ReadAt(source, payload.offset, start, 6) &&
-      memcmp(start, "Exif\0\0", 6) == 0)
-    return {payload.offset + 6, payload.length - 6};
+  constexpr size_t kHeader = sizeof kExifHeader;
+  unsigned char start[kHeader];
+  if (payload.length >= kHeader && ReadAt(source, payload.offset, start, kHeader) &&
+      memcmp(start, kExifHeader, kHeader) == 0)
+    return {payload.offset + kHeader, payload.length - kHeader};
   return payload;
 }
