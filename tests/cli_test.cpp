@@ -38,7 +38,10 @@ TEST(Cli, ArgumentsHelpVersionPromptAndLocale) {
   EXPECT_NE(ReadFileText(PINTRAIL_BIN).find(std::string("$VER: pintrail 1.1 (04.07.16)") + '\0'), std::string::npos);
   TempDir dir;
   std::string tree = picture_tree(dir);
-  EXPECT_EQ(pintrail({"?"}, {}, "\"" + tree + "\" position\n").out, std::string(kTemplateText) + ": " + kLine);
+  std::string shown = dir / "shown"; // the line is typed only once the prompt shows
+  RunProcess({"/bin/sh", "-c", "for i in $(seq 100); do [ -s \"$1\" ] && exec echo \"\\\"$2\\\" position\"; sleep 0.05; done"
+              " | \"$0\" ? > \"$1\"", PINTRAIL_BIN, shown, tree});
+  EXPECT_EQ(ReadFileText(shown), std::string(kTemplateText) + ": " + kLine);
   if (RunProcess({"/usr/bin/locale", "-a"}).out.find("de_DE.utf8") != std::string::npos) {
     EXPECT_EQ(pintrail({tree, "POSITION"}, {"LC_ALL=de_DE.UTF-8"}).out, kLine);
   }
@@ -50,9 +53,7 @@ TEST(Cli, LostOutputEndsWithCode10) {
   std::string tree = picture_tree(dir, 300); // more than one buffer of lines
   for (const std::vector<std::string> &argv : {std::vector<std::string>{PINTRAIL_BIN, tree, "POSITION"}, {MAPHOST_BIN}}) {
     pid_t run = StartProcess(argv, {"REXX_PORT_DIR=" + dir.path}, "/dev/full", dir / "err");
-    int status = 0;
-    waitpid(run, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 10) << argv[0];
+    EXPECT_EQ(StopProcess(run, 0), 10) << argv[0]; // waits for its end
     EXPECT_EQ(ReadFileText(dir / "err"),
               argv[0].substr(argv[0].rfind('/') + 1) + ": cannot write the output: No space left on device\n");
   }
@@ -62,9 +63,7 @@ TEST(Cli, LostOutputEndsWithCode10) {
   pid_t host = StartProcess({MAPHOST_BIN}, {"REXX_PORT_DIR=" + dir.path},
                             "/proc/self/fd/" + std::to_string(pipe_ends[1]), dir / "err");
   close(pipe_ends[1]);
-  int status = 0;
-  waitpid(host, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 10) << status;
+  EXPECT_EQ(StopProcess(host, 0), 10);
   EXPECT_EQ(ReadFileText(dir / "err"), "");
 }
 
