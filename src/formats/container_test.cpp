@@ -114,8 +114,8 @@ TEST(Formats, CompactTiffHarvestsAsLibexifReadingTheWholeFile) {
   // IFD 0 is at 8 and its first entry is the EXIF pointer, the second GPS's.
   seeds.push_back(Put32(gps, 18, 8));          // the EXIF IFD is IFD 0: a loop
   seeds.push_back(Put32(gps, 30, 18 + 12));    // GPS pointing into IFD 0's entries
-  seeds.push_back(Put32(gps, 18, 0xFFFFFF00)); // past the end: IFD 0 ends there
-  seeds.push_back(Put32(Put32(gps, 10, 0x02010004), 18, 0xFFFFFF00)); // so does a thumbnail's offset past it
+  seeds.push_back(Put32(gps, 18, uint32_t(gps.size()))); // just past the end: IFD 0 ends there
+  seeds.push_back(Put32(Put32(gps, 10, 0x02010004), 18, uint32_t(gps.size()))); // so does a thumbnail's offset past it
   size_t ifd0 = 2 + 12 * BigEndianAt(gps, 8, 2) + 4; // copied to the end: IFD 0 away from 8
   seeds.push_back(Put32(gps + gps.substr(8, ifd0), 4, uint32_t(gps.size())));
   std::string moved = gps; // the GPS pointer in IFD 1, over the thumbnail's length: libexif follows it

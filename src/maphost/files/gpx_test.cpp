@@ -35,6 +35,7 @@ TEST(Gpx, TextsAreValidXmlWhateverTheBytes) {
   ASSERT_TRUE(WriteGpx(file.fd, [&](const auto &visit) { std::for_each(sent.begin(), sent.end(), visit); }));
   std::string rendered = ReadFileText(dir / "t.gpx");
   EXPECT_EQ(rendered.find("<name></name>"), std::string::npos);
+  EXPECT_NE(rendered.find("<type>image/jpeg</type>"), std::string::npos); // the link says what it points at
   Store store;
   std::string why;
   ASSERT_EQ(LoadGpx(rendered, "t.gpx", store, &why), GpxLoad::Loaded);

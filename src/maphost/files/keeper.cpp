@@ -186,7 +186,6 @@ KeeperHandle StartKeeper(Store &store, KeptFiles &files, std::string *why) {
     *why = files.store_path + ": " + StoreError(store);
     return nullptr;
   }
-  keeper->committed = true;
   if (!files.journal.path.empty()) {
     ClearJournal(files.journal);
     AttachJournal(store, files.journal);
