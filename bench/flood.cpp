@@ -18,22 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/loopback.h"
+
 namespace {
 
 int port = 0;
-
-int connect_to_view() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
 
 int owner = -1; // the owner's connection, kept open
 
@@ -45,7 +34,7 @@ int get(const std::string &target) {
   for (int attempt = 0; attempt < 2 && response.empty(); attempt++) { // once more on a new connection
     if (owner < 0 || send(owner, request.data(), request.size(), MSG_NOSIGNAL) <= 0) {
       close(owner);
-      owner = connect_to_view();
+      owner = ConnectLoopback(port);
       timeval patience{5, 0};
       setsockopt(owner, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
       if (owner < 0 || send(owner, request.data(), request.size(), MSG_NOSIGNAL) <= 0)
@@ -93,7 +82,7 @@ int main(int argc, char **argv) {
       if (fd < 0 || recv(fd, &byte, 1, MSG_DONTWAIT | MSG_PEEK) == 0 ||
           (trickle && send(fd, "G", 1, MSG_NOSIGNAL | MSG_DONTWAIT) != 1)) {
         close(fd);
-        fd = connect_to_view(); // dropped: back again
+        fd = ConnectLoopback(port); // dropped: back again
       }
     for (const char *target : {"/?token=", "/thumb/0?token="}) {
       auto asking = std::chrono::steady_clock::now();

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "maplink/commands.h"
+#include "platform/loopback.h"
 
 namespace {
 
@@ -37,15 +38,10 @@ long long proc_number(pid_t pid, const char *file, const char *field) {
 }
 
 int live_client(int port, const std::string &token) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   std::string request = "GET /events?token=" + token + " HTTP/1.1\r\nHost: 127.0.0.1:" +
                         std::to_string(port) + "\r\n\r\n";
-  if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-      write(fd, request.data(), request.size()) < 0)
+  int fd = ConnectLoopback(port);
+  if (fd < 0 || write(fd, request.data(), request.size()) < 0)
     fprintf(stderr, "hostload: a live client could not connect\n");
   return fd;
 }

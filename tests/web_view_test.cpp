@@ -16,6 +16,7 @@
 #include "maphost/thumbnails/raster.h"
 #include "maphost/thumbnails/shown.h"
 #include "maphost/web/thumbnail.h"
+#include "platform/loopback.h"
 #include "test_support.h"
 
 namespace {
@@ -34,16 +35,9 @@ struct WebHost {
   }
   // A connection that sent request; -1 when none could be made.
   int ask(const std::string &request) const {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-        write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size())) {
-      close(fd);
-      return -1;
-    }
+    int fd = ConnectLoopback(port);
+    if (fd >= 0 && write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size()))
+      close(fd), fd = -1;
     return fd;
   }
   // The whole response to a request of target with these header lines.

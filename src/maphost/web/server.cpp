@@ -19,6 +19,7 @@
 #include "maphost/web/queries.h"
 #include "maphost/web/view.h"
 #include "platform/descriptor.h"
+#include "platform/loopback.h"
 
 namespace {
 
@@ -282,10 +283,7 @@ bool have_ipv6_loopback() {
 bool listen_on_loopback(WebView &view, int port, std::string *why) {
   bool ipv6 = have_ipv6_loopback();
   for (int attempt = 0; attempt < kPortAttempts; attempt++) {
-    sockaddr_in v4{};
-    v4.sin_family = AF_INET;
-    v4.sin_port = htons(static_cast<uint16_t>(port));
-    v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in v4 = LoopbackAddress(port);
     view.daemons[0] = start_daemon(view, reinterpret_cast<sockaddr *>(&v4));
     if (!view.daemons[0]) {
       *why = "cannot serve the web view on 127.0.0.1 port " + std::to_string(port);
