@@ -95,7 +95,7 @@ ExifHandle load_other_format(int fd, const unsigned char *head, size_t length) {
   FileSource source;
   ArenaGuard guard;
   if (!OpenFileSource(fd, head, length, source))
-    return ExifHandle(nullptr, ExifRelease{true});
+    return nullptr;
   return load_block(block, FindOtherFormatExif(source, block), guard);
 }
 
@@ -111,7 +111,7 @@ ExifHandle LoadExif(const char *path, int fd, bool all_formats) {
   // Non-blocking: a path swapped for a FIFO since it was examined cannot hang.
   Descriptor file(fd >= 0 ? fd : open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (file.fd < 0)
-    return ExifHandle(nullptr, ExifRelease{true});
+    return nullptr;
   static thread_local unsigned char head[kHeadBytes];
   size_t length = 0;
   unsigned char *block = nullptr;
@@ -132,7 +132,7 @@ ExifHandle LoadExif(const char *path, int fd, bool all_formats) {
   // Anything but the common layout: libexif's loader decides.
   std::unique_ptr<ExifLoader, LoaderUnref> loader(exif_loader_new_mem(ExifArenaMem()));
   if (!loader)
-    return ExifHandle(nullptr, ExifRelease{true});
+    return nullptr;
   feed_loader(loader.get(), file.fd, head, length);
   const unsigned char *loaded = nullptr;
   unsigned int loaded_size = 0;

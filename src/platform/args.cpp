@@ -46,10 +46,10 @@ std::vector<Item> parse_template(const char *template_text) {
 }
 
 int find_item(const std::vector<Item> &items, const char *word, size_t length) {
-  for (size_t i = 0; i < items.size(); ++i)
-    for (const std::string &name : items[i].names)
+  for (const Item &item : items)
+    for (const std::string &name : item.names)
       if (name.size() == length && strncasecmp(name.c_str(), word, length) == 0)
-        return static_cast<int>(i);
+        return static_cast<int>(&item - items.data());
   return -1;
 }
 
