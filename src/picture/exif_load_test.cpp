@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "fixtures/fixture.h"
+#include "fixtures/hostile.h"
 #include "picture/exif_arena.h"
 #include "test_support.h"
 
@@ -35,6 +36,9 @@ TEST(ExifLoad, SameHarvestAsLibexifOnCameraAndMutatedPictures) {
     ASSERT_TRUE(WriteFile(dir / "s.jpg", jpeg.substr(0, 3) + std::string(segment, 6) + jpeg.substr(2)));
     expect_same_harvest(dir / "s.jpg", segment);
   }
+  size_t note = jpeg.find("\x92\x7C\0\x07", 0, 4), latitude = jpeg.find("\0\x02\0\x05\0\0\0\x03", 0, 8);
+  ASSERT_TRUE(WriteFile(dir / "s.jpg", Put32(jpeg, latitude + 8, uint32_t(note - jpeg.find("MM\0*", 0, 4)))));
+  expect_same_harvest(dir / "s.jpg", "the latitude read from the maker note's entry: not hidden");
   std::string icc = "\xFF\xE2\xFF\xFF" + std::string(65533, 'i'); // three whole segments of profile first
   ASSERT_TRUE(WriteFile(dir / "s.jpg", jpeg.substr(0, 2) + icc + icc + icc + jpeg.substr(2)));
   expect_same_harvest(dir / "s.jpg", "EXIF after 192 KiB");

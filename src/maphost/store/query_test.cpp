@@ -33,20 +33,21 @@ void fill(Store &store, Library &library, std::mt19937 &random) {
   for (auto &spot : spots)
     spot = {lat(random), lon(random)};
   spots[0] = {43.77, 11.25}; // by Florence: the towns of a town's surroundings
+  auto keep = [&](const Position &p) { library.add(p); ASSERT_EQ(KeepPosition(store, p), Kept::Changed); };
+  keep(Position{true, "43.7", "11.2", "IMG.jpg", "/IMG.jpg", "/IMG.jpg", ""}); // picture 0, then its waypoint
+  keep(Position{false, "43.7", "11.2", "2010:01:01 0", "", "", ""});
   for (int k = 0; k < 1500; k++) {
     auto [a, o] = spots[random() % spots.size()];
     std::string la = std::to_string(a + near(random)), lo = std::to_string(o + near(random)), n = std::to_string(k);
     std::string path = "/Trip " + std::to_string(random() % 5) + (k % 7 ? "/" : "\\/") + "IMG_" + n + ".jpg";
     if (random() % 3 == 0) { // a capture time and its picture
       Position w{false, la, lo, "2010:0" + std::to_string(random() % 9 + 1) + ":01 " + n, "", "", ""};
-      library.add(w);
-      ASSERT_EQ(KeepPosition(store, w), Kept::Changed);
+      keep(w);
     }
     Position p{random() % 5 != 0, la, lo, "IMG_" + n + ".jpg", path, "file://" + path, ""};
     if (!p.picture)
       p.href = p.path = "";
-    library.add(p);
-    ASSERT_EQ(KeepPosition(store, p), Kept::Changed);
+    keep(p);
     if (k % 100 == 99)
       CommitStore(store);
   }

@@ -36,7 +36,9 @@ TEST(Queries, AnswersNameWhatTheyHoldAndRefuseWhatIsNoQuestion) {
   EXPECT_EQ(picture["name"], "a\xEF\xBF\xBD.jpg"); // not UTF-8: replaced
   std::map<std::string, std::string> box{{"z", "3"}, {"b", "11,43,12,44"}};
   for (auto [format, shown] : {std::pair{"gpx", "<time>2008-10-22T16:28:39</time>"},
-                               {"geojson", "\"coordinates\":[11.25,43.7]"}, {"kml", "<coordinates>11.25,43.7</"}}) {
+                               {"geojson", "[11.25,43.7],\"type\":\"Point\"},\"properties\":{\"file\":\"file:///trip/a%FF.jpg\","
+                                           "\"name\":\"a\xEF\xBF\xBD.jpg\",\"time\":\"2008-10-22T16:28:39\"}"},
+                               {"kml", "<when>2008-10-22T16:28:39</when></TimeStamp><Point><coordinates>11.25,43.7</"}}) {
     const char *type = "";
     box["f"] = format;
     EXPECT_NE(asked(store, "/selection", box, &type).find(shown), std::string::npos) << format;
