@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <mutex>
+#include <numeric>
 
 #include "maphost/embed.h"
 
@@ -151,8 +152,7 @@ bool ReadBorders(std::string_view packed, Borders &borders) {
   b.cell_starts.assign(kColumns * kRows + 1, 0);
   for (const auto &[cell, area] : entries)
     b.cell_starts[size_t(cell) + 1]++, b.cell_areas.push_back(area);
-  for (size_t c = 1; c < b.cell_starts.size(); c++)
-    b.cell_starts[c] += b.cell_starts[c - 1];
+  std::partial_sum(b.cell_starts.begin(), b.cell_starts.end(), b.cell_starts.begin());
   borders = std::move(b);
   return true;
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <numeric>
 
 #include "maphost/embed.h"
 
@@ -109,8 +110,7 @@ bool ReadTowns(std::string_view packed, Towns &found) {
   found.cell_starts.assign(kColumns * kRows + 1, 0);
   for (const Town &t : towns)
     found.cell_starts[size_t(cell_of(t.latitude, t.longitude)) + 1]++;
-  for (size_t c = 1; c < found.cell_starts.size(); c++)
-    found.cell_starts[c] += found.cell_starts[c - 1];
+  std::partial_sum(found.cell_starts.begin(), found.cell_starts.end(), found.cell_starts.begin());
   found.towns = std::move(towns);
   return true;
 }
