@@ -41,6 +41,7 @@ TEST(Gpx, TextsAreValidXmlWhateverTheBytes) {
   ASSERT_EQ(LoadGpx(rendered, "t.gpx", store, &why), GpxLoad::Loaded);
   std::vector<Position> kept = AllPositions(store);
   ASSERT_EQ(kept.size(), 3u);
+  EXPECT_EQ(std::tuple(kept[2].latitude, kept[2].longitude), std::tuple("5", "6")); // an empty element
   EXPECT_EQ(kept[0].name, XmlChars(sent[0].name));
   EXPECT_EQ(std::tuple(kept[1].path, kept[1].taken), std::tuple(std::string("/cafe b/p&q.jpg"), sent[1].taken));
   EXPECT_EQ(PathOfFileUri("file:///a%zz%2G%4a%4A%e9%0A%4"), "/a%zz%2GJJ\xE9\n%4"); // whole escapes alone
