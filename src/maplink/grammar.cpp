@@ -9,18 +9,14 @@ namespace {
 // printf into a string sized to fit: a long picture path is never cut.
 template <typename... Args>
 std::string format_command(const char *format, Args... args) {
-  char buffer[1000] = {};
-  int length = snprintf(buffer, sizeof buffer, format, args...);
+  int length = snprintf(nullptr, 0, format, args...);
   if (length < 0)
     return std::string();
-  if (static_cast<size_t>(length) < sizeof buffer)
-    return std::string(buffer, static_cast<size_t>(length));
   std::string text(static_cast<size_t>(length) + 1, '\0');
   snprintf(text.data(), text.size(), format, args...);
   text.pop_back();
   return text;
 }
-
 
 bool all_digits(const std::string &text) {
   if (text.empty())
@@ -44,7 +40,7 @@ std::string shift_point(const std::string &digits, long point, long shift) {
     whole = digits.substr(0, static_cast<size_t>(at));
     fraction = digits.substr(static_cast<size_t>(at));
   }
-  while (fraction.size() > 0 && fraction.back() == '0')
+  while (!fraction.empty() && fraction.back() == '0')
     fraction.pop_back();
   size_t first = whole.find_first_not_of('0');
   whole = first == std::string::npos ? "0" : whole.substr(first);
