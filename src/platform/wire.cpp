@@ -17,27 +17,23 @@ void put_text(std::string &out, std::string_view text) {
   out.append(text);
 }
 
-// A cursor over received bytes; any read past the end marks it short.
+// A cursor over received bytes; a read past the end fails.
 struct Reader {
   std::string_view bytes;
   size_t at = 0;
-  bool short_read = false;
+  bool short_read = false; // the magic matched as far as bytes had arrived
 
   bool get_u32(uint32_t &value) {
-    if (bytes.size() - at < 4) {
-      short_read = true;
+    if (bytes.size() - at < 4)
       return false;
-    }
     value = 0;
     for (int i = 0; i < 4; ++i)
       value = (value << 8) | static_cast<unsigned char>(bytes[at++]);
     return true;
   }
   bool get_bytes(size_t length, std::string &text) {
-    if (bytes.size() - at < length) {
-      short_read = true;
+    if (bytes.size() - at < length)
       return false;
-    }
     text.assign(bytes.substr(at, length));
     at += length;
     return true;

@@ -38,7 +38,8 @@ TEST(Queries, AnswersNameWhatTheyHoldAndRefuseWhatIsNoQuestion) {
   for (auto [format, shown] : {std::pair{"gpx", "<time>2008-10-22T16:28:39</time>"},
                                {"geojson", "[11.25,43.7],\"type\":\"Point\"},\"properties\":{\"file\":\"file:///trip/a%FF.jpg\","
                                            "\"name\":\"a\xEF\xBF\xBD.jpg\",\"time\":\"2008-10-22T16:28:39\"}"},
-                               {"kml", "<when>2008-10-22T16:28:39</when></TimeStamp><Point><coordinates>11.25,43.7</"}}) {
+                               {"kml", "<name>a\xEF\xBF\xBD.jpg</name><description>file:///trip/a%FF.jpg</description><TimeStamp>"
+                                       "<when>2008-10-22T16:28:39</when></TimeStamp><Point><coordinates>11.25,43.7</"}}) {
     const char *type = "";
     box["f"] = format;
     EXPECT_NE(asked(store, "/selection", box, &type).find(shown), std::string::npos) << format;
