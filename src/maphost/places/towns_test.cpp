@@ -31,7 +31,7 @@ std::string Varint(uint64_t value) {
 std::string TownMessage(const std::string &name, int64_t lat, int64_t lon, const std::string &kind, int cut = 0) {
   std::string m = std::string(1, 0x12) + Varint(name.size()) + name + "\x1a\x02IT\x3a" + Varint(kind.size()) + kind + "\x48" +
                   Varint(5000) + "\x58" + Varint(uint64_t(lat * 2) ^ uint64_t(lat >> 63)) + "\x50" +
-                  Varint(uint64_t(lon * 2) ^ uint64_t(lon >> 63));
+                  Varint(uint64_t(lon * 2) ^ uint64_t(lon >> 63)) + "\x0a\x01x"; // a field not read, last
   return Varint(m.size() - cut) + m;
 }
 

@@ -2,6 +2,7 @@
 
 #include "maphost/store/query.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -103,9 +104,9 @@ TEST(Store, EveryPositionIsReadBackPastTheSlicesItIsReadIn) {
   EXPECT_EQ(kept.back().name, "20000");
 }
 
-// Answered but not kept yet: a reader, and a commit, wait until it is;
-// the commit then empties the journal.
-TEST(Store, APositionAnsweredIsKeptBeforeTheNextReaderOrCommitGoesOn) {
+// Answered once journalled, but not kept yet: a reader, and a commit, wait
+// until it is; the commit then empties the journal.
+TEST(Store, APositionAnsweredIsJournalledAndKeptBeforeTheNextReaderOrCommitGoesOn) {
   TempDir dir;
   Store store;
   Journal journal;
@@ -128,6 +129,8 @@ TEST(Store, APositionAnsweredIsKeptBeforeTheNextReaderOrCommitGoesOn) {
   EXPECT_TRUE(JournalPositions(journal).empty());
   EXPECT_EQ(CountsOf(store).waypoints, 2u);
   first.join(), second.join();
+  ASSERT_EQ(dup2(Descriptor(open("/dev/null", O_RDONLY)).fd, journal.file.fd), journal.file.fd); // the disk refuses
+  EXPECT_FALSE(JournalPosition(store, a));
 }
 
 } // namespace
