@@ -150,7 +150,7 @@ TEST(WebView, TheAddressIsKeptBesideTheStore) {
   web.emplace(std::vector{gpx});
   EXPECT_EQ(std::pair(web->port, web->token), std::pair(port, token));
   web.reset(); // the port taken meanwhile: another, the same token
-  sockaddr_in address{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+  sockaddr_in address = LoopbackAddress(port);
   ASSERT_EQ(bind(squatter, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
   web.emplace(std::vector{gpx});
   EXPECT_NE(web->port, port);
