@@ -318,7 +318,7 @@ TEST(WebView, LiveClientsNeverSlowThePortExchange) {
   ASSERT_NE(data, std::string::npos) << got;
   EXPECT_EQ(got.substr(line, data - line).find_first_not_of("0123456789abcdefABCDEF"), std::string::npos)
       << got; // a chunk of its own, keep-alives aside
-  EXPECT_EQ(got.find("\r\n1\r\n"), std::string::npos) << got; // and no stray byte while it waited
+  EXPECT_TRUE(got.find("\r\n1\r\n") == std::string::npos && got.size() < 200) << got; // no stray byte nor keep-alives in a row
   close(back);
   EXPECT_EQ(StopProcess(web.host.pid, SIGTERM), 0); // a stalled stream does not hold up the end
   web.host.pid = -1;
