@@ -35,10 +35,7 @@ TEST(Gpx, GpsBabelReadsBackWhatWasSent) {
   PrivatePorts ports;
   std::string photos = ports.dir / "Ph\xC3\xB6tos & more", gpx = ports.dir / "trip.gpx";
   mkdir(photos.c_str(), 0755);
-  GpsFix north, south;
-  south.lat_ref = "S";
-  south.lon_ref = "W";
-  south.time = "2016:07:05 <noon>";
+  GpsFix north, south{.lat_ref = "S", .lon_ref = "W", .time = "2016:07:05 <noon>"};
   WriteFile(photos + "/a 1.jpg", MakeJpeg(GpsEntries(north)));
   WriteFile(photos + "/b%2.jpg", MakeJpeg(GpsEntries(south)));
   {

@@ -53,8 +53,7 @@ TEST(MapLink, CommandsAndMessageFieldsOnTheWire) {
 std::string gps_tree(const TempDir &dir) {
   std::string photos = dir / "Photos";
   mkdir(photos.c_str(), 0755);
-  GpsFix fix;
-  fix.lon_ref = "W";
+  GpsFix fix{.lon_ref = "W"};
   WriteFile(photos + "/My IMG.jpg", MakeJpeg(GpsEntries(fix)));
   return photos;
 }

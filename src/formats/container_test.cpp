@@ -37,8 +37,7 @@ struct Block {
 };
 
 std::vector<Block> blocks() {
-  GpsFix south_west;
-  south_west.lat_ref = "S", south_west.lon_ref = "W", south_west.altitude_ref = 1;
+  GpsFix south_west{.lat_ref = "S", .lon_ref = "W", .altitude_ref = 1};
   std::vector<FixtureEntry> interop = GpsEntries(GpsFix{});
   interop.push_back(Ascii(EXIF_IFD_INTEROPERABILITY, 0x0001, "R98"));
   FixtureEntry small_note = Undefined(EXIF_IFD_EXIF, 0x927C, "note");
@@ -134,8 +133,7 @@ TEST(Formats, CompactTiffHarvestsAsLibexifReadingTheWholeFile) {
     ASSERT_TRUE(WriteFile(dir / "t.tif", bytes));
     EXPECT_EQ(HarvestText(LoadExif((dir / "t.tif").c_str(), -1, true)), whole_file_harvest(bytes)) << "case " << i;
   }
-  GpsFix huge; // the longest reference that fits: with it the copy fills the block to its last byte
-  huge.lat_ref = std::string(65337, 'N');
+  GpsFix huge{.lat_ref = std::string(65337, 'N')}; // the longest reference that fits: the copy fills the block to its last byte
   ASSERT_TRUE(WriteFile(dir / "t.tif", MakeTiff(ExifBlock(GpsEntries(huge)))));
   EXPECT_EQ(HarvestText(LoadExif((dir / "t.tif").c_str(), -1, true)).substr(0, 2), "10"); // a position
   // IFD 0's table cut short: its link to IFD 1 counts for nothing, and the copy's IFD 0 links to none.

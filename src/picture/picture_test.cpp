@@ -47,8 +47,7 @@ std::string gps_without(uint16_t tag, std::vector<FixtureEntry> instead = {}) {
 TEST(Picture, PositionLines) {
   std::vector<FixtureEntry> interop_alone = CameraEntries();
   interop_alone.push_back(Undefined(EXIF_IFD_INTEROPERABILITY, 0x0002, "0100"));
-  GpsFix south;
-  south.lat_ref = "S";
+  GpsFix south{.lat_ref = "S"};
   const struct { std::string jpeg, line; } cases[] = {
       {gps_jpeg([](GpsFix &f) { f.lat_ref = "S", f.lon_ref = "W";
                                 f.latitude[2] = {123456, 10000}; }), "lat = -51.5034 -  lon = -13.41 - alt = 0.245"},
@@ -108,10 +107,8 @@ TEST(Picture, VerboseBlocksNoGeoTagAndNoExif) {
 
 TEST(Picture, TextsAreEmptiedForEveryPictureAndCutToTheirFields) {
   Survey survey(true, false);
-  GpsFix fix;
-  fix.lat_ref = std::string(30, 'N');
-  fix.time = std::string(300, 'T');
-  fix.latitude.assign(20, {1, 3}); // formats to far more than 49 characters
+  // The latitude formats to far more than 49 characters.
+  GpsFix fix{.lat_ref = std::string(30, 'N'), .latitude = std::vector<Rational>(20, {1, 3}), .time = std::string(300, 'T')};
   std::string out = survey.run("long.jpg", MakeJpeg(GpsEntries(fix)));
   EXPECT_EQ(strlen(survey.record.lat_ref_latest) + strlen(survey.record.latitude), 9u + 49u);
   EXPECT_NE(out.find("Time: " + std::string(49, 'T') + "\n"), std::string::npos);

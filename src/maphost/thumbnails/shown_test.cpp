@@ -81,8 +81,7 @@ TEST(Thumbnails, MakingThemOverAndOverHoldsNoMemory) {
 }
 
 TEST(Thumbnails, FactsFromTheExifOfEachFormat) {
-  GpsFix below;
-  below.altitude_ref = 1;
+  GpsFix below{.altitude_ref = 1};
   for (const std::string &file : {MakeJpeg(GpsEntries(below)), MakePng(ExifBlock(GpsEntries(below))),
                                   MakeTiff(ExifBlock(GpsEntries(below)))}) {
     PictureFacts facts = ReadFacts(file);
@@ -90,8 +89,7 @@ TEST(Thumbnails, FactsFromTheExifOfEachFormat) {
     EXPECT_TRUE(facts.has_altitude);
     EXPECT_DOUBLE_EQ(facts.altitude, -245.0);
   }
-  GpsFix level; // at sea level it has one, 0 m
-  level.altitude = {0, 1};
+  GpsFix level{.altitude = {0, 1}}; // at sea level it has one, 0 m
   EXPECT_EQ(std::pair(ReadFacts(MakeJpeg(GpsEntries(level))).has_altitude, ReadFacts(MakeJpeg(GpsEntries(level))).altitude),
             std::pair(true, 0.0));
   level.with_altitude = false;
