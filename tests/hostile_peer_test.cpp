@@ -150,6 +150,7 @@ TEST(HostilePeer, PortPathsThatDoNotFitASocketAddress) {
   const std::string names[] = {"", ".", "..", "a/b", std::string(101, 'n'), std::string(100, 'n')};
   for (const std::string &name : names) // only the last is one
     EXPECT_EQ(ValidPortName(name.c_str()), name.size() == 100) << name;
+  EXPECT_EQ(RunProcess({"/usr/bin/timeout", "10", MAPHOST_BIN, "PORT=a/b"}).err, "pintrail-maphost: invalid port name\n"); // a host's too
   TempDir dir;
   for (size_t length : {107u, 108u}) { // the port's path, and sun_path's size
     std::string ports = dir / std::string(length - dir.path.size() - 1 - sizeof kMapPortName, 'd'), why;
