@@ -162,6 +162,11 @@ TEST(Query, TheTrailAndTripsBreakBetweenDaysAndDistancesAndDropPointsOnOnePixel)
   EXPECT_EQ(std::tuple(trips[0].first, trips[0].last, trips[0].pictures, trips[0].north),
             std::tuple("2020:01:01 10:00:00", "2020:01:01 11:30:00", size_t(3), 10.1));
   EXPECT_EQ(std::tuple(trips[2].pictures, trips[2].south, trips[2].east), std::tuple(size_t(2), 40.0, 10.0));
+  for (int k = 0; k < 1000; k++) { // a long trail orders its first thousand
+    KeepPosition(store, Position{false, "20", "10", "2020:02:01 10:00:00", "", "", ""});
+    KeepPosition(store, Position{true, "20", "10", "p", "/long" + std::to_string(k), "l" + std::to_string(k), ""});
+  }
+  EXPECT_EQ(TrailInView(store, 10, MapPoint{0, 0}, MapPoint{kWorldSide - 1, kWorldSide - 1}).order.size(), 1000u);
 }
 
 std::string lower(std::string s) {
