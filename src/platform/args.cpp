@@ -87,9 +87,7 @@ bool parse_tokens(Parse &parse, const std::vector<std::string> &tokens) {
   for (size_t t = 0; t < tokens.size(); ++t) {
     const std::string &token = tokens[t];
     size_t eq = token.find('=');
-    int keyed = eq == std::string::npos || eq == 0
-                    ? -1
-                    : find_item(parse.items, token.c_str(), eq);
+    int keyed = find_item(parse.items, token.c_str(), eq); // no name is npos long, nor empty
     if (keyed >= 0) {
       if (parse.items[keyed].is_switch ||
           !take_value(parse, keyed, token.substr(eq + 1)))

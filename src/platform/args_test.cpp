@@ -53,6 +53,7 @@ TEST(SplitArgLine, QuotesAndEscapes) {
   EXPECT_EQ(SplitArgLine("DIR=\"a b\""), (V{"DIR=a b"}));
   EXPECT_EQ(SplitArgLine("\"say *\"hi*\" **\""), (V{"say \"hi\" *"}));
   EXPECT_EQ(SplitArgLine("\"\""), (V{""}));
+  EXPECT_EQ(SplitArgLine("\"*N*n*E*e\""), (V{"\n\n\x1b\x1b"}));
   EXPECT_EQ(SplitArgLine("\"unterminated *"), (V{"unterminated *"})); // a star at the very end is itself
   EXPECT_EQ(SplitArgLine(""), V{});
 }
