@@ -31,7 +31,7 @@ TEST(MapHost, EverySpellingOfAFolderIsTheSamePictures) {
   EXPECT_NE(ReadFileText(gpx).find("file://" + trip + "/a.jpg\""), std::string::npos);
 }
 
-// Without standard input its first file takes descriptor 0, and is kept like any other.
+// Without standard input the picture decoder's channel takes descriptor 0; the files are kept, and a thumbnail made, as with one.
 TEST(MapHost, StartedWithoutStandardInput) {
   PrivatePorts ports;
   std::string gpx = ports.dir / "trip.gpx";
@@ -49,7 +49,7 @@ TEST(MapHost, StartedWithoutStandardInput) {
   EXPECT_EQ(ExportedNames(ReadFileText(gpx + ".html")), std::vector<std::string>({"p.jpg", "x"}));
   EXPECT_NE(ReadFileText(gpx + ".html").find("\"data:image/jpeg;base64,"), std::string::npos); // its thumbnail
   { MapHost again(ports, {"GPX=" + gpx, "HTML=" + gpx + ".html"}); } // its own page, however large, is taken again
-  // A file it made on 0 is removed, as any other, when the next is refused (no page).
+  // A file it made is removed, as any other, when the next is refused (no page).
   EXPECT_EQ(RunProcess({"/bin/sh", "-c", "exec 0<&-; exec \"$0\" \"GPX=$1\" \"HTML=$2\"", MAPHOST_BIN,
                         gpx + ".new", ports.dir / "host.out"}, {ports.env_entry()}).code, 10);
   EXPECT_NE(access((gpx + ".new").c_str(), F_OK), 0);
