@@ -55,9 +55,9 @@ TEST(MapHost, StartedWithoutStandardInput) {
   EXPECT_NE(access((gpx + ".new").c_str(), F_OK), 0);
 }
 
-
 // OPEN hands the browser (xdg-open, found as execlp finds it: "" in PATH is the current
 // folder) a page only its owner can read, which forwards to the address: the token is in no process's arguments.
+// With no xdg-open to be found, the host says so.
 TEST(MapHost, OpenPassesTheTokenInNoArguments) {
   PrivatePorts ports;
   std::string bin = ports.dir / "bin", said = ports.dir / "xdg-open.args";
@@ -76,6 +76,9 @@ TEST(MapHost, OpenPassesTheTokenInNoArguments) {
   EXPECT_TRUE(stat((ports.port_path() + ".html").c_str(), &page) == 0 && (page.st_mode & 0777) == 0600);
   EXPECT_EQ(StopProcess(host, SIGTERM), 0);
   EXPECT_NE(access((ports.port_path() + ".html").c_str(), F_OK), 0);
+  host = StartProcess({MAPHOST_BIN, "OPEN"}, {ports.env_entry(), "PATH=/nowhere"}, ports.dir / "host.out", ports.dir / "host.err");
+  EXPECT_TRUE(WaitFor([&] { return ReadFileText(ports.dir / "host.err").find("no xdg-open to open") != std::string::npos; }));
+  EXPECT_EQ(StopProcess(host, SIGTERM), 0);
 }
 
 } // namespace
