@@ -93,13 +93,14 @@ int main(int argc, char **argv) {
   bool web = slots[kWeb].value != 0 || slots[kOpen].value != 0 || slots[kWebPort].text;
   if (slots[kWebPort].text && (slots[kWebPort].value < 0 || slots[kWebPort].value > 65535))
     return cannot_start("WEBPORT must be a TCP port, 0 to 65535");
-  int ready = slots[kDetach].value ? DetachWhenReady(kCannotStart) : -1;
-  if (slots[kDetach].value && ready < 0)
+  const bool detach = slots[kDetach].value != 0;
+  int ready = detach ? DetachWhenReady(kCannotStart) : -1;
+  if (detach && ready < 0)
     return cannot_start(std::string("cannot detach: ") + strerror(errno));
   if (!StartBoundedDecoding()) // before any thread: its children are forked from it
     return cannot_start(std::string("cannot start the picture decoder: ") + strerror(errno));
   HostState state;
-  state.quiet = slots[kQuiet].value != 0 || slots[kDetach].value != 0;
+  state.quiet = slots[kQuiet].value != 0 || detach;
   state.keeping = slots[kGpx].text || slots[kHtml].text || web;
   const char *name = slots[kPort].text ? slots[kPort].text : kMapPortName;
 
@@ -123,17 +124,17 @@ int main(int argc, char **argv) {
   if (!port)
     return cannot_start(why);
   std::string url = view ? WebViewUrl(*view) : "";
-  if (ready >= 0)
+  if (detach)
     ReportReady(ready, std::to_string(getpid()) + "\n" + (view ? url + "\n" : ""));
   if (!state.quiet && !PrintHostLine("pintrail-maphost: serving port " + port->path))
     return kOutputLost;
-  if (view && ready < 0 && !PrintHostLine("pintrail-maphost: web view at " + url))
+  if (view && !detach && !PrintHostLine("pintrail-maphost: web view at " + url))
     return kOutputLost;
   ForwardingPage forward;
   if (view && slots[kOpen].value) {
     if (HaveProgram("xdg-open") && write_forwarding_page(forward, port->path, url))
       SpawnAway("xdg-open", forward.path);
-    else if (ready < 0)
+    else if (!detach)
       fprintf(stderr, "pintrail-maphost: no xdg-open to open the web view; open the address above\n");
   }
   bool served = ServePort(*port, state, BreakFlag());
