@@ -126,7 +126,7 @@ TEST(MapLink, ADetachedHostIsReadyAndLinksWhereTheToolStood) {
             std::string::npos) << ReadFileText(gpx);
 }
 
-// As users run them, with no REXX_PORT_DIR: the ports are in the user's runtime folder.
+// As users run them, with no REXX_PORT_DIR: the ports are in the user's runtime folder, else /tmp/rexx-ports-UID.
 TEST(MapLink, WithoutAPortFolderSetBothFindTheUsersOwn) {
   TempDir dir;
   std::string photos = gps_tree(dir), runtime = "XDG_RUNTIME_DIR=" + dir.path;
@@ -136,6 +136,12 @@ TEST(MapLink, WithoutAPortFolderSetBothFindTheUsersOwn) {
   EXPECT_EQ(run.code, 0) << run.err;
   EXPECT_EQ(run.out, "My IMG.jpg: Send pic list to vantora...\n");
   EXPECT_EQ(StopProcess(host, SIGTERM), 0);
+  if (geteuid() == 0) { // another user's, with no runtime folder either: its own under /tmp
+    ProcessResult nobody = RunProcess({"/usr/bin/timeout", "1", "/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+        "--clear-groups", MAPHOST_BIN}, {"REXX_PORT_DIR=", "XDG_RUNTIME_DIR="}); // empty is unset
+    EXPECT_EQ(nobody.out, "pintrail-maphost: serving port /tmp/rexx-ports-65534/VANTORA.1\n") << nobody.err;
+    rmdir("/tmp/rexx-ports-65534");
+  }
 }
 
 // The tool waits, its announcement shown; the host's death ends the wait, a break ends the tool.
