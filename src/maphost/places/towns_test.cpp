@@ -35,7 +35,7 @@ std::string TownMessage(const std::string &name, int64_t lat, int64_t lon, const
   return Varint(m.size() - cut) + m;
 }
 
-// Coordinates go on from the town before; parts of cities are left out; a list cut short is refused.
+// Coordinates go on from the town before; parts of cities are left out; a list cut short or of unknown wire types is refused.
 TEST(Towns, ThePackedListIsReadWholeOrRefused) {
   Towns towns;
   ASSERT_TRUE(ReadTowns(TownMessage("Florence", 4377000, 1125000, "PPLA") + TownMessage("Rifredi", 1000, -1000, "PPLX") +
@@ -49,6 +49,7 @@ TEST(Towns, ThePackedListIsReadWholeOrRefused) {
   EXPECT_EQ(town_at(43.8, 11.27), "Fiesole"); // of two as near, the first listed
   EXPECT_EQ(town_at(-16.2, -179.6) + town_at(-16.2, 180), "TaveuniLabasa"); // the first column of cells, the last
   EXPECT_FALSE(ReadTowns(TownMessage("Florence", 4377000, 1125000, "PPL", 1), towns));
+  EXPECT_FALSE(ReadTowns(std::string("\x08\x12\x01" "a\x0d\0\0\0\0", 9), towns)); // a fixed32 whose zeros would read as empty towns
 }
 
 } // namespace

@@ -36,6 +36,7 @@ void fill(Store &store, Library &library, std::mt19937 &random) {
   auto keep = [&](const Position &p) { library.add(p); ASSERT_EQ(KeepPosition(store, p), Kept::Changed); };
   keep(Position{true, "43.7", "11.2", "IMG.jpg", "/IMG.jpg", "/IMG.jpg", ""}); // picture 0, then its waypoint
   keep(Position{false, "43.7", "11.2", "2010:01:01 0", "", "", ""});
+  keep(Position{true, "90", "-180", "pole.jpg", "/pole.jpg", "/pole.jpg", ""}); // the map's corner
   for (int k = 0; k < 1500; k++) {
     auto [a, o] = spots[random() % spots.size()];
     std::string la = std::to_string(a + near(random)), lo = std::to_string(o + near(random)), n = std::to_string(k);
@@ -170,8 +171,7 @@ TEST(Query, TheTrailAndTripsBreakBetweenDaysAndDistancesAndDropPointsOnOnePixel)
 }
 
 std::string lower(std::string s) {
-  for (char &c : s)
-    c = char(tolower(c));
+  std::ranges::transform(s, s.begin(), [](unsigned char c) { return char(tolower(c)); });
   return s;
 }
 

@@ -20,8 +20,7 @@ TEST(Store, APictureMovesToItsLatestPosition) {
   }
   std::vector<Position> kept = AllPositions(store);
   ASSERT_EQ(kept.size(), 1u);
-  EXPECT_EQ(kept[0].latitude, "4");
-  EXPECT_EQ(kept[0].longitude, "3");
+  EXPECT_EQ(kept[0].latitude + "," + kept[0].longitude, "4,3");
   std::vector<Cluster> world = ClustersInView(store, 0, MapPoint{0, 0}, MapPoint{kWorldSide - 1, kWorldSide - 1});
   ASSERT_EQ(world.size(), 1u); // moved within its cell: counted once, where it is now
   EXPECT_EQ(world[0].count, 1u);
