@@ -88,8 +88,7 @@ TEST(Formats, EveryFormatReportsAsAJpegWithTheSameBlock) {
     ASSERT_TRUE(OpenFileSource(fd.fd, head, 16, source) && ReadAt(source, 16, &past, 1) && truncate(path.c_str(), 16) == 0);
     EXPECT_EQ(past, static_cast<unsigned char>(file[16])) << path;
     EXPECT_EQ(FindOtherFormatExif(source, exif.data()), IsTiffHeader(head) ? 14u : 0u) << path; // a header
-    EXPECT_TRUE(!format.shortest || (IsOtherFormat(head, format.shortest) && !IsOtherFormat(head, format.shortest - 1)))
-        << path;
+    EXPECT_TRUE(!format.shortest || (IsOtherFormat(head, format.shortest) && !IsOtherFormat(head, format.shortest - 1))) << path;
   }
 }
 
@@ -163,6 +162,7 @@ TEST(Formats, HostileContainersGiveNoBlockOrTheirPosition) {
       {"webp RIFF size past the end", Patched(webp, "RIFF", 4, lies), true},
       {"webp EXIF size past the end", Patched(webp, "EXIF", 4, lies), false},
       {"heif meta size past the end", Patched(heic, "meta", -4, lies), false},
+      {"heif box in meta past its end", Patched(HeicWithBoxes(heic, FreeBoxes(1), true), "free", -4, lies), false},
       {"heif item count huge", Patched(heic, "iloc", 10, "\xFF\xFF"), true},
       {"heif Exif item in idat, its extent indexed", MakeHeicExifInIdat(exif), true},
       {"heif iloc of version 2, items counted and named in 32 bits", MakeHeicExifInIdat(exif, 2), true},
