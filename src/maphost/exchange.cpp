@@ -35,13 +35,12 @@ WireReply HandleCommand(HostState &state, const WireMessage &message, pid_t peer
   // In the journal before the reply, or refused; without files or a web
   // view nothing is kept, and memory stays flat.
   if (state.keeping) {
-    journalled = position_of(command, peer);
-    if (journalled->picture) // the file as delivered, whatever is renamed over it later
-      AttachPicture(*journalled);
-    if (!JournalPosition(state.store, *journalled)) {
-      journalled.reset();
+    Position position = position_of(command, peer);
+    if (position.picture) // the file as delivered, whatever is renamed over it later
+      AttachPicture(position);
+    if (!JournalPosition(state.store, position))
       return WireReply{kCommandFailed, std::nullopt};
-    }
+    journalled = std::move(position);
   }
   std::string result = waypoint ? "waypoint " + std::to_string(++state.waypoints)
                                 : "picture " + std::to_string(++state.pictures);
