@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string_view>
 
-enum class PictureFormat { Unknown, Jpeg, Png, Webp, Heif, Tiff, Raf };
+enum class PictureFormat { Unknown = 1, Jpeg, Png, Webp, Heif, Tiff, Raf }; // from 1: one made by default is no answer
 
 PictureFormat FormatOf(const unsigned char *head, size_t length);
 inline PictureFormat FormatOf(std::string_view file) {

@@ -29,7 +29,7 @@ struct PortMessage {
   ~PortMessage();
 };
 
-enum class PortWait { Message, Stopped, Again };
+enum class PortWait { Message = 1, Stopped, Again }; // from 1: one made by default is no answer
 // Waits for the next connection and reads its message. Connections from
 // other users, closed early, malformed or silent for receive_timeout_ms are
 // dropped and yield Again. Stopped when *stop became true.

@@ -12,7 +12,7 @@ constexpr uint32_t kMaxWireText = 65536;
 constexpr uint32_t kNoResultText = 0xFFFFFFFF;
 
 // Malformed first: a status left at its zero value refuses, never accepts.
-enum class WireStatus { Malformed, NeedMore, Complete };
+enum class WireStatus { Malformed = 1, NeedMore, Complete }; // from 1: one made by default is no answer
 
 struct WireMessage {
   uint32_t action = 0;

@@ -19,7 +19,7 @@ bool WriteGpx(int fd, const PositionFeed &each, const std::string &head = "", co
 // anything else a waypoint's name may be.
 std::string GpxTime(const std::string &taken);
 
-enum class GpxLoad { Loaded, Missing, NotGpx };
+enum class GpxLoad { Loaded = 1, Missing, NotGpx }; // from 1: one made by default is no answer
 // A continued GPX file's other elements, as they stood: its metadata
 // before the waypoints, its routes, tracks and extensions after them.
 struct GpxFrame {

@@ -45,8 +45,7 @@ TEST(Gpx, TextsAreValidXmlWhateverTheBytes) {
   EXPECT_EQ(kept[0].name, XmlChars(sent[0].name));
   EXPECT_EQ(std::tuple(kept[1].path, kept[1].taken), std::tuple(std::string("/cafe b/p&q.jpg"), sent[1].taken));
   EXPECT_EQ(PathOfFileUri("file:///a%zz%2G%4a%4A%e9%0A%4"), "/a%zz%2GJJ\xE9\n%4"); // whole escapes alone
-  for (size_t i = 0; i < sent.size(); i++)
-    EXPECT_EQ(kept[i].picture, sent[i].picture) << i;
+  EXPECT_EQ(std::tuple(kept[0].picture, kept[1].picture, kept[2].picture), std::tuple(false, true, false));
   std::string ns = "\"http://www.topografix.com/GPX/1/1\"", named = "<name xmlns=" + ns + ">p</name>";
   std::string prefixed = "<g:gpx xmlns:g=" + ns + "><g:wpt lat=\"1\" lon=\"2\">" + named + "</g:wpt></g:gpx>";
   ASSERT_EQ(LoadGpx(prefixed, "p.gpx", store, &why), GpxLoad::Loaded); // kept as it stood: a child keeps its own xmlns

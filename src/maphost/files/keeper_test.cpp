@@ -34,6 +34,7 @@ TEST(Keeper, WhatTheFileNeverGotOutlivesItsHandEdit) {
   KeptFiles files;
   ASSERT_TRUE(OpenKeptFiles(gpx.c_str(), nullptr, files, store, false, &why)) << why;
   NoteFilesWritten(store, CountsOf(store).events, files.gpx.fd, files.frame);
+  ASSERT_EQ(ContinueGpx(files.gpx, gpx.c_str(), store, files.frame, false, &why), GpxLoad::Loaded); // known by its signature
   for (const char *name : {"a", "b"})
     KeepPosition(store, Position{false, "3", "4", name, "", "", ""});
   ASSERT_TRUE(WriteFile(gpx, head + "<wpt lat=\"1\" lon=\"2\"><name>hand</name></wpt></gpx>"));
