@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "maphost/thumbnails/shown.h"
@@ -15,15 +14,6 @@ namespace {
 // one a command or a GPX file carries: commands carry nine digits.
 constexpr double kSamePlace = 1e-6;
 
-// The regular file at path, never through a link at its last component;
-// -1 for anything else.
-int open_picture(const std::string &path, struct stat &status) {
-  Descriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW));
-  if (file.fd < 0 || fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode))
-    return -1;
-  return file.release();
-}
-
 bool taken_at(const GeoRecord &tags, const Position &position) {
   return tags.geo_tag_found == 1 &&
          std::fabs(LatitudeOf(tags) - strtod(position.latitude.c_str(), nullptr)) <= kSamePlace &&
@@ -34,7 +24,7 @@ bool taken_at(const GeoRecord &tags, const Position &position) {
 
 void AttachPicture(Position &position) {
   struct stat status;
-  Descriptor file(open_picture(position.path, status));
+  Descriptor file(OpenPictureFile(position.path, status));
   if (file.fd < 0)
     return;
   position.device = status.st_dev;
@@ -43,7 +33,7 @@ void AttachPicture(Position &position) {
 
 bool ReadAttachedPicture(const Position &position, std::string &bytes) {
   struct stat status;
-  Descriptor file(open_picture(position.path, status));
+  Descriptor file(OpenPictureFile(position.path, status));
   bool attached = position.device != 0 || position.inode != 0;
   if (file.fd < 0 || (attached && (status.st_dev != position.device || status.st_ino != position.inode)))
     return false;

@@ -113,14 +113,21 @@ std::string jpeg_thumbnail(std::string_view jpeg, int orientation) {
 
 } // namespace
 
+int OpenPictureFile(const std::string &path, struct stat &status) {
+  Descriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW));
+  if (file.fd < 0 || fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode))
+    return -1;
+  return file.release();
+}
+
 bool ReadPictureFile(const std::string &path, std::string &bytes) {
-  Descriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   struct stat status;
-  return file.fd >= 0 && fstat(file.fd, &status) == 0 && ReadWholePicture(file.fd, status, bytes);
+  Descriptor file(OpenPictureFile(path, status));
+  return file.fd >= 0 && ReadWholePicture(file.fd, status, bytes);
 }
 
 bool ReadWholePicture(int fd, const struct stat &status, std::string &bytes) {
-  if (!S_ISREG(status.st_mode) || status.st_size > kMostPictureBytes)
+  if (status.st_size > kMostPictureBytes)
     return false;
   bytes.reserve(static_cast<size_t>(status.st_size));
   ReadWholeFile(fd, bytes, static_cast<size_t>(status.st_size)); // one that shrank: what was there

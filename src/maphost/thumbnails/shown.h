@@ -16,8 +16,11 @@ constexpr long long kMostPictureBytes = 256LL << 20;
 constexpr int kThumbnailSide = 256;
 
 
-// The whole file at path; false when it is gone, no regular file, larger
-// than kMostPictureBytes, or unreadable. A FIFO or device never blocks.
+// The regular file at path, open, and its status; -1 for anything else,
+// a link at its last component too. A FIFO or device never blocks.
+int OpenPictureFile(const std::string &path, struct stat &status);
+// The whole file that OpenPictureFile opens; false when there is none, or
+// it is larger than kMostPictureBytes or unreadable.
 bool ReadPictureFile(const std::string &path, std::string &bytes);
 // The same of the regular file open at fd, whose status is given.
 bool ReadWholePicture(int fd, const struct stat &status, std::string &bytes);
