@@ -143,7 +143,7 @@ int main(int argc, char **argv) {
     return kOutputLost;
   view.reset(); // ends live pages, then the files get what came last
   keeper.reset();
-  if (files.gpx.fd >= 0 && !state.quiet &&
+  if (slots[kGpx].text && !state.quiet &&
       !PrintHostLine("pintrail-maphost: kept " + kept_counts(state.store) + " in " +
                      slots[kGpx].text))
     return kOutputLost;
