@@ -6,8 +6,8 @@ namespace {
 
 TEST(PrintableText, ControlCharactersBidiControlsAndSeparatorsAreEscapedTheirNeighboursNot) {
   EXPECT_EQ(PrintableText("a\tb\nc\x1b[2J\x7f"), "a\\tb\\nc\\x1b[2J\\x7f");
-  EXPECT_EQ(PrintableText("\xC2\x9B" "31m \x9B \xC3\xA9 \xE2\x82\xAC"), // C1 CSI, as UTF-8 and alone
-            "\\xc2\\x9b31m \\x9b \xC3\xA9 \xE2\x82\xAC");
+  EXPECT_EQ(PrintableText("\xC2\x9B" "31m \x9B \xC3\xA9 \xE2\x82\xAC \xE0\xA4\x85"), // C1 CSI, as UTF-8 and alone; 0xE0 leads three bytes
+            "\\xc2\\x9b31m \\x9b \xC3\xA9 \xE2\x82\xAC \xE0\xA4\x85");
   EXPECT_EQ(PrintableText("\xE2\x80\xA7\xE2\x80\xA8 \xE2\x80\xA9\xE2\x80\xAA \xE2\x80\xAE\xE2\x80\xAF"),
             "\xE2\x80\xA7\\u2028 \\u2029\\u202a \\u202e\xE2\x80\xAF");
   EXPECT_EQ(PrintableText("\xE2\x81\xA5\xE2\x81\xA6 \xE2\x81\xA9\xE2\x81\xAA"), "\xE2\x81\xA5\\u2066 \\u2069\xE2\x81\xAA");
